@@ -1,0 +1,138 @@
+#include "convolution/direct_fir.h"
+
+#include "platform/threading.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void fail(char const* message)
+{
+    throw std::runtime_error(message);
+}
+
+} // namespace
+
+direct_fir::direct_fir(int channels, int tap_count)
+{
+    InitializeCriticalSection(&lock);
+    num_channels = channels;
+    num_taps = tap_count;
+    try {
+        initialise_fir_memory();
+    } catch (...) {
+        try {
+            destroy_fir_memory();
+        } catch (...) {
+            // Partly built: whatever exists has been released.
+        }
+        DeleteCriticalSection(&lock);
+        throw;
+    }
+}
+
+direct_fir::~direct_fir()
+{
+    try {
+        destroy_fir_memory();
+    } catch (...) {
+        // Nothing left to release and no caller to tell.
+    }
+    EnterCriticalSection(&lock); // no other thread may still be inside
+    LeaveCriticalSection(&lock);
+    DeleteCriticalSection(&lock);
+}
+
+void direct_fir::initialise_fir_memory()
+{
+    corvella::CriticalSectionLock guard(&lock);
+    if (num_channels <= 0 || num_taps <= 0) fail("FIR memory allocation error (taps)");
+    states = static_cast<IppsFIRState_32f**>(std::calloc(static_cast<size_t>(num_channels), sizeof(void*)));
+    if (states == nullptr) fail("FIR memory allocation error (state container initialisation error)");
+    taps = static_cast<float**>(std::calloc(static_cast<size_t>(num_channels), sizeof(float*)));
+    if (taps == nullptr) fail("FIR memory allocation error (taps container initialisation error)");
+    for (int channel = 0; channel < num_channels; ++channel) {
+        taps[channel] = ippsMalloc_32f(num_taps);
+        if (taps[channel] == nullptr) fail("FIR memory allocation error (taps)");
+        ippsSet_32f(0.0f, taps[channel], num_taps);
+        if (ippsFIRInitAlloc_32f(&states[channel], taps[channel], num_taps, nullptr) != ippStsNoErr ||
+            states[channel] == nullptr)
+            fail("FIR memory allocation error (state initialisation error)");
+    }
+}
+
+void direct_fir::destroy_fir_memory()
+{
+    corvella::CriticalSectionLock guard(&lock);
+    char const* error = nullptr;
+    if (states == nullptr) error = "FIR memory deallocation error (state container destruction error)";
+    if (taps == nullptr && error == nullptr)
+        error = "FIR memory deallocation error (taps container destruction error)";
+    for (int channel = 0; channel < num_channels; ++channel) {
+        if (taps != nullptr) {
+            if (taps[channel] == nullptr && error == nullptr) error = "FIR memory deallocation error (taps)";
+            ippsFree(taps[channel]);
+        }
+        if (states != nullptr) {
+            if (states[channel] == nullptr && error == nullptr)
+                error = "FIR memory deallocation error (state)";
+            if (states[channel] != nullptr) ippsFIRFree_32f(states[channel]);
+        }
+    }
+    std::free(taps);
+    std::free(states);
+    taps = nullptr;
+    states = nullptr;
+    if (error != nullptr) fail(error);
+}
+
+void direct_fir::load_ir_data(float** ir, int count)
+{
+    corvella::CriticalSectionLock guard(&lock);
+    if (count > num_taps)
+        fail("Incorrect number of sample frames attempted to be loaded by initial FIR block");
+    if (taps == nullptr || states == nullptr) fail("FIR memory allocation error (taps)");
+    if (count > 0 && ir == nullptr)
+        fail("Incorrect number of sample frames attempted to be loaded by initial FIR block");
+    for (int channel = 0; channel < num_channels; ++channel)
+        if (count > 0 && ir[channel] == nullptr)
+            fail("Incorrect number of sample frames attempted to be loaded by initial FIR block");
+    for (int channel = 0; channel < num_channels; ++channel) {
+        ippsSet_32f(0.0f, taps[channel], num_taps);
+        if (count > 0) ippsCopy_32f(ir[channel], taps[channel], count);
+        ippsFIRSetTaps_32f(taps[channel], states[channel]);
+    }
+}
+
+void direct_fir::process_not_replacing(float** in, float** out, int frames)
+{
+    if (in == nullptr || out == nullptr || frames <= 0) return;
+    corvella::CriticalSectionLock guard(&lock);
+    if (states == nullptr) return;
+    for (int channel = 0; channel < num_channels; ++channel)
+        ippsFIR_32f(in[channel], out[channel], frames, states[channel]);
+}
+
+void direct_fir::process_replacing(float** buffer, int frames)
+{
+    if (buffer == nullptr || frames <= 0) return;
+    corvella::CriticalSectionLock guard(&lock);
+    if (states == nullptr) return;
+    for (int channel = 0; channel < num_channels; ++channel)
+        ippsFIR_32f_I(buffer[channel], frames, states[channel]);
+}
+
+void direct_fir::clear_delay_line()
+{
+    float* zeros = ippsMalloc_32f(num_taps);
+    if (zeros == nullptr) fail("FIR memory allocation error (delay line)");
+    ippsSet_32f(0.0f, zeros, num_taps);
+    {
+        corvella::CriticalSectionLock guard(&lock);
+        if (states != nullptr)
+            for (int channel = 0; channel < num_channels; ++channel)
+                ippsFIRSetDlyLine_32f(states[channel], zeros);
+    }
+    ippsFree(zeros);
+}

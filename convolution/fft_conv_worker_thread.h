@@ -1,0 +1,134 @@
+#pragma once
+
+// Non-uniformly partitioned FFT convolution at a fixed latency of exactly 2N samples.
+//
+// The impulse response is cut into levels whose block size grows by 4 from level to level (N, 4N,
+// 16N, ... below 65,536), six sub-blocks per level except the last. Each level is an overlap-add
+// convolution with a frequency-domain delay line of its input blocks. Levels of up to 4096 samples
+// run on the caller's (audio) thread; larger ones run on this object's worker thread, so the audio
+// thread never computes a transform longer than 8192 points. Channel c of the input is convolved
+// with channel c of the impulse response.
+//
+// The engine feeds this convolver the impulse response from sample 2N on and computes the first 2N
+// samples with a zero-latency direct FIR, so the sum of both is an exact zero-latency convolution.
+//
+// Threading:
+// - process_not_replacing: audio thread only. Holds process_lock for the whole call; waits on the
+//   done event only when a threaded level completes and the worker's previous pass is unfinished.
+// - load_ir_data, minimise_ir_data_memory: one non-audio thread at a time (the IR computation
+//   thread). The expensive work runs without blocking the audio thread; process_lock is only held
+//   for pointer exchanges and is never held while waiting for the worker.
+// - silence_x_y_buffers: any non-audio thread; blocks the audio thread for one clear of the state.
+// - The worker thread runs ThreadEntryPoint; trigger_kill stops it from any thread.
+// Lock order is always load_lock, process_lock, worker_lock.
+
+#include "convolution/ipps.h"
+
+#include <atomic>
+#include <cstdint>
+
+class fft_conv_worker_thread {
+public:
+    // One level of one channel.
+    struct IR_PARTITION_BLOCK {
+        std::uint8_t pending;        // threaded block complete, waiting for the worker
+        std::uint8_t threaded;       // block_size > 4096: convolved on the worker thread
+        int num_sub_blocks;          // K
+        int block_size;              // B
+        int fft_size;                // 2B
+        int buffer_length;           // 2B + 4: packed spectrum of 2B points plus one spare complex value
+        int fill_position;           // 0..B-1, where input is written and output read in the current block
+        float* input_buffer;         // block being filled with input
+        float** input_spectra;       // K spectra: entry j = input block completed j blocks ago
+        float** ir_spectra;          // K live spectra of the impulse-response sub-blocks
+        float** staged_ir_spectra;   // K spectra being prepared by load_ir_data
+        float* accumulator;          // sum of products, then the 2B-sample result of the next block
+        float* output_recent;        // result of the last finished block (first half read now)
+        float* output_older;         // result of the block before (its overlap tail read now)
+        IppsFFTSpec_R_32f* fft_spec; // processing transform (owned by channel 0's record)
+        Ipp8u* fft_work;
+        IppsFFTSpec_R_32f* load_fft_spec; // loading transform, so loads never share a work buffer
+        Ipp8u* load_fft_work;
+    };
+
+    // Levels a layout can have: N = 1 gives 1, 4, ..., 16384, the most there can be.
+    static constexpr int max_levels = 16;
+    static constexpr int threaded_block_threshold = 4096;
+    static constexpr int max_phase_offset = 98048;
+
+    struct Layout {
+        int num_levels = 0;
+        int block_size[max_levels] = {};
+        int num_sub_blocks[max_levels] = {};
+        int padded_length = 0;
+    };
+
+    // Creates a convolver for (channels, N), starts its worker and returns true; false on any
+    // failure. The object is stored in *out even when only the thread could not be started.
+    static bool fft_conv_worker_thread_initialise(fft_conv_worker_thread** out, void** thread_handle,
+                                                  unsigned int* thread_id, int channels, int N);
+
+    fft_conv_worker_thread(int channels, int N);
+    // The worker must have ended (trigger_kill, then wait for thread_finished).
+    ~fft_conv_worker_thread();
+    fft_conv_worker_thread(fft_conv_worker_thread const&) = delete;
+    fft_conv_worker_thread& operator=(fft_conv_worker_thread const&) = delete;
+
+    // One pointer per channel, each to `length` samples (the impulse response without its first 2N).
+    void load_ir_data(float** ir, int length);
+    // Input and output must be different arrays of at least `frames` samples per channel.
+    void process_not_replacing(float** in, float** out, int frames);
+    void silence_x_y_buffers();
+    void minimise_ir_data_memory();
+
+    static int calc_num_samples_for_buffered_load(int length, int N);
+    static Layout compute_layout(int length, int N);
+
+    void allocate_convolution_memory(IR_PARTITION_BLOCK**& table, int& levels, int ir_length);
+    void free_convolution_memory(IR_PARTITION_BLOCK**& table, int& levels);
+    void process_convolution_block(int level);
+
+    static unsigned ThreadStaticEntryPoint(void* self);
+    void ThreadEntryPoint();
+    void trigger_event();
+    void trigger_kill();
+    void process_check_and_run_triggered_threaded_block_convolutions();
+
+    // Read-only views for the owner and for tests.
+    bool is_running() const { return running.load(std::memory_order_acquire); }
+    bool has_thread_finished() const { return thread_finished.load(std::memory_order_acquire); }
+    bool is_ir_loaded() const { return ir_loaded.load(std::memory_order_acquire); }
+    int get_num_levels() const { return num_levels; }
+    int get_num_channels() const { return num_channels; }
+    int get_host_block_length() const { return host_block_length; }
+    // Only between loads: the layout is owned by the loading thread.
+    IR_PARTITION_BLOCK const& partition(int channel, int level) const { return partitions[channel][level]; }
+
+    // Load spreading: each level starts at phase_offset modulo its block size after the next
+    // reallocation. The engine staggers the offsets of its convolvers.
+    int phase_offset = 1;
+    char thread_name[32] = {};
+
+private:
+    static int next_block_size(int size);
+    void hand_over_block(IR_PARTITION_BLOCK& record);
+    // Enters process_lock and worker_lock without ever blocking the audio thread behind a worker
+    // pass: process_lock is released again whenever the worker still holds worker_lock.
+    void enter_exchange_locks();
+    void leave_exchange_locks();
+
+    std::atomic<bool> running{false};
+    std::atomic<bool> thread_finished{false};
+    std::atomic<bool> ir_loaded{false};
+
+    void* trigger_event_handle = nullptr;
+    void* done_event_handle = nullptr;
+    void* load_lock = nullptr;
+    void* process_lock = nullptr;
+    void* worker_lock = nullptr;
+
+    int num_channels = 0;
+    int host_block_length = 0;
+    int num_levels = 4;
+    IR_PARTITION_BLOCK** partitions = nullptr;
+};
