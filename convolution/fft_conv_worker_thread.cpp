@@ -227,6 +227,8 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
                 r.fill_position = 0;
                 r.threaded = B > threaded_block_threshold;
                 r.pending = 0;
+                r.inputs_identical = 1;
+                r.share_spectrum = 0;
                 r.input_buffer = allocate_cleared(r.buffer_length,
                                                   "Block allocation error in allocate_convolution_memory #4");
                 r.accumulator = allocate_cleared(r.buffer_length,
@@ -447,8 +449,20 @@ void fft_conv_worker_thread::process_check_and_run_triggered_threaded_block_conv
 // ---------------------------------------------------------------------------------------------
 // Processing
 
+bool fft_conv_worker_thread::inputs_identical(float** in, int offset, int frames) const
+{
+    for (int channel = 1; channel < num_channels; ++channel)
+        if (in[channel] != in[0] && std::memcmp(in[channel] + offset, in[0] + offset,
+                                                sizeof(float) * static_cast<size_t>(frames)) != 0)
+            return false;
+    return true;
+}
+
 void fft_conv_worker_thread::hand_over_block(IR_PARTITION_BLOCK& r)
 {
+    r.share_spectrum = r.inputs_identical;
+    r.inputs_identical = 1;
+
     int const K = r.num_sub_blocks;
     float* const oldest = r.input_spectra[K - 1];
     for (int j = K - 1; j > 0; --j)
@@ -464,15 +478,21 @@ void fft_conv_worker_thread::hand_over_block(IR_PARTITION_BLOCK& r)
 
 void fft_conv_worker_thread::process_convolution_block(int level)
 {
+    IR_PARTITION_BLOCK const& first = partitions[0][level];
+    bool const share = first.share_spectrum != 0;
     for (int channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
-        ippsSet_32f(0.0f, r.input_spectra[0] + r.block_size, r.buffer_length - r.block_size);
+        if (channel == 0 || !share)
+            ippsSet_32f(0.0f, r.input_spectra[0] + r.block_size, r.buffer_length - r.block_size);
     }
     for (int channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         r.pending = 0;
         int const complex_count = r.buffer_length / 2;
-        ippsFFTFwd_RToCCS_32f_I(r.input_spectra[0], r.fft_spec, r.fft_work);
+        if (channel > 0 && share)
+            ippsCopy_32f(first.input_spectra[0], r.input_spectra[0], r.buffer_length);
+        else
+            ippsFFTFwd_RToCCS_32f_I(r.input_spectra[0], r.fft_spec, r.fft_work);
         ippsMul_32fc(as_complex(r.input_spectra[0]), as_complex(r.ir_spectra[0]), as_complex(r.accumulator),
                      complex_count);
         for (int j = 1; j < r.num_sub_blocks; ++j)
@@ -500,8 +520,10 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
     while (done < frames) {
         // A chunk never crosses a level-0 block boundary, so every larger boundary falls between chunks.
         int const n = std::min(frames - done, host_block_length - partitions[0][0].fill_position);
+        bool const identical = inputs_identical(in, done, n);
         bool waited = false;
         for (int level = 0; level < num_levels; ++level) {
+            if (!identical) partitions[0][level].inputs_identical = 0;
             for (int channel = 0; channel < num_channels; ++channel) {
                 IR_PARTITION_BLOCK& r = partitions[channel][level];
                 int const p = r.fill_position;

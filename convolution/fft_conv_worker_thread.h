@@ -49,6 +49,11 @@ public:
         Ipp8u* fft_work;
         IppsFFTSpec_R_32f* load_fft_spec; // loading transform, so loads never share a work buffer
         Ipp8u* load_fft_work;
+        // Channel 0's record only. When every channel got the same input for a whole block (true
+        // stereo feeds one side the same signal twice), the block is transformed once and its
+        // spectrum copied to the other channels.
+        std::uint8_t inputs_identical; // the block being filled has had identical inputs so far
+        std::uint8_t share_spectrum;   // the block handed over last had identical inputs
     };
 
     // Levels a layout can have: N = 1 gives 1, 4, ..., 16384, the most there can be.
@@ -112,6 +117,7 @@ public:
 private:
     static int next_block_size(int size);
     void hand_over_block(IR_PARTITION_BLOCK& record);
+    bool inputs_identical(float** in, int offset, int frames) const;
     // Enters process_lock and worker_lock without ever blocking the audio thread behind a worker
     // pass: process_lock is released again whenever the worker still holds worker_lock.
     void enter_exchange_locks();
