@@ -1,0 +1,33 @@
+#include "engine/engine_helpers.h"
+
+#include <algorithm>
+#include <cmath>
+
+float get_db_gain_from_dual_scaling(float unity, float min_db, float max_db)
+{
+    if (unity > 0.5f) return max_db * 2.0f * (unity - 0.5f);
+    if (unity < 0.5f) return min_db * (1.0f - 2.0f * unity);
+    return 0.0f; // the centre, or not a number
+}
+
+float calculate_signal_level_db_unity(float const* samples, int count, int mode, float floor_db)
+{
+    if (floor_db >= 0.0f) return 0.0f;
+    float value = 0.0f;
+    if (samples != nullptr && count > 0) {
+        if (mode == 0) {
+            double sum = 0.0;
+            for (int i = 0; i < count; ++i)
+                sum += static_cast<double>(samples[i]) * samples[i];
+            value = static_cast<float>(std::sqrt(sum / count));
+        } else {
+            for (int i = 0; i < count; ++i)
+                value = std::max(value, std::fabs(samples[i]));
+            value = std::min(value, 1.0f);
+        }
+    }
+    // log10(0) is -inf, which the floor catches; a NaN level reads as the floor too.
+    float db = 20.0f * std::log10(value);
+    if (!(db > floor_db)) db = floor_db;
+    return 1.0f - db / floor_db;
+}

@@ -1,0 +1,492 @@
+// Construction, settings, buffers, convolvers and destruction of the engine.
+
+#include "engine/vst_plugin.h"
+
+#include "convolution/direct_fir.h"
+#include "convolution/fft_conv_worker_thread.h"
+#include "convolution/ipps.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "platform/settings_store.h"
+#include "platform/threading.h"
+#include "program/program_scratch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+[[noreturn]] void fail(char const* text)
+{
+    throw std::runtime_error(text);
+}
+
+// A 64-byte aligned table of two channel pointers, each to `frames` zeroed floats. `first_code` is
+// the number of the table's message; the channels take the next two.
+float** allocate_multichannel(int frames, int first_code)
+{
+    auto message = [](int code) {
+        return std::runtime_error("Memory allocation error #" + std::to_string(code));
+    };
+    auto** table = reinterpret_cast<float**>(
+        ippsMalloc_8u(static_cast<int>(sizeof(float*)) * VST_Plugin::channel_count));
+    if (table == nullptr) throw message(first_code);
+    for (int channel = 0; channel < VST_Plugin::channel_count; ++channel) {
+        table[channel] = ippsMalloc_32f(frames);
+        if (table[channel] == nullptr) {
+            for (int done = 0; done < channel; ++done)
+                ippsFree(table[done]);
+            ippsFree(table);
+            throw message(first_code + 1 + channel);
+        }
+        ippsSet_32f(0.0f, table[channel], frames);
+    }
+    return table;
+}
+
+void free_multichannel(float**& table)
+{
+    if (table == nullptr) return;
+    for (int channel = 0; channel < VST_Plugin::channel_count; ++channel)
+        ippsFree(table[channel]);
+    ippsFree(table);
+    table = nullptr;
+}
+
+// Names of the convolvers in the creation-error messages, by IR and side.
+char const* const fft_creation_errors[2][2] = {
+    {"FFT convolution thread worker 1a creation error", "FFT convolution thread worker 1b creation error"},
+    {"FFT convolution thread worker 2a creation error", "FFT convolution thread worker 2b creation error"},
+};
+
+// Load spreading of the large partitions, by IR and side.
+int const phase_offset_base[2][2] = {{10912, 32736}, {21824, 43648}};
+
+// One refusal to raise a thread priority is reported per process, whatever the instance.
+std::atomic<bool> priority_refusal_reported{false};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+VST_Plugin::VST_Plugin(int sample_rate_argument)
+{
+    try {
+        // 1. Settings file and processor set-up of the constructing thread.
+        CheckPrefs();
+        ippInit();
+        ippSetDenormAreZeros(1);
+
+        // 2. No editor; stereo; no rebuild pending.
+        editor = nullptr;
+        channel_mode = 2;
+        recompute_ir1 = recompute_ir2 = false;
+        full_recompute_ir1 = full_recompute_ir2 = false;
+        program_change_blocks_audio = extract_data_from_registry_program_change_blocks_audio() == 1;
+
+        // 3. Rate, programs, counters, locks.
+        if (sample_rate_argument < 1)
+            throw std::runtime_error("Invalid host sample rate (" + std::to_string(sample_rate_argument) +
+                                     ")");
+        sample_rate = sample_rate_argument;
+        programs = new VST_Plugin_Program[corvella::programs_per_bank];
+        program = &programs[0];
+        lock_record = &programs[0];
+        host_tempo = initial_tempo;
+        silent_sample_count = initial_silent_sample_count;
+        InitializeCriticalSection(&ir_build_lock);
+        InitializeCriticalSection(&process_lock);
+        InitializeCriticalSection(&aux_lock_1);
+        InitializeCriticalSection(&aux_lock_2);
+
+        // 4. Gain ranges of the IR and master gain knobs.
+        read_engine_settings_gain_ranges();
+
+        // 5. Locked until construction succeeds; the mixer LFO starts at a random phase.
+        processing_enabled = false;
+        std::srand(static_cast<unsigned>(std::time(nullptr)));
+        {
+            // The product wraps in 32 bits; unsigned keeps the phase non-negative.
+            std::uint32_t const product =
+                static_cast<std::uint32_t>(std::rand()) * static_cast<std::uint32_t>(std::rand());
+            lfo_phase_counter = static_cast<int>(product % static_cast<std::uint32_t>(sample_rate));
+        }
+        mix_lfo = 0.0f;
+        sr_gain = 1.0f;
+        smoothed_mix = 0.5f;
+        zero_latency = false;
+
+        // 6. Early-reflection and tail generators (reflection, tail: (4, sample_rate)) plug in here.
+
+        // 7. Effects; the math lookup tables (math_lookup) plug in here.
+        init_biquads();
+        init_chorus();
+        init_delay();
+
+        // 8. Folders the program needs.
+        check_install_paths();
+
+        // 9. Latency, buffers, convolvers, heads, IR computation thread.
+        initial_plugin_startup();
+
+        // 10. The two modulated stacked convolvers, (36, partition_length), plug in here.
+
+        // 11. Sample-rate behaviour.
+        read_sample_rate_settings();
+        if (half_rate_factor == 2) configure_input_output_aa();
+
+        // 12. The choruses, stereo delays, reflection and tail generators take `sample_rate` here.
+
+        // 13. Default wet-lock mode, for the editor.
+        wet_lock_mode = extract_data_from_registry_wet_lock();
+
+        // 14. There is no minimum system version to check on this platform.
+
+        // 15. Ready; the IR computation thread's first build (WorkerThread_01::trigger_event) starts here.
+        processing_enabled = true;
+    } catch (std::exception const& error) {
+        processing_enabled = false;
+        report((std::string(error.what()) + ": \nSeen during constructor").c_str());
+    } catch (...) {
+        processing_enabled = false;
+        report("Unhandled exception error, please contact support");
+    }
+}
+
+VST_Plugin::~VST_Plugin()
+{
+    try {
+        // 1. The IR computation thread stops first, so no rebuild runs while the convolvers go.
+        //    (WorkerThread_01: restore ir_worker_saved_priority, trigger_kill, wait, delete.)
+
+        // 2. Heads and FFT convolvers, section by section in creation order.
+        destroy_convolvers();
+
+        // 3. Locks.
+        DeleteCriticalSection(&ir_build_lock);
+        DeleteCriticalSection(&process_lock);
+        DeleteCriticalSection(&aux_lock_1);
+        DeleteCriticalSection(&aux_lock_2);
+
+        // 4. Anti-alias filters.
+        delete downsample_aa;
+        downsample_aa = nullptr;
+        delete upsample_aa;
+        upsample_aa = nullptr;
+
+        // 5. Buffers, then the programs and the remaining objects (equaliser bands, math tables,
+        //    choruses, stereo delays, pitch modulators, generators free themselves here as they arrive).
+        free_aligned_memory();
+        delete[] programs;
+        programs = nullptr;
+        program = lock_record = nullptr;
+        delete chorus_scratch;
+        chorus_scratch = nullptr;
+    } catch (std::exception const& error) {
+        report((std::string(error.what()) + ": \nSeen during destructor").c_str());
+    } catch (...) {
+        report("Unhandled exception error, please contact support");
+    }
+}
+
+void VST_Plugin::report(char const* text) const
+{
+    MessageBoxA(editor, text, corvella::caption::engine, corvella::message_box_ok);
+}
+
+void VST_Plugin::destroy_convolvers()
+{
+    for (int index = 0; index < convolver_count; ++index) {
+        delete direct_firs[index];
+        direct_firs[index] = nullptr;
+        fft_conv_worker_thread* convolver = fft_convolvers[index];
+        if (convolver == nullptr) continue;
+        convolver->trigger_kill();
+        // The convolver may only go once its worker has left its loop.
+        while (!convolver->has_thread_finished())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        delete convolver;
+        fft_convolvers[index] = nullptr;
+        fft_thread_handles[index] = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+void VST_Plugin::read_engine_settings_gain_ranges()
+{
+    bool valid = false;
+    try {
+        int const ir_min = extract_data_from_registry_ir_gain_min();
+        int const ir_max = extract_data_from_registry_ir_gain_max();
+        int const master_min = extract_data_from_registry_master_gain_min();
+        int const master_max = extract_data_from_registry_master_gain_max();
+        auto in_range = [](int minimum, int maximum) {
+            return minimum < maximum && minimum >= -100 && minimum <= 0 && maximum >= 0 && maximum <= 100;
+        };
+        valid = in_range(ir_min, ir_max) && in_range(master_min, master_max);
+        if (valid) {
+            ir_gain_min = static_cast<float>(ir_min);
+            ir_gain_max = static_cast<float>(ir_max);
+            master_gain_min = static_cast<float>(master_min);
+            master_gain_max = static_cast<float>(master_max);
+        }
+    } catch (std::runtime_error const&) {
+        valid = false; // repaired below
+    }
+    if (valid) return;
+    ir_gain_min = -50.0f;
+    ir_gain_max = 50.0f;
+    master_gain_min = -30.0f;
+    master_gain_max = 30.0f;
+    set_ir_gain_min_in_registry(-50);
+    set_ir_gain_max_in_registry(50);
+    set_master_gain_min_in_registry(-30);
+    set_master_gain_max_in_registry(30);
+}
+
+void VST_Plugin::read_sample_rate_settings()
+{
+    int mode = 0;
+    try {
+        mode = extract_data_from_registry_sr_gain();
+    } catch (std::runtime_error const&) {
+        mode = 0;
+        set_sr_gain_in_registry(0);
+    }
+    sr_gain_normalise = mode == 0 || mode == 2;
+    half_rate_allowed = mode == 2;
+
+    int const host_rate = sample_rate;
+    host_sample_rate = static_cast<float>(host_rate);
+    half_rate_factor = half_rate_allowed && host_sample_rate >= 88000.0f ? 2 : 1;
+    sample_rate = host_rate / half_rate_factor;
+    sr_gain = sr_gain_normalise && sample_rate != 44100 ? 44100.0f / static_cast<float>(sample_rate) : 1.0f;
+}
+
+void VST_Plugin::check_install_paths()
+{
+    std::string const preferences = GetPreferencePathRaw() + "Tarnwick/Corvella/";
+    if (!check_dir_path(preferences))
+        throw std::runtime_error(preferences +
+                                 "\n\nPreferences path not found, plug-in cannot load. Please contact "
+                                 "support and report this error");
+    std::string const bundle = GetCurrentBundlePathName();
+    if (!check_dir_path(bundle))
+        throw std::runtime_error(bundle +
+                                 "\n\nBundle path not found, plug-in cannot load. Please contact support "
+                                 "and report this error");
+    // The install folder only matters to the file browser; a settings file without it is not
+    // a reason to lock the engine.
+    try {
+        (void)extract_data_from_registry_install_dir();
+    } catch (std::runtime_error const&) {
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+void VST_Plugin::initial_plugin_startup()
+{
+    int const latency = extract_data_from_registry_latency();
+    if (latency < 0 || latency == 1 || latency > max_block_length)
+        throw std::runtime_error("Latency setting out of range (" + std::to_string(latency) +
+                                 "). Processing will be disabled and plugin locked");
+    partition_length = latency / 2;
+    zero_latency = false;
+    if (latency == 0) {
+        zero_latency = true;
+        partition_length = zero_latency_partition_length;
+    }
+
+    allocate_aligned_memory();
+    initialise_fft(partition_length);
+    if (zero_latency) initialise_direct_fir(2 * partition_length);
+
+    // The IR computation thread (WorkerThread_01, "IR Thread 1") is created and started here:
+    // _beginthreadex, save GetThreadPriority into ir_worker_saved_priority, then
+    // raise_thread_priority(ir_worker_thread, 10, "IR Thread 1", ...) and ResumeThread.
+
+    // The first build loads both files.
+    full_recompute_ir1 = true;
+    full_recompute_ir2 = true;
+    // The per-IR file caches of the build are cleared here.
+}
+
+bool VST_Plugin::raise_thread_priority(std::uintptr_t thread, int priority, char const* thread_name,
+                                       std::atomic<bool>& warned)
+{
+    if (thread == 0) return false;
+    SetThreadPriority(thread, priority);
+    if (GetThreadPriority(thread) == priority) return true;
+    if (!warned.exchange(true)) {
+        std::string const text = std::string("The system does not permit raising the priority of ") +
+                                 (thread_name != nullptr ? thread_name : "a worker thread") +
+                                 "; it continues at the default priority.";
+        MessageBoxA(nullptr, text.c_str(), corvella::caption::engine, corvella::message_box_ok);
+    }
+    return false;
+}
+
+void VST_Plugin::allocate_aligned_memory()
+{
+    auto** table = reinterpret_cast<float**>(ippsMalloc_8u(static_cast<int>(sizeof(float*)) * channel_count));
+    if (table == nullptr) fail("Memory allocation error on aligned_temporary_work_scratch (stage)");
+    table[0] = table[1] = nullptr;
+    convolver_scratch = table;
+    for (int channel = 0; channel < channel_count; ++channel) {
+        table[channel] = ippsMalloc_32f(max_block_length);
+        if (table[channel] == nullptr) fail("Memory allocation error (aligned_inputs)");
+        ippsSet_32f(0.0f, table[channel], max_block_length);
+    }
+
+    float*** const buffers[] = {&ir1_input_a,      &ir1_wet,          &ir2_input_a,      &ir2_wet,
+                                &ir1_input_b,      &ir2_input_b,      &ir1_section1_out, &ir2_section1_out,
+                                &ir1_section2_out, &ir2_section2_out, &host_input,       &host_output};
+    int code = 1;
+    for (float*** buffer : buffers) {
+        *buffer = allocate_multichannel(max_block_length, code);
+        code += 3;
+    }
+
+    if (!zero_latency) {
+        dry_delay_length = 2 * partition_length + max_block_length;
+        dry_delay = allocate_multichannel(dry_delay_length, code);
+        dry_delay_write_position = 2 * partition_length;
+        dry_delay_read_position = 0;
+    }
+}
+
+void VST_Plugin::free_aligned_memory()
+{
+    float*** const buffers[] = {&convolver_scratch, &ir1_input_a,      &ir1_wet,          &ir2_input_a,
+                                &ir2_wet,           &ir1_input_b,      &ir2_input_b,      &ir1_section1_out,
+                                &ir2_section1_out,  &ir1_section2_out, &ir2_section2_out, &host_input,
+                                &host_output,       &dry_delay};
+    for (float*** buffer : buffers)
+        free_multichannel(*buffer);
+    dry_delay_length = 0;
+}
+
+void VST_Plugin::initialise_fft(int N)
+{
+    for (int section = 1; section <= 2; ++section)
+        for (int side = 0; side < 2; ++side)
+            for (int ir = 1; ir <= 2; ++ir) {
+                int const index = convolver_index(ir, side, section);
+                if (!fft_conv_worker_thread::fft_conv_worker_thread_initialise(
+                        &fft_convolvers[index], &fft_thread_handles[index], &fft_thread_ids[index],
+                        channel_count, N))
+                    fail(fft_creation_errors[ir - 1][side]);
+            }
+
+    // Stagger the large partitions so that the four pairs do not compute them in the same block.
+    int const q = (std::rand() % 32768) / 4;
+    for (int section = 1; section <= 2; ++section)
+        for (int side = 0; side < 2; ++side)
+            for (int ir = 1; ir <= 2; ++ir)
+                fft_convolvers[convolver_index(ir, side, section)]->phase_offset =
+                    q + phase_offset_base[ir - 1][side];
+}
+
+void VST_Plugin::initialise_direct_fir(int taps)
+{
+    for (int index = 0; index < convolver_count; ++index) {
+        try {
+            direct_firs[index] = new direct_fir(channel_count, taps);
+        } catch (std::exception const& error) {
+            direct_firs[index] = nullptr;
+            report((std::string(error.what()) + ": \nSeen during constructor").c_str());
+        }
+    }
+    struct {
+        direct_fir** slot;
+        char const* suffix;
+    } const filters[] = {{&downsample_aa, " (downsample AA): \nSeen during constructor"},
+                         {&upsample_aa, " (upsample AA): \nSeen during constructor"}};
+    for (auto const& filter : filters) {
+        try {
+            *filter.slot = new direct_fir(channel_count, anti_alias_taps);
+        } catch (std::exception const& error) {
+            *filter.slot = nullptr;
+            report((std::string(error.what()) + filter.suffix).c_str());
+        }
+    }
+}
+
+void VST_Plugin::configure_input_output_aa()
+{
+    constexpr int design_taps = 2 * anti_alias_taps;
+    double design[design_taps] = {};
+    float channel_taps[anti_alias_taps] = {};
+    if (ippsFIRGenLowpass_64f(0.5 / half_rate_factor, design, design_taps, ippWinBlackman, ippTrue) !=
+        ippStsNoErr)
+        fail("Low system memory: \nmalloc error on multichannel_lpf_taps_creation_buffer_tmp");
+    // The second half of the symmetric design, doubled so that the taps still sum to 1.
+    for (int k = 0; k < anti_alias_taps; ++k)
+        channel_taps[k] = static_cast<float>(2.0 * design[anti_alias_taps + k]);
+    float* taps[channel_count] = {channel_taps, channel_taps};
+    if (downsample_aa != nullptr) downsample_aa->load_ir_data(taps, anti_alias_taps);
+    if (upsample_aa != nullptr) upsample_aa->load_ir_data(taps, anti_alias_taps);
+}
+
+// The equaliser bands (biquad_filter_upsampling, five per channel for the post equaliser, the
+// IR equalisers and the STS high-pass filters with their anti-alias IIR filters) are created here.
+void VST_Plugin::init_biquads() {}
+
+// The three choruses (delay 9 ms, width 0.75, depth 5 ms, rate 0.1 Hz, feedback 0.2, wet 0.5,
+// dry 1.0) are created here; the chorus scratch record already exists for the editor.
+void VST_Plugin::init_chorus()
+{
+    chorus_scratch = new VST_Plugin_Program_Chorus_Scratch();
+}
+
+// The master, IR1 and IR2 stereo delays and the four pitch modulators are created here.
+void VST_Plugin::init_delay()
+{
+    initialise_delay_pitch_mod(pitch_mod_ir1_section1);
+    initialise_delay_pitch_mod(pitch_mod_ir1_section2);
+    initialise_delay_pitch_mod(pitch_mod_ir2_section1);
+    initialise_delay_pitch_mod(pitch_mod_ir2_section2);
+}
+
+// A pitch modulator (width 0, feedback 0, wet 1, dry 0, on, delay 1 ms, modulation 1 ms at 0.7 Hz)
+// is created into `modulator` here; until then the slot stays empty and the frame skips it.
+void VST_Plugin::initialise_delay_pitch_mod(pitch_mod*& modulator)
+{
+    modulator = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool VST_Plugin::load_ir_into_slot(int slot, float* const channels[4], int length)
+{
+    if (slot != 1 && slot != 2) return false;
+    if (channels == nullptr || length <= 0) return false;
+    for (int channel = 0; channel < 4; ++channel)
+        if (channels[channel] == nullptr) return false;
+
+    int const head_length = zero_latency ? std::min(length, 2 * partition_length) : 0;
+    for (int side = 0; side < 2; ++side) {
+        int const index = convolver_index(slot, side, 1);
+        float* head_taps[channel_count] = {channels[2 * side], channels[2 * side + 1]};
+        float* tail_taps[channel_count] = {channels[2 * side] + head_length,
+                                           channels[2 * side + 1] + head_length};
+        if (zero_latency && direct_firs[index] != nullptr)
+            direct_firs[index]->load_ir_data(head_taps, head_length);
+        if (fft_convolvers[index] != nullptr)
+            fft_convolvers[index]->load_ir_data(tail_taps, length - head_length);
+    }
+    int const length_ms = static_cast<int>(std::ceil(1000.0 * length / sample_rate));
+    (slot == 1 ? ir1_length_ms : ir2_length_ms) = length_ms;
+    return true;
+}

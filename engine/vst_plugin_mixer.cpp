@@ -1,0 +1,178 @@
+// The IR1/IR2 mixer with its LFO, dry/wet with master gain and the wet-lock, and the IR meters.
+// Trigonometry runs once per chunk (64 frames, 2 while the mix glides), never per sample.
+
+#include "engine/vst_plugin.h"
+
+#include "convolution/ipps.h"
+#include "engine/engine_helpers.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr float pi_float = 3.1415927410125732f;
+constexpr double pi = 3.14159265358979323846;
+constexpr int mixer_chunk = 64;
+constexpr float mix_glide_per_chunk = 0.0001f;
+
+// Mix and balance angle: 0..1 maps onto 0..pi/2, clamped.
+float angle(float x)
+{
+    double const value = x > 1.0f ? pi / 2.0 : x < 0.0f ? 0.0 : static_cast<double>(x) * pi * 0.5;
+    return static_cast<float>(value);
+}
+
+void multiply(float* samples, float gain, int frames)
+{
+    ippsMulC_32f_I(gain, samples, frames);
+}
+
+} // namespace
+
+void VST_Plugin::balance_factors(int ir, float& left, float& right) const
+{
+    VST_Plugin_Program const& p = *program;
+    float const beta = angle(ir == 1 ? p.ir1_balance + ir1_balance_lfo : p.ir2_balance + ir2_balance_lfo);
+    left = static_cast<float>(std::cos(static_cast<double>(beta)) / 0.707106781);
+    right = static_cast<float>(std::sin(static_cast<double>(beta)) / 0.707106781);
+}
+
+VST_Plugin::MixerChunk VST_Plugin::advance_mixer(int chunk)
+{
+    VST_Plugin_Program const& p = *program;
+
+    // 1. Glide towards the mix setting.
+    float const target = p.master_ir1_ir2_mix;
+    if (target != smoothed_mix)
+        smoothed_mix += std::clamp(target - smoothed_mix, -mix_glide_per_chunk, mix_glide_per_chunk);
+
+    // 2. LFO: 0.1 Hz to 10 Hz, one phase for the mix and both balances.
+    float const rate = std::pow(100.0f, p.lfo3_rate) / 10.0f;
+    int period = static_cast<int>(std::floor(static_cast<float>(sample_rate) / rate));
+    if (period < 1) period = 1;
+    lfo_phase_counter = (lfo_phase_counter + chunk) % period;
+    float const phi = 2.0f * pi_float * static_cast<float>(lfo_phase_counter) / static_cast<float>(period);
+    mix_lfo = 0.5f * std::sin(phi) * p.master_ir1_ir2_mix_mod;
+    ir1_balance_lfo = 0.5f * std::sin(2.0f * pi_float * p.ir1_balance_mod_phase + phi) * p.ir1_balance_mod;
+    ir2_balance_lfo = 0.5f * std::sin(2.0f * pi_float * p.ir2_balance_mod_phase + phi) * p.ir2_balance_mod;
+
+    // 3.-4. Mix law: equal power (cos, sin) or equal sum (cos², sin²).
+    double const alpha = angle(smoothed_mix + mix_lfo);
+    double c = std::cos(alpha);
+    double s = std::sin(alpha);
+    if (p.master_ir1_ir2_mix_law > 0.0f) {
+        c *= c;
+        s *= s;
+    }
+
+    // 5. Balance.
+    MixerChunk result{};
+    result.ir1_weight = static_cast<float>(c);
+    result.ir2_weight = static_cast<float>(s);
+    balance_factors(1, result.ir1_left, result.ir1_right);
+    balance_factors(2, result.ir2_left, result.ir2_right);
+    return result;
+}
+
+// Pre order: the mix and balance scale the convolver inputs, so their modulation is smeared by
+// the reverb.
+void VST_Plugin::apply_pre_mixer(int frames, int mix_step)
+{
+    VST_Plugin_Program const& p = *program;
+    bool const unmodulated =
+        p.master_ir1_ir2_mix_mod == 0.0f && p.ir1_balance_mod == 0.0f && p.ir2_balance_mod == 0.0f;
+    int chunk = unmodulated ? frames : mixer_chunk;
+    for (int done = 0; done < frames; done += chunk) {
+        chunk = std::min({chunk, frames - done, mix_step});
+        MixerChunk const m = advance_mixer(chunk);
+        float const ir1_gains[2] = {m.ir1_weight * m.ir1_left, m.ir1_weight * m.ir1_right};
+        float const ir2_gains[2] = {m.ir2_weight * m.ir2_left, m.ir2_weight * m.ir2_right};
+        for (int channel = 0; channel < channel_count; ++channel) {
+            multiply(ir1_input_a[channel] + done, ir1_gains[channel], chunk);
+            multiply(ir1_input_b[channel] + done, ir1_gains[channel], chunk);
+            multiply(ir2_input_a[channel] + done, ir2_gains[channel], chunk);
+            multiply(ir2_input_b[channel] + done, ir2_gains[channel], chunk);
+        }
+        // The current centre frequency and gain of the ten post-equaliser band instances are
+        // copied into their display fields here once the bands exist.
+    }
+}
+
+// Dry/wet, master gain and (in post order) the mix and balance, applied to the dry bus and the
+// two wet buses; then the IR meters.
+void VST_Plugin::apply_post_mixer(int frames, int mix_step)
+{
+    VST_Plugin_Program const& p = *program;
+    VST_Plugin_Program const& locks = *lock_record;
+    bool const pre_order = p.master_mixer_modulation_order > 0.0f;
+    bool const ir1_on = p.ir1_toggle > 0.0f;
+    bool const ir2_on = p.ir2_toggle > 0.0f;
+    bool const chained = p.ir1_ir2_chain > 0.0f && ir2_on;
+    int const topology1 = VST_Plugin_Program::get_topology_from_unity(p.ir1_topology, false, false);
+    int const topology2 = VST_Plugin_Program::get_topology_from_unity(p.ir2_topology, false, false);
+    constexpr int topology_fusion = 3;
+
+    int chunk = mixer_chunk;
+    for (int done = 0; done < frames; done += chunk) {
+        chunk = std::min({chunk, frames - done, mix_step});
+
+        // 1.-3. Effective mix and gain (the wet-lock overrides the program), dry and wet levels.
+        float const mix = locks.master_mix_lock_status * locks.master_mix_locked_value +
+                          (1.0f - locks.master_mix_lock_status) * p.master_mix;
+        float const gain_unity = locks.master_gain_lock_status * locks.master_gain_locked_value +
+                                 (1.0f - locks.master_gain_lock_status) * p.master_gain;
+        float const dry = std::min(1.0f, 2.0f * (1.0f - mix));
+        float const wet = std::min(1.0f, 2.0f * mix);
+        float const G = std::pow(
+            10.0f, get_db_gain_from_dual_scaling(gain_unity, master_gain_min, master_gain_max) / 20.0f);
+        float const dry_gain = dry * G;
+        float const W = wet * G;
+
+        // 4.-6. IR gains per side.
+        float ir1_gain[2] = {W, W};
+        float ir2_gain[2] = {W, W};
+        if (!pre_order) {
+            MixerChunk const m = advance_mixer(chunk);
+            ir1_gain[0] = W * m.ir1_weight * m.ir1_left;
+            ir1_gain[1] = W * m.ir1_weight * m.ir1_right;
+            ir2_gain[0] = W * m.ir2_weight * m.ir2_left;
+            ir2_gain[1] = W * m.ir2_weight * m.ir2_right;
+        } else {
+            // Fusion's stacked convolver is fed before the balance, so it is balanced here.
+            float left = 1.0f, right = 1.0f;
+            if (topology1 == topology_fusion) {
+                balance_factors(1, left, right);
+                ir1_gain[0] = W * left;
+                ir1_gain[1] = W * right;
+            }
+            if (topology2 == topology_fusion) {
+                balance_factors(2, left, right);
+                ir2_gain[0] = W * left;
+                ir2_gain[1] = W * right;
+            }
+        }
+        if (ir_rebuild_busy.load(std::memory_order_relaxed))
+            ir1_gain[0] = ir1_gain[1] = ir2_gain[0] = ir2_gain[1] = 0.0f;
+
+        // 7. Apply.
+        for (int channel = 0; channel < channel_count; ++channel) {
+            multiply(ir1_input_a[channel] + done, dry_gain, chunk);
+            if (ir1_on) multiply(ir1_wet[channel] + done, ir1_gain[channel], chunk);
+            if (ir2_on) multiply(ir2_wet[channel] + done, ir2_gain[channel], chunk);
+            // In a chain IR2 carries IR1's sound, so it takes IR1's gain as well.
+            if (chained) multiply(ir2_wet[channel] + done, 4.0f * ir1_gain[channel], chunk);
+        }
+
+        // 8. Meters.
+        int const metered = std::min(chunk, 32);
+        ir1_level_left.store(0.9f * calculate_signal_level_db_unity(ir1_wet[0] + done, metered, 0, -96.0f),
+                             std::memory_order_relaxed);
+        ir2_level_left.store(0.9f * calculate_signal_level_db_unity(ir2_wet[0] + done, metered, 0, -96.0f),
+                             std::memory_order_relaxed);
+        ir1_level_right.store(0.9f * calculate_signal_level_db_unity(ir1_wet[1] + done, metered, 0, -96.0f),
+                              std::memory_order_relaxed);
+        ir2_level_right.store(0.9f * calculate_signal_level_db_unity(ir2_wet[1] + done, metered, 0, -96.0f),
+                              std::memory_order_relaxed);
+    }
+}

@@ -1,0 +1,481 @@
+// The per-block signal path: host entry, formatted chunk, processing step, the convolvers of each
+// IR, the dry delay line and buffer silencing. Audio thread only (silence_buffers excepted).
+
+#include "engine/vst_plugin.h"
+
+#include "convolution/direct_fir.h"
+#include "convolution/fft_conv_worker_thread.h"
+#include "convolution/ipps.h"
+#include "engine/engine_helpers.h"
+#include "ir/ir_shaping.h"
+#include "platform/message_box.h"
+#include "platform/threading.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+constexpr int topology_parallel_stereo = 0;
+constexpr int topology_true_stereo = 1;
+constexpr int topology_mono_stereo = 2;
+constexpr int topology_fusion = 3;
+
+void clear(float** buffer, int frames)
+{
+    for (int channel = 0; channel < VST_Plugin::channel_count; ++channel)
+        ippsSet_32f(0.0f, buffer[channel], frames);
+}
+
+void copy(float* const* source, float** destination, int frames)
+{
+    for (int channel = 0; channel < VST_Plugin::channel_count; ++channel)
+        ippsCopy_32f(source[channel], destination[channel], frames);
+}
+
+void add(float* const* source, float** destination, int frames)
+{
+    for (int channel = 0; channel < VST_Plugin::channel_count; ++channel)
+        ippsAdd_32f_I(source[channel], destination[channel], frames);
+}
+
+void to_mono(float** buffer, int frames)
+{
+    for (int i = 0; i < frames; ++i) {
+        float const mean = (buffer[0][i] + buffer[1][i]) * 0.5f;
+        buffer[0][i] = mean;
+        buffer[1][i] = mean;
+    }
+}
+
+// Shows an exception caught on the audio path. The text is built on the stack: the audio thread
+// allocates nothing of its own even here.
+void report_step_failure(void* owner, char const* what)
+{
+    char text[1024];
+    std::snprintf(text, sizeof text, "%s: \nSeen during process_replacing", what);
+    MessageBoxA(owner, text, corvella::caption::engine, corvella::message_box_ok);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Host entry
+
+void VST_Plugin::processReplacing(float** in, float** out, int frames)
+{
+    if (!processing_enabled.load(std::memory_order_relaxed)) return;
+    if (frames <= 0 || in == nullptr || out == nullptr) return;
+    if (program_change_blocks_audio)
+        while (ir_rebuild_busy.load(std::memory_order_relaxed))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    switch (channel_mode) {
+    case 2:
+        if (in[0] == nullptr || in[1] == nullptr || out[0] == nullptr || out[1] == nullptr) return;
+        for (int done = 0; done < frames;) {
+            int const n = std::min(max_block_length, frames - done);
+            ippsCopy_32f(in[0] + done, host_input[0], n);
+            ippsCopy_32f(in[1] + done, host_input[1], n);
+            process_replacing_mono_stereo_formatted(host_input, host_output, n);
+            ippsCopy_32f(host_output[0], out[0] + done, n);
+            ippsCopy_32f(host_output[1], out[1] + done, n);
+            done += n;
+        }
+        break;
+    case 0:
+        if (in[0] == nullptr || out[0] == nullptr) return;
+        for (int done = 0; done < frames;) {
+            int const n = std::min(max_block_length, frames - done);
+            ippsCopy_32f(in[0] + done, host_input[0], n);
+            ippsCopy_32f(in[0] + done, host_input[1], n);
+            process_replacing_mono_stereo_formatted(host_input, host_output, n);
+            ippsAdd_32f_I(host_output[1], host_output[0], n);
+            ippsMulC_32f_I(0.5f, host_output[0], n);
+            ippsCopy_32f(host_output[0], out[0] + done, n);
+            done += n;
+        }
+        break;
+    case 1:
+        if (in[0] == nullptr || out[0] == nullptr || out[1] == nullptr) return;
+        for (int done = 0; done < frames;) {
+            int const n = std::min(max_step_length, frames - done);
+            ippsCopy_32f(in[0] + done, host_input[0], n);
+            ippsCopy_32f(in[0] + done, host_input[1], n);
+            process_replacing_mono_stereo_formatted(host_input, host_output, n);
+            ippsCopy_32f(host_output[0], out[0] + done, n);
+            ippsCopy_32f(host_output[1], out[1] + done, n);
+            done += n;
+        }
+        break;
+    default: // not a layout the host binding sets
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Formatted chunk
+
+void VST_Plugin::process_replacing_mono_stereo_formatted(float** in, float** out, int frames)
+{
+    ippSetFlushToZero(1, nullptr);
+    ippSetDenormAreZeros(1);
+    if (frames <= 0 || frames > max_block_length) return;
+
+    corvella::CriticalSectionLock lock(&process_lock);
+
+    // Silence detection. Magnitudes are summed, so a signal whose samples cancel out still counts.
+    bool silent = false;
+    if (in[0][0] == 0.0f && in[1][0] == 0.0f) {
+        float sum = 0.0f;
+        for (int channel = 0; channel < channel_count; ++channel)
+            for (int i = 0; i < frames; ++i)
+                sum += std::fabs(in[channel][i]);
+        silent = sum == 0.0f;
+    }
+    // The decision below uses the silence before this chunk, so that the last chunk of a tail is
+    // still processed in full.
+    int const silent_before = silent ? silent_sample_count : 0;
+    if (silent)
+        silent_sample_count = silent_sample_count > INT_MAX - frames ? INT_MAX : silent_sample_count + frames;
+    else
+        silent_sample_count = 0;
+
+    int const tail_ms = program->ir1_ir2_chain > 0.0f ? ir1_length_ms + ir2_length_ms
+                                                      : std::max(ir1_length_ms.load(), ir2_length_ms.load());
+
+    if (!processing_enabled.load(std::memory_order_relaxed)) {
+        copy(in, out, frames);
+        return;
+    }
+
+    VST_Plugin_Program const& p = *program;
+    bool const delays_on = p.master_delay_l_toggle > 0.0f || p.master_delay_r_toggle > 0.0f ||
+                           p.ir1_delay_l_toggle > 0.0f || p.ir1_delay_r_toggle > 0.0f ||
+                           p.ir2_delay_l_toggle > 0.0f || p.ir2_delay_r_toggle > 0.0f;
+    // With latency the wet tail and the dry ring end 2N samples after the response does.
+    float const tail_samples = static_cast<float>(tail_ms) * static_cast<float>(sample_rate) / 1000.0f +
+                               (zero_latency ? 0.0f : 2.0f * static_cast<float>(partition_length));
+    if (silent && !(tail_samples > static_cast<float>(silent_before)) && !delays_on) {
+        // A silent input whose reverb has died away costs nothing.
+        copy(in, out, frames);
+        return;
+    }
+
+    for (int done = 0; done < frames;) {
+        int const n = std::min(max_step_length, frames - done);
+        float* step_in[channel_count] = {in[0] + done, in[1] + done};
+        float* step_out[channel_count] = {out[0] + done, out[1] + done};
+        try {
+            process_replacing_stepped(step_in, step_out, n);
+        } catch (std::exception const& error) {
+            report_step_failure(editor, error.what());
+            break;
+        } catch (...) {
+            MessageBoxA(editor, "Unhandled exception: \nSeen during process_replacing",
+                        corvella::caption::engine, corvella::message_box_ok);
+            break;
+        }
+        done += n;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// One step of at most 512 frames
+
+void VST_Plugin::route_inputs(int ir, float** in, int frames)
+{
+    VST_Plugin_Program const& p = *program;
+    float const toggle = ir == 1 ? p.ir1_toggle : p.ir2_toggle;
+    if (!(toggle > 0.0f)) return;
+    int const topology =
+        VST_Plugin_Program::get_topology_from_unity(ir == 1 ? p.ir1_topology : p.ir2_topology, false, false);
+    float const sts = ir == 1 ? p.ir1_sts_toggle : p.ir2_sts_toggle;
+    float** input_a = ir == 1 ? ir1_input_a : ir2_input_a;
+    float** input_b = ir == 1 ? ir1_input_b : ir2_input_b;
+
+    switch (topology) {
+    case topology_true_stereo:
+        ippsCopy_32f(in[0], input_a[0], frames);
+        ippsCopy_32f(in[0], input_a[1], frames);
+        ippsCopy_32f(in[1], input_b[0], frames);
+        ippsCopy_32f(in[1], input_b[1], frames);
+        break;
+    case topology_mono_stereo:
+        for (int i = 0; i < frames; ++i) {
+            float const mean = (in[0][i] + in[1][i]) * 0.5f;
+            input_a[0][i] = mean;
+            input_a[1][i] = mean;
+        }
+        break;
+    default: // Parallel Stereo and Fusion
+        copy(in, input_a, frames);
+        if (sts * 2.0f >= 1.0f) copy(in, input_b, frames);
+        break;
+    }
+}
+
+template <typename Convolver>
+void VST_Plugin::run_ir_convolvers(Convolver* const* slots, int ir, int frames, bool split)
+{
+    VST_Plugin_Program const& p = *program;
+    if (!((ir == 1 ? p.ir1_toggle : p.ir2_toggle) > 0.0f)) return;
+    int const topology =
+        VST_Plugin_Program::get_topology_from_unity(ir == 1 ? p.ir1_topology : p.ir2_topology, false, false);
+    float const sts_toggle = ir == 1 ? p.ir1_sts_toggle : p.ir2_sts_toggle;
+    float** const input_a = ir == 1 ? ir1_input_a : ir2_input_a;
+    float** const input_b = ir == 1 ? ir1_input_b : ir2_input_b;
+    float** const section_out[2] = {ir == 1 ? ir1_section1_out : ir2_section1_out,
+                                    ir == 1 ? ir1_section2_out : ir2_section2_out};
+
+    auto pass = [&](Convolver* convolver, float** input, float** output, bool cross) {
+        if (convolver == nullptr) return;
+        convolver->process_not_replacing(input, convolver_scratch, frames);
+        ippsAdd_32f_I(convolver_scratch[0], output[cross ? 1 : 0], frames);
+        ippsAdd_32f_I(convolver_scratch[1], output[cross ? 0 : 1], frames);
+    };
+
+    pass(slots[convolver_index(ir, 0, 1)], input_a, section_out[0], false);
+    if (split) pass(slots[convolver_index(ir, 0, 2)], input_a, section_out[1], false);
+
+    bool const true_stereo = topology == topology_true_stereo;
+    bool const sts = topology == topology_parallel_stereo && sts_toggle * 2.0f >= 1.0f;
+    if (!true_stereo && !sts) return;
+    // STS feeds each input channel's B response into the opposite output channel.
+    pass(slots[convolver_index(ir, 1, 1)], input_b, section_out[0], sts);
+    if (split) pass(slots[convolver_index(ir, 1, 2)], input_b, section_out[1], sts);
+}
+
+void VST_Plugin::process_initial_ir1_blocks(int frames, bool split)
+{
+    if (zero_latency) run_ir_convolvers(direct_firs, 1, frames, split);
+}
+
+void VST_Plugin::process_remaining_ir1_blocks(int frames, bool split)
+{
+    run_ir_convolvers(fft_convolvers, 1, frames, split);
+}
+
+void VST_Plugin::process_initial_ir2_blocks(int frames, bool split)
+{
+    if (zero_latency) run_ir_convolvers(direct_firs, 2, frames, split);
+}
+
+void VST_Plugin::process_remaining_ir2_blocks(int frames, bool split)
+{
+    run_ir_convolvers(fft_convolvers, 2, frames, split);
+}
+
+// Convolution, pitch modulation, section sum and gain of one IR (steps 7 to 10 of the step).
+void VST_Plugin::run_ir(int ir, int frames, bool split)
+{
+    VST_Plugin_Program const& p = *program;
+    bool const on = (ir == 1 ? p.ir1_toggle : p.ir2_toggle) > 0.0f;
+    bool const busy = ir_rebuild_busy.load(std::memory_order_relaxed);
+    int const topology =
+        VST_Plugin_Program::get_topology_from_unity(ir == 1 ? p.ir1_topology : p.ir2_topology, false, false);
+    float** const section1 = ir == 1 ? ir1_section1_out : ir2_section1_out;
+    float** const section2 = ir == 1 ? ir1_section2_out : ir2_section2_out;
+    float** const wet = ir == 1 ? ir1_wet : ir2_wet;
+
+    if (on && !busy) {
+        if (topology == topology_fusion) {
+            // Fusion: the IR's convolver_ts_stack_modulated (ir1_stacked / ir2_stacked) takes
+            // set_mod_rate(get_rate_hz(stacked_rate)) and process_frames(input A, section 1 out)
+            // here; while it is missing the IR stays silent.
+        } else if (ir == 1) {
+            if (zero_latency) process_initial_ir1_blocks(frames, split);
+            process_remaining_ir1_blocks(frames, split);
+        } else {
+            if (zero_latency) process_initial_ir2_blocks(frames, split);
+            process_remaining_ir2_blocks(frames, split);
+        }
+    }
+
+    // Pitch modulation of the sections (pitch_mod::process_replacing on section 1 and section 2
+    // when their toggles are on) runs here once the modulators exist.
+
+    copy(section1, wet, frames);
+    if (split) add(section2, wet, frames);
+
+    if (on) {
+        float const db =
+            get_db_gain_from_dual_scaling(ir == 1 ? p.ir1_gain : p.ir2_gain, ir_gain_min, ir_gain_max);
+        float const gain = std::pow(10.0f, db / 20.0f);
+        ippsMulC_32f_I(gain, wet[0], frames);
+        ippsMulC_32f_I(gain, wet[1], frames);
+    }
+}
+
+void VST_Plugin::process_replacing_stepped(float** in, float** out, int frames)
+{
+    if (frames <= 0) return;
+    if (frames > max_step_length) throw std::runtime_error("Step longer than 512 frames");
+    VST_Plugin_Program const& p = *program;
+    bool const busy = ir_rebuild_busy.load(std::memory_order_relaxed);
+
+    // 1. Half-rate input: anti-alias, keep every second sample, and continue with those.
+    int engine_frames = frames;
+    if (half_rate_factor == 2) {
+        copy(in, ir1_input_a, frames);
+        if (downsample_aa != nullptr) downsample_aa->process_replacing(ir1_input_a, frames);
+        for (int channel = 0; channel < channel_count; ++channel) {
+            int length = 0;
+            int phase = 0;
+            ippsSampleDown_32f(ir1_input_a[channel], frames, ir1_wet[channel], &length, 2, &phase);
+            ippsCopy_32f(ir1_wet[channel], in[channel], frames / 2);
+        }
+        engine_frames = frames / 2;
+    }
+    int const F = engine_frames;
+
+    // 2.-4. Wet buses, convolver inputs and the pre-convolution mixer.
+    clear(ir1_wet, F);
+    clear(ir2_wet, F);
+    route_inputs(1, in, F);
+    route_inputs(2, in, F);
+    int const mix_step = p.master_ir1_ir2_mix != smoothed_mix ? 2 : F;
+    if (p.master_mixer_modulation_order > 0.0f) apply_pre_mixer(F, mix_step);
+
+    // 5.-6. Sections split for pitch modulation (never for Fusion).
+    int const topology1 = VST_Plugin_Program::get_topology_from_unity(p.ir1_topology, false, false);
+    int const topology2 = VST_Plugin_Program::get_topology_from_unity(p.ir2_topology, false, false);
+    bool const split1 = (p.pitch_mod_ir1_section1_toggle > 0.0f || p.pitch_mod_ir1_section2_toggle > 0.0f) &&
+                        topology1 != topology_fusion;
+    bool const split2 = (p.pitch_mod_ir2_section1_toggle > 0.0f || p.pitch_mod_ir2_section2_toggle > 0.0f) &&
+                        topology2 != topology_fusion;
+    clear(ir1_section1_out, F);
+    clear(ir2_section1_out, F);
+    if (split1) clear(ir1_section2_out, F);
+    if (split2) clear(ir2_section2_out, F);
+
+    // 7.-12. IR1, the chain into IR2, then IR2.
+    run_ir(1, F, split1);
+    if (p.ir1_ir2_chain != 0.0f) copy(ir1_wet, ir2_input_a, F);
+    run_ir(2, F, split2);
+
+    // 13. Dry bus, delayed to match the convolvers when they have latency.
+    copy(in, ir1_input_a, F);
+    if (!zero_latency) process_delay_line_inplace(ir1_input_a, F);
+
+    // 14.-15. Per-IR stereo delays (delay_ir1, delay_ir2) and, when their toggles are on, the per-IR
+    // choruses (chorus_ir1, chorus_ir2) run on the wet buses here, unless busy.
+
+    // 16.-17. Cross channel and mono per IR.
+    if (p.ir1_cross_channel > 0.0f) stereo_channel_swap(ir1_wet, channel_count, F);
+    if (p.ir2_cross_channel > 0.0f) stereo_channel_swap(ir2_wet, channel_count, F);
+    if (p.ir1_stereo_mono != 0.0f) to_mono(ir1_wet, F);
+    if (p.ir2_stereo_mono != 0.0f) to_mono(ir2_wet, F);
+
+    // 18.-20. Mixer, dry/wet, and the sum of the wet buses.
+    apply_post_mixer(F, mix_step);
+    if (p.ir1_ir2_chain != 0.0f) clear(ir1_wet, F); // IR1 is heard only through IR2
+    add(ir2_wet, ir1_wet, F);
+
+    // 21.-23. Master chorus (chorus_master) when its toggle is on and not busy runs here; then the
+    // post equaliser; the master stereo delay (delay_master) when not busy follows it.
+    if (p.flt_master_toggle > 0.0f && !busy) process_biquad_filters_inplace(ir1_wet, F);
+
+    // 24.-26. Output, master mono, meters.
+    add(ir1_wet, ir1_input_a, F);
+    if (p.master_stereo_mono != 0.0f) to_mono(ir1_input_a, F);
+    int const metered = std::min(F, 32);
+    output_level_left.store(0.9f * calculate_signal_level_db_unity(ir1_input_a[0], metered, 0, -96.0f),
+                            std::memory_order_relaxed);
+    output_level_right.store(0.9f * calculate_signal_level_db_unity(ir1_input_a[1], metered, 0, -96.0f),
+                             std::memory_order_relaxed);
+
+    // 27. Back to the host rate: zero-stuff, hold each sample over the inserted zero, anti-alias.
+    if (half_rate_factor == 2) {
+        for (int channel = 0; channel < channel_count; ++channel) {
+            int length = 0;
+            int phase = 0;
+            ippsSampleUp_32f(ir1_input_a[channel], F, ir1_wet[channel], &length, 2, &phase);
+            for (int i = 0; i + 1 < 2 * F; i += 2)
+                ir1_wet[channel][i + 1] = ir1_wet[channel][i];
+            // An odd step leaves one host frame over: it holds the last value too.
+            if (frames > 2 * F) ir1_wet[channel][frames - 1] = F > 0 ? ir1_wet[channel][2 * F - 1] : 0.0f;
+        }
+        if (upsample_aa != nullptr) upsample_aa->process_replacing(ir1_wet, frames);
+        copy(ir1_wet, out, frames);
+    } else {
+        copy(ir1_input_a, out, F);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dry delay line
+
+void VST_Plugin::process_delay_line_inplace(float** buffer, int frames)
+{
+    if (frames > dry_delay_length) throw std::runtime_error("Received too many samples for dry delay line.");
+    if (buffer == nullptr || buffer[0] == nullptr || dry_delay == nullptr || dry_delay[0] == nullptr)
+        throw std::runtime_error("Dry delay line null pointer error.");
+    if (frames <= 0) return;
+
+    for (int done = 0; done < frames;) {
+        int const n = std::min(frames - done, dry_delay_length - dry_delay_write_position);
+        for (int channel = 0; channel < channel_count; ++channel)
+            ippsCopy_32f(buffer[channel] + done, dry_delay[channel] + dry_delay_write_position, n);
+        dry_delay_write_position = (dry_delay_write_position + n) % dry_delay_length;
+        done += n;
+    }
+    int read = 0;
+    while (read < frames) {
+        int const n = std::min(frames - read, dry_delay_length - dry_delay_read_position);
+        for (int channel = 0; channel < channel_count; ++channel)
+            ippsCopy_32f(dry_delay[channel] + dry_delay_read_position, buffer[channel] + read, n);
+        dry_delay_read_position = (dry_delay_read_position + n) % dry_delay_length;
+        read += n;
+    }
+    if (read != frames)
+        throw std::runtime_error("Processed incorrect number of samples in main body (dry delay line).");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Post equaliser
+
+void VST_Plugin::process_biquad_filters_inplace(float** buffer, int frames)
+{
+    ippSetFlushToZero(1, nullptr);
+    ippSetDenormAreZeros(1);
+    if (buffer == nullptr) return;
+    // compute_5x_cascade runs here on channel 0 and then channel 1 of each 32-frame chunk, while
+    // flt_master_toggle is on, once the equaliser bands (post_eq_bands) exist.
+    for (int done = 0; done < frames && program->flt_master_toggle > 0.0f; done += 32) {
+        if (post_eq_bands[0][0] == nullptr) break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Silencing after an IR rebuild
+
+void VST_Plugin::silence_buffers()
+{
+    if (!processing_enabled.load()) return;
+    try {
+        // The audio thread holds process_lock for each chunk: clear between chunks, never under it.
+        corvella::CriticalSectionLock lock(&process_lock);
+        float** const buffers[] = {ir1_input_a,      ir1_input_b,      ir2_input_a,      ir2_input_b,
+                                   ir1_section1_out, ir1_section2_out, ir2_section1_out, ir2_section2_out,
+                                   ir1_wet,          ir2_wet};
+        for (float** buffer : buffers)
+            if (buffer != nullptr) clear(buffer, max_block_length);
+        for (fft_conv_worker_thread* convolver : fft_convolvers)
+            if (convolver != nullptr) convolver->silence_x_y_buffers();
+        for (direct_fir* head : direct_firs)
+            if (head != nullptr) head->clear_delay_line();
+        if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);
+        // The delay lines of the master, IR1 and IR2 stereo delays are silenced here once they exist.
+    } catch (std::exception const& error) {
+        char text[1024];
+        std::snprintf(text, sizeof text, "%s: \nSeen during resume", error.what());
+        MessageBoxA(editor, text, corvella::caption::engine, corvella::message_box_ok);
+    }
+}

@@ -1,0 +1,406 @@
+// The 2x band: rate and unity mappings, the response of the upsampled scheme against a
+// double-precision model, bypass, history handling and allocation-free filtering.
+#include "effects/biquad_filter_upsampling.h"
+
+#include "support/allocation_counter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr double pi = std::numbers::pi;
+
+// The anti-image low-pass, typed here from its design values.
+constexpr double lp_b[6] = {0.028173040598630905, 0.14086520671844482, 0.28173041343688965,
+                            0.28173041343688965,  0.14086520671844482, 0.028173040598630905};
+constexpr double lp_a[6] = {1.0,
+                            -0.9436643123626709,
+                            1.4400171041488647,
+                            -0.9628964066505432,
+                            0.5300895571708679,
+                            -0.1620086282491684};
+
+struct biquad_d {
+    double b0, b1, b2, a1, a2;
+};
+
+// Cookbook coefficients in double precision, normalised.
+biquad_d cookbook(int mode, double f0, double q, double gain_db, double fs)
+{
+    double const a = std::pow(10.0, gain_db / 40.0);
+    double const w = 2.0 * pi * f0 / fs;
+    double const c = std::cos(w), s = std::sin(w), al = s / (2.0 * q), sa = 2.0 * std::sqrt(a) * al;
+    double b0 = 1, b1 = 0, b2 = 0, a0 = 1, a1 = 0, a2 = 0;
+    switch (mode) {
+    case 0:
+        b0 = b2 = (1 - c) / 2, b1 = 1 - c, a0 = 1 + al, a1 = -2 * c, a2 = 1 - al;
+        break;
+    case 1:
+        b0 = b2 = (1 + c) / 2, b1 = -(1 + c), a0 = 1 + al, a1 = -2 * c, a2 = 1 - al;
+        break;
+    case 2:
+        b0 = a * ((a + 1) - (a - 1) * c + sa), b1 = 2 * a * ((a - 1) - (a + 1) * c);
+        b2 = a * ((a + 1) - (a - 1) * c - sa), a0 = (a + 1) + (a - 1) * c + sa;
+        a1 = -2 * ((a - 1) + (a + 1) * c), a2 = (a + 1) + (a - 1) * c - sa;
+        break;
+    case 3:
+        b0 = a * ((a + 1) + (a - 1) * c + sa), b1 = -2 * a * ((a - 1) + (a + 1) * c);
+        b2 = a * ((a + 1) + (a - 1) * c - sa), a0 = (a + 1) - (a - 1) * c + sa;
+        a1 = 2 * ((a - 1) - (a + 1) * c), a2 = (a + 1) - (a - 1) * c - sa;
+        break;
+    default:
+        b0 = 1 + al * a, b1 = -2 * c, b2 = 1 - al * a, a0 = 1 + al / a, a1 = -2 * c, a2 = 1 - al / a;
+        break;
+    }
+    return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
+}
+
+std::complex<double> biquad_response(biquad_d const& f, double hz, double fs)
+{
+    std::complex<double> const z1 = std::polar(1.0, -2.0 * pi * hz / fs);
+    return (f.b0 + f.b1 * z1 + f.b2 * z1 * z1) / (1.0 + f.a1 * z1 + f.a2 * z1 * z1);
+}
+
+std::complex<double> lowpass_response(double hz, double fs)
+{
+    std::complex<double> const z1 = std::polar(1.0, -2.0 * pi * hz / fs);
+    std::complex<double> num = 0.0, den = 0.0, zk = 1.0;
+    for (int k = 0; k < 6; ++k, zk *= z1) {
+        num += lp_b[k] * zk;
+        den += lp_a[k] * zk;
+    }
+    return num / den;
+}
+
+// Zero insertion, filtering at 2 x base and keeping every other sample (x2) make a time-invariant
+// system at the base rate whose response at f is H(f) + H(f + base), H taken at the doubled rate.
+double scheme_gain_db(std::vector<biquad_d> const& bands, double hz, double base)
+{
+    auto h = [&](double f) {
+        std::complex<double> r = lowpass_response(f, 2.0 * base);
+        for (biquad_d const& b : bands)
+            r *= biquad_response(b, f, 2.0 * base);
+        return r;
+    };
+    return 20.0 * std::log10(std::abs(h(hz) + h(hz + base)));
+}
+
+// Gain of an impulse response at hz, by a double-precision DFT bin.
+double measured_gain_db(std::vector<float> const& ir, double hz, double rate)
+{
+    std::complex<double> sum = 0.0;
+    for (std::size_t n = 0; n < ir.size(); ++n)
+        sum += static_cast<double>(ir[n]) * std::polar(1.0, -2.0 * pi * hz * static_cast<double>(n) / rate);
+    return 20.0 * std::log10(std::abs(sum));
+}
+
+// The scheme simulated sample by sample in double precision.
+std::vector<double> reference_2x(std::vector<float> const& x, std::vector<biquad_d> const& bands)
+{
+    std::vector<double> out(x.size());
+    std::vector<double> hist(bands.size() * 4, 0.0);
+    double lx[6] = {}, ly[6] = {};
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        for (int step = 0; step < 2; ++step) {
+            double v = step == 0 ? x[i] : 0.0;
+            for (std::size_t s = 0; s < bands.size(); ++s) {
+                biquad_d const& f = bands[s];
+                double* h = &hist[s * 4];
+                double const y = f.b0 * v + f.b1 * h[0] + f.b2 * h[1] - f.a1 * h[2] - f.a2 * h[3];
+                h[1] = h[0], h[0] = v, h[3] = h[2], h[2] = y;
+                v = y;
+            }
+            for (int k = 5; k > 0; --k)
+                lx[k] = lx[k - 1], ly[k] = ly[k - 1];
+            lx[0] = v;
+            double y = lp_b[0] * v;
+            for (int k = 1; k < 6; ++k)
+                y += lp_b[k] * lx[k] - lp_a[k] * ly[k];
+            ly[0] = y;
+            if (step == 0) out[i] = 2.0 * y;
+        }
+    }
+    return out;
+}
+
+void configure(biquad_filter_upsampling& band, int mode, float f0, float q, float gain_db,
+               float rate = 48000.0f)
+{
+    band.set_freq_fs(rate);
+    band.set_freq_max_f0(rate * 0.5f);
+    band.set_freq_f0(f0);
+    band.set_q(q);
+    band.set_mode(mode);
+    band.set_gain_db(gain_db);
+    band.set_toggle(1.0f);
+    band.compute_coeffs();
+}
+
+std::vector<float> impulse_response(biquad_filter_upsampling& band, int length)
+{
+    std::vector<float> x(length, 0.0f);
+    x[0] = 1.0f;
+    band.compute_filter_inplace(x.data(), length, 0);
+    return x;
+}
+
+std::vector<float> test_signal(int n)
+{
+    std::vector<float> x(n);
+    for (int i = 0; i < n; ++i)
+        x[i] =
+            static_cast<float>(0.5 * std::sin(2.0 * pi * 997.0 * i / 48000.0) +
+                               0.3 * std::sin(2.0 * pi * 15013.0 * i / 48000.0) + (i % 7 == 0 ? 0.2 : 0.0));
+    return x;
+}
+
+// Taper used by the unity frequency setters, in double precision.
+double taper(double u)
+{
+    return (std::pow(10.0, (std::pow(10.0, u) - 1.0) / 9.0) - 1.0) / 9.0;
+}
+
+} // namespace
+
+TEST(BiquadFilterUpsamplingRates, DefaultsMatchThePlainBand)
+{
+    biquad_filter_upsampling band;
+    EXPECT_FLOAT_EQ(band.get_freq_fs(), 1000.0f);
+    EXPECT_FLOAT_EQ(band.get_base_rate(), 500.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_max_f0(), 500.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0(), 250.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0_end(), 20.0f);
+    EXPECT_FLOAT_EQ(band.get_gain_db(), 0.0f);
+    EXPECT_FLOAT_EQ(band.get_q(), 1.0f);
+    EXPECT_STREQ(band.get_mode_text_ret(), "Peak");
+}
+
+TEST(BiquadFilterUpsamplingRates, CoefficientRateIsTwiceTheBaseRate)
+{
+    biquad_filter_upsampling band;
+    band.set_freq_fs(48000.0f);
+    EXPECT_FLOAT_EQ(band.get_base_rate(), 48000.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_fs(), 96000.0f);
+    band.set_freq_max_f0(60000.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_max_f0(), 48000.0f); // fs / 2 = the base rate
+    band.set_freq_max_f0(22050.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_max_f0(), 22050.0f);
+
+    band.set_freq_fs(-1.0f);
+    EXPECT_FLOAT_EQ(band.get_base_rate(), 500.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_fs(), 1000.0f);
+}
+
+TEST(BiquadFilterUpsamplingUnity, FrequencyTaperAndClamps)
+{
+    biquad_filter_upsampling band;
+    band.set_freq_fs(48000.0f);
+    band.set_freq_max_f0(22050.0f);
+
+    band.set_unity_range_freq_f0(0.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0(), 20.0f);
+    band.set_unity_range_freq_f0(1.0f);
+    EXPECT_NEAR(band.get_freq_f0(), 22050.0f, 0.05f);
+    band.set_unity_range_freq_f0(0.5f);
+    EXPECT_NEAR(band.get_freq_f0(), taper(0.5) * 22050.0, 0.01);
+    band.set_unity_range_freq_f0(1.5f); // out of range: half the top frequency
+    EXPECT_FLOAT_EQ(band.get_freq_f0(), 11025.0f);
+
+    // With the top frequency at the base rate, unity 1 stops at half the base rate.
+    band.set_freq_max_f0(48000.0f);
+    band.set_unity_range_freq_f0(1.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0(), 24000.0f);
+    band.set_unity_range_freq_f0(-0.5f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0(), 24000.0f);
+}
+
+TEST(BiquadFilterUpsamplingUnity, SweepEndAndModulationDepth)
+{
+    biquad_filter_upsampling band;
+    band.set_freq_fs(48000.0f);
+    band.set_freq_max_f0(20000.0f);
+
+    band.set_unity_range_freq_f0_end(0.7f);
+    EXPECT_NEAR(band.get_freq_f0_end(), taper(0.7) * 20000.0, 0.02);
+    band.set_unity_range_freq_f0_end(1.0f); // not below the top: half of it
+    EXPECT_FLOAT_EQ(band.get_freq_f0_end(), 10000.0f);
+    band.set_unity_range_freq_f0_end(2.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0_end(), 10000.0f);
+    band.set_unity_range_freq_f0_end(0.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0_end(), 0.0f);
+
+    band.set_unity_range_freq_mod(1.0f);
+    EXPECT_NEAR(band.get_freq_mod(), 10000.0f, 0.02f);
+    band.set_unity_range_freq_mod(0.8f);
+    EXPECT_NEAR(band.get_freq_mod(), taper(0.8) * 20000.0 * 0.5, 0.02);
+    band.set_unity_range_freq_mod(0.02f); // depth of 20 Hz or less
+    EXPECT_EQ(band.get_freq_mod(), 0.0f);
+    band.set_unity_range_freq_mod(-1.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_mod(), 5000.0f);
+}
+
+TEST(BiquadFilterUpsamplingUnity, PassiveConversionAndQuery)
+{
+    biquad_filter_upsampling band;
+    band.set_freq_fs(48000.0f);
+    band.set_freq_max_f0(22050.0f);
+    band.set_freq_f0(1000.0f);
+
+    EXPECT_NEAR(band.passive_convert_unity_range_freq_f0(0.3f), taper(0.3) * 22050.0, 0.01);
+    EXPECT_FLOAT_EQ(band.passive_convert_unity_range_freq_f0(3.0f), 11025.0f);
+    EXPECT_FLOAT_EQ(band.get_freq_f0(), 1000.0f); // nothing stored
+
+    EXPECT_NEAR(band.query_unity_range_freq_f0(1000.0f),
+                std::log10(9.0 * std::log10(9.0 * 1000.0 / 22050.0 + 1.0) + 1.0), 1e-6);
+    for (float u : {0.1f, 0.35f, 0.6f, 0.9f}) {
+        band.set_unity_range_freq_f0(u);
+        EXPECT_NEAR(band.query_unity_range_freq_f0(band.get_freq_f0()), u, 1e-5);
+        EXPECT_NEAR(band.get_unity_range_freq_f0(), u, 1e-5);
+    }
+}
+
+TEST(BiquadFilterUpsamplingResponse, BandsMatchTheCookbookAtTheDoubledRate)
+{
+    struct case_t {
+        int mode;
+        float f0, q, gain;
+    };
+    case_t const cases[] = {{4, 10000.0f, 1.0f, 12.0f}, {4, 2000.0f, 4.0f, -15.0f}, {2, 300.0f, 0.7f, 9.0f},
+                            {3, 16000.0f, 0.7f, -8.0f}, {0, 12000.0f, 0.7f, 0.0f},  {1, 800.0f, 1.0f, 0.0f}};
+    for (case_t const& c : cases) {
+        biquad_filter_upsampling band;
+        configure(band, c.mode, c.f0, c.q, c.gain);
+        std::vector<float> const ir = impulse_response(band, 16384);
+        std::vector<biquad_d> const model = {cookbook(c.mode, c.f0, c.q, c.gain, 96000.0)};
+        for (double hz : {100.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0, 15000.0, 19000.0, 21000.0}) {
+            double const expected = scheme_gain_db(model, hz, 48000.0);
+            if (expected < -30.0) continue;
+            EXPECT_NEAR(measured_gain_db(ir, hz, 48000.0), expected, 0.02)
+                << "mode " << c.mode << " f0 " << c.f0 << " at " << hz << " Hz";
+        }
+    }
+}
+
+TEST(BiquadFilterUpsamplingResponse, PeakGainAtCentreIsCloseToTheSetting)
+{
+    // At 2x the bell keeps its height near the top of the band.
+    biquad_filter_upsampling band;
+    configure(band, 4, 15000.0f, 1.0f, 12.0f);
+    std::vector<float> const ir = impulse_response(band, 16384);
+    biquad_filter_upsampling flat;
+    configure(flat, 4, 15000.0f, 1.0f, 0.0f);
+    std::vector<float> const ref = impulse_response(flat, 16384);
+    EXPECT_NEAR(measured_gain_db(ir, 15000.0, 48000.0) - measured_gain_db(ref, 15000.0, 48000.0), 12.0, 0.5);
+}
+
+TEST(BiquadFilterUpsamplingResponse, TimeDomainMatchesDoubleModel)
+{
+    biquad_filter_upsampling band;
+    configure(band, 4, 3000.0f, 2.0f, 10.0f);
+    std::vector<float> x = test_signal(4000);
+    std::vector<double> const expected = reference_2x(x, {cookbook(4, 3000.0, 2.0, 10.0, 96000.0)});
+    // In blocks, as the engine calls it: history carries over.
+    for (int p = 0; p < 4000; p += 32)
+        band.compute_filter_inplace(x.data() + p, 32, 0);
+    for (int i = 0; i < 4000; ++i)
+        ASSERT_NEAR(x[i], expected[i], 2e-4) << "sample " << i;
+}
+
+TEST(BiquadFilterUpsamplingBypass, DisabledBandLeavesOnlyTheAntiImageLowPass)
+{
+    biquad_filter_upsampling band;
+    configure(band, 4, 1000.0f, 1.0f, 15.0f);
+    band.set_toggle(0.0f);
+    std::vector<float> x = test_signal(2000);
+    std::vector<double> const expected = reference_2x(x, {});
+    band.compute_filter_inplace(x.data(), 2000, 0);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_NEAR(x[i], expected[i], 1e-5) << "sample " << i;
+
+    // The low-pass alone: unity at 0 Hz and its ripple (about 0.5 dB) up to 18 kHz; above that the
+    // image folded back by the decimation starts to cancel the signal (-1.5 dB at 20 kHz).
+    biquad_filter_upsampling off;
+    configure(off, 4, 1000.0f, 1.0f, 0.0f);
+    off.set_toggle(0.0f);
+    std::vector<float> const ir = impulse_response(off, 4096);
+    double dc = 0.0;
+    for (float v : ir)
+        dc += v;
+    EXPECT_NEAR(dc, 1.0, 1e-5);
+    for (double hz = 500.0; hz <= 18000.0; hz += 500.0)
+        EXPECT_NEAR(measured_gain_db(ir, hz, 48000.0), 0.0, 0.55) << hz << " Hz";
+    for (double hz = 1000.0; hz <= 23000.0; hz += 1000.0)
+        EXPECT_NEAR(measured_gain_db(ir, hz, 48000.0), scheme_gain_db({}, hz, 48000.0), 0.01) << hz << " Hz";
+}
+
+TEST(BiquadFilterUpsamplingBypass, ToggleBelowHalfGivesPassThroughCoefficients)
+{
+    biquad_filter_upsampling band;
+    configure(band, 4, 1000.0f, 1.0f, 15.0f);
+    band.set_toggle(0.3f);
+    band.compute_coeffs();
+    biquad_coefficients const n = band.normalised_coefficients();
+    EXPECT_EQ(n.b0, 1.0f);
+    EXPECT_EQ(n.b1, 0.0f);
+    EXPECT_EQ(n.a1, 0.0f);
+}
+
+TEST(BiquadFilterUpsamplingState, ClearFilterBuffersRestartsTheFilter)
+{
+    biquad_filter_upsampling fresh;
+    configure(fresh, 2, 400.0f, 0.7f, 6.0f);
+    std::vector<float> a = test_signal(512);
+    fresh.compute_filter_inplace(a.data(), 512, 0);
+
+    biquad_filter_upsampling used;
+    configure(used, 2, 400.0f, 0.7f, 6.0f);
+    std::vector<float> warm = test_signal(777);
+    used.compute_filter_inplace(warm.data(), 777, 0);
+    used.clear_filter_buffers();
+    std::vector<float> b = test_signal(512);
+    used.compute_filter_inplace(b.data(), 512, 0);
+    EXPECT_EQ(a, b);
+}
+
+TEST(BiquadFilterUpsamplingState, CopySettingsCarriesTheBaseRateButNotHistory)
+{
+    biquad_filter_upsampling source;
+    configure(source, 3, 6000.0f, 0.9f, -6.0f, 44100.0f);
+    std::vector<float> warm = test_signal(300);
+    source.compute_filter_inplace(warm.data(), 300, 0);
+    source.clear_filter_buffers();
+
+    biquad_filter_upsampling copy;
+    copy.copy_settings(&source);
+    EXPECT_FLOAT_EQ(copy.get_base_rate(), 44100.0f);
+    EXPECT_FLOAT_EQ(copy.get_freq_fs(), 88200.0f);
+    std::vector<float> a = test_signal(256), b = test_signal(256);
+    source.compute_filter_inplace(a.data(), 256, 0);
+    copy.compute_filter_inplace(b.data(), 256, 0);
+    EXPECT_EQ(a, b);
+}
+
+TEST(BiquadFilterUpsamplingSafety, BadBuffersAreIgnoredAndNothingIsAllocated)
+{
+    biquad_filter_upsampling band;
+    configure(band, 4, 1000.0f, 1.0f, 6.0f);
+    band.compute_filter_inplace(nullptr, 32, 0);
+    std::vector<float> x(32, 0.25f);
+    band.compute_filter_inplace(x.data(), 0, 0);
+    band.compute_filter_inplace(x.data(), -5, 0);
+    EXPECT_EQ(x, std::vector<float>(32, 0.25f));
+
+    long allocations = -1;
+    {
+        corvella::test::AllocationCounter counter;
+        band.compute_filter_inplace(x.data(), 32, 0);
+        band.clear_filter_buffers();
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0);
+}

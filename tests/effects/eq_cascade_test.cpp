@@ -1,0 +1,554 @@
+// Five-band cascades: agreement with a double-precision model of the 2x scheme, bypass, the LFO
+// modulation of the master equaliser, the IR sweeps, denormals and allocation-free processing.
+#include "effects/eq_cascade.h"
+
+#include "convolution/ipps.h"
+#include "program/vst_plugin_program.h"
+#include "support/allocation_counter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr double pi = std::numbers::pi;
+
+constexpr double lp_b[6] = {0.028173040598630905, 0.14086520671844482, 0.28173041343688965,
+                            0.28173041343688965,  0.14086520671844482, 0.028173040598630905};
+constexpr double lp_a[6] = {1.0,
+                            -0.9436643123626709,
+                            1.4400171041488647,
+                            -0.9628964066505432,
+                            0.5300895571708679,
+                            -0.1620086282491684};
+
+struct biquad_d {
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+};
+
+biquad_d cookbook(int mode, double f0, double q, double gain_db, double fs)
+{
+    double const a = std::pow(10.0, gain_db / 40.0);
+    double const w = 2.0 * pi * f0 / fs;
+    double const c = std::cos(w), s = std::sin(w), al = s / (2.0 * q), sa = 2.0 * std::sqrt(a) * al;
+    double b0 = 1, b1 = 0, b2 = 0, a0 = 1, a1 = 0, a2 = 0;
+    switch (mode) {
+    case 0:
+        b0 = b2 = (1 - c) / 2, b1 = 1 - c, a0 = 1 + al, a1 = -2 * c, a2 = 1 - al;
+        break;
+    case 1:
+        b0 = b2 = (1 + c) / 2, b1 = -(1 + c), a0 = 1 + al, a1 = -2 * c, a2 = 1 - al;
+        break;
+    case 2:
+        b0 = a * ((a + 1) - (a - 1) * c + sa), b1 = 2 * a * ((a - 1) - (a + 1) * c);
+        b2 = a * ((a + 1) - (a - 1) * c - sa), a0 = (a + 1) + (a - 1) * c + sa;
+        a1 = -2 * ((a - 1) + (a + 1) * c), a2 = (a + 1) + (a - 1) * c - sa;
+        break;
+    case 3:
+        b0 = a * ((a + 1) + (a - 1) * c + sa), b1 = -2 * a * ((a - 1) + (a + 1) * c);
+        b2 = a * ((a + 1) + (a - 1) * c - sa), a0 = (a + 1) - (a - 1) * c + sa;
+        a1 = 2 * ((a - 1) - (a + 1) * c), a2 = (a + 1) - (a - 1) * c - sa;
+        break;
+    default:
+        b0 = 1 + al * a, b1 = -2 * c, b2 = 1 - al * a, a0 = 1 + al / a, a1 = -2 * c, a2 = 1 - al / a;
+        break;
+    }
+    return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
+}
+
+// The 2x scheme in double precision, with coefficients that may change between blocks.
+struct model_2x {
+    std::vector<biquad_d> bands;
+    std::vector<double> hist;
+    double lx[6] = {}, ly[6] = {};
+
+    explicit model_2x(std::vector<biquad_d> b) : bands(std::move(b)), hist(bands.size() * 4, 0.0) {}
+
+    std::vector<double> run(float const* x, int n)
+    {
+        std::vector<double> out(n);
+        for (int i = 0; i < n; ++i) {
+            for (int step = 0; step < 2; ++step) {
+                double v = step == 0 ? x[i] : 0.0;
+                for (std::size_t s = 0; s < bands.size(); ++s) {
+                    biquad_d const& f = bands[s];
+                    double* h = &hist[s * 4];
+                    double const y = f.b0 * v + f.b1 * h[0] + f.b2 * h[1] - f.a1 * h[2] - f.a2 * h[3];
+                    h[1] = h[0], h[0] = v, h[3] = h[2], h[2] = y;
+                    v = y;
+                }
+                for (int k = 5; k > 0; --k)
+                    lx[k] = lx[k - 1], ly[k] = ly[k - 1];
+                lx[0] = v;
+                double y = lp_b[0] * v;
+                for (int k = 1; k < 6; ++k)
+                    y += lp_b[k] * lx[k] - lp_a[k] * ly[k];
+                ly[0] = y;
+                if (step == 0) out[i] = 2.0 * y;
+            }
+        }
+        return out;
+    }
+};
+
+struct band_setting {
+    int mode;
+    float f0, q, gain;
+};
+
+// Five bands of one channel at 48 kHz.
+struct cascade {
+    std::unique_ptr<biquad_filter_upsampling> b[5];
+
+    explicit cascade(band_setting const (&s)[5], float rate = 48000.0f)
+    {
+        for (int i = 0; i < 5; ++i) {
+            b[i] = std::make_unique<biquad_filter_upsampling>();
+            b[i]->set_freq_fs(rate);
+            b[i]->set_freq_max_f0(rate * 0.5f);
+            b[i]->set_freq_f0(s[i].f0);
+            b[i]->set_q(s[i].q);
+            b[i]->set_mode(s[i].mode);
+            b[i]->set_gain_db(s[i].gain);
+            b[i]->set_toggle(1.0f);
+            b[i]->compute_coeffs();
+        }
+    }
+
+    void run(float* x, int n, int rate = 48000)
+    {
+        compute_5x_cascade(x, n, 0, nullptr, nullptr, b[0].get(), b[1].get(), b[2].get(), b[3].get(),
+                           b[4].get(), rate);
+    }
+};
+
+constexpr band_setting five_bands[5] = {{2, 400.0f, 0.7f, 4.0f},
+                                        {4, 900.0f, 2.0f, -6.0f},
+                                        {4, 3500.0f, 1.0f, 5.0f},
+                                        {3, 9000.0f, 0.8f, -3.0f},
+                                        {0, 17000.0f, 0.7f, 0.0f}};
+
+std::vector<float> test_signal(int n)
+{
+    std::vector<float> x(n);
+    for (int i = 0; i < n; ++i)
+        x[i] =
+            static_cast<float>(0.4 * std::sin(2.0 * pi * 440.0 * i / 48000.0) +
+                               0.3 * std::sin(2.0 * pi * 7919.0 * i / 48000.0) + (i % 11 == 0 ? 0.25 : 0.0));
+    return x;
+}
+
+void expect_coefficients_near(biquad_coefficients const& got, biquad_coefficients const& want, double tol)
+{
+    EXPECT_NEAR(got.b0, want.b0, tol);
+    EXPECT_NEAR(got.b1, want.b1, tol);
+    EXPECT_NEAR(got.b2, want.b2, tol);
+    EXPECT_NEAR(got.a1, want.a1, tol);
+    EXPECT_NEAR(got.a2, want.a2, tol);
+}
+
+// Normalised coefficients of `band`'s settings for (gain, f0), computed by a separate band.
+biquad_coefficients coefficients_for(biquad_filter_upsampling const& band, float gain, float f0)
+{
+    biquad_filter_upsampling ref;
+    ref.set_freq_fs(band.get_base_rate());
+    ref.set_q(band.get_q());
+    ref.set_mode(band.get_mode());
+    ref.set_toggle(band.get_toggle());
+    ref.compute_coeffs_specific(gain, f0);
+    return ref.normalised_coefficients();
+}
+
+} // namespace
+
+TEST(EqCascadeFiltering, FiveBandsMatchTheSeriesModelAtTheDoubledRate)
+{
+    cascade c(five_bands);
+    std::vector<biquad_d> model_bands;
+    for (band_setting const& s : five_bands)
+        model_bands.push_back(cookbook(s.mode, s.f0, s.q, s.gain, 96000.0));
+    model_2x model(model_bands);
+
+    std::vector<float> x = test_signal(4096);
+    std::vector<double> const expected = model.run(x.data(), 4096);
+    for (int p = 0; p < 4096; p += 32)
+        c.run(x.data() + p, 32);
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_NEAR(x[i], expected[i], 3e-4) << "sample " << i;
+}
+
+TEST(EqCascadeFiltering, CascadeWithOneBandOnEqualsThatBandAlone)
+{
+    for (int on = 0; on < 5; ++on) {
+        cascade c(five_bands);
+        for (int i = 0; i < 5; ++i)
+            if (i != on) c.b[i]->set_toggle(0.0f);
+        // The lone band runs with its own low-pass, the cascade with the first band's.
+        biquad_filter_upsampling alone;
+        alone.copy_settings(c.b[on].get());
+
+        std::vector<float> a = test_signal(1000), b = test_signal(1000);
+        for (int p = 0; p < 1000; p += 40) {
+            c.run(a.data() + p, 40);
+            alone.compute_filter_inplace(b.data() + p, 40, 0);
+        }
+        EXPECT_EQ(a, b) << "band " << on;
+    }
+}
+
+TEST(EqCascadeFiltering, AllBandsOffLeavesTheAntiImageLowPassAlone)
+{
+    band_setting flat[5];
+    for (band_setting& s : flat)
+        s = {4, 1000.0f, 1.0f, 0.0f};
+    cascade c(flat);
+    for (auto& b : c.b)
+        b->set_toggle(0.0f);
+    model_2x model({});
+    std::vector<float> x = test_signal(2048);
+    std::vector<double> const expected = model.run(x.data(), 2048);
+    c.run(x.data(), 2048);
+    for (int i = 0; i < 2048; ++i)
+        ASSERT_NEAR(x[i], expected[i], 1e-5) << "sample " << i;
+}
+
+TEST(EqCascadeFiltering, MissingBandsOrBufferLeaveTheSignalAlone)
+{
+    cascade c(five_bands);
+    std::vector<float> x(64, 0.5f);
+    compute_5x_cascade(x.data(), 64, 0, nullptr, nullptr, c.b[0].get(), nullptr, c.b[2].get(), c.b[3].get(),
+                       c.b[4].get(), 48000);
+    EXPECT_EQ(x, std::vector<float>(64, 0.5f));
+    compute_5x_cascade(nullptr, 64, 0, nullptr, nullptr, c.b[0].get(), c.b[1].get(), c.b[2].get(),
+                       c.b[3].get(), c.b[4].get(), 48000);
+    c.run(x.data(), 0);
+    EXPECT_EQ(x, std::vector<float>(64, 0.5f));
+    compute_coeffs_with_lfo_mod(nullptr, c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    EXPECT_EQ(c.b[1]->get_lfo1_counter(), 0);
+}
+
+TEST(EqCascadeFiltering, StateRecordHoldsTheAntiImageTaps)
+{
+    IIRState_32f state;
+    state.delay_line[3] = 7.0f;
+    corvella::init_cascade_state(state);
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_FLOAT_EQ(state.taps[k], static_cast<float>(lp_b[k]));
+        EXPECT_FLOAT_EQ(state.taps[6 + k], static_cast<float>(lp_a[k]));
+    }
+    for (float v : state.delay_line)
+        EXPECT_EQ(v, 0.0f);
+}
+
+TEST(EqCascadeModulation, CoefficientsFollowTheLfosBlockByBlock)
+{
+    cascade c(five_bands);
+    biquad_filter_upsampling& band = *c.b[2]; // peak at 3500 Hz, +5 dB
+    band.set_lfo1_rate_hz(3.0f);              // gain: period 32000 doubled-rate samples
+    band.set_lfo2_rate_hz(5.0f);              // frequency: period 19200
+    band.set_freq_mod(4000.0f);               // depth 2000 Hz
+    band.set_gain_db_mod(6.0f);
+    band.set_unity_range_freq_mod_phase(0.1f);
+    band.set_unity_range_gain_db_mod_phase(0.6f);
+    biquad_coefficients const band0_before = c.b[0]->normalised_coefficients();
+
+    std::vector<float> x = test_signal(32);
+    for (int call = 1; call <= 400; ++call) {
+        c.run(x.data(), 32);
+        int const c1 = (64 * call) % 32000;
+        int const c2 = (64 * call) % 19200;
+        ASSERT_EQ(band.get_lfo1_counter(), c1);
+        ASSERT_EQ(band.get_lfo2_counter(), c2);
+        double const f = 3500.0 + 2000.0 * std::sin(2.0 * pi * (0.1 + c2 / 19200.0));
+        double const g = 5.0 + 6.0 * std::sin(2.0 * pi * (0.6 + c1 / 32000.0));
+        expect_coefficients_near(band.normalised_coefficients(),
+                                 coefficients_for(band, static_cast<float>(g), static_cast<float>(f)), 2e-5);
+        // The stored settings stay where they were.
+        ASSERT_FLOAT_EQ(band.get_freq_f0(), 3500.0f);
+        ASSERT_FLOAT_EQ(band.get_gain_db(), 5.0f);
+    }
+    // Every band's LFOs move, but a band without depth keeps its coefficients.
+    EXPECT_EQ(c.b[0]->get_lfo1_counter(), (64 * 400) % 96000);
+    expect_coefficients_near(c.b[0]->normalised_coefficients(), band0_before, 0.0);
+}
+
+TEST(EqCascadeModulation, NoDepthAnywhereLeavesTheLfosStill)
+{
+    cascade c(five_bands);
+    std::vector<float> x = test_signal(32);
+    c.run(x.data(), 32);
+    for (auto& b : c.b) {
+        EXPECT_EQ(b->get_lfo1_counter(), 0);
+        EXPECT_EQ(b->get_lfo2_counter(), 0);
+    }
+    // The editor's display advances one base sample (two doubled-rate samples) per call regardless.
+    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    for (auto& b : c.b) {
+        EXPECT_EQ(b->get_lfo1_counter(), 4);
+        EXPECT_EQ(b->get_lfo2_counter(), 4);
+    }
+}
+
+TEST(EqCascadeModulation, QuarterCyclePhaseStartsAtThePeak)
+{
+    cascade c(five_bands);
+    biquad_filter_upsampling& band = *c.b[1]; // peak at 900 Hz, -6 dB
+    band.set_lfo1_rate_hz(0.1f);
+    band.set_lfo2_rate_hz(0.1f);
+    band.set_freq_mod(1000.0f); // depth 500 Hz
+    band.set_gain_db_mod(4.0f);
+    band.set_unity_range_freq_mod_phase(0.25f);
+    band.set_unity_range_gain_db_mod_phase(0.25f);
+    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    EXPECT_EQ(band.get_lfo2_counter(), 2);
+    expect_coefficients_near(band.normalised_coefficients(), coefficients_for(band, -2.0f, 1400.0f), 1e-5);
+}
+
+TEST(EqCascadeModulation, ModulatedValuesAreClamped)
+{
+    cascade c(five_bands);
+    biquad_filter_upsampling& band = *c.b[3];
+    band.set_freq_f0(20000.0f);
+    band.set_gain_db(15.0f);
+    band.set_freq_mod(24000.0f); // depth 12000 Hz: 32 kHz at the peak
+    band.set_gain_db_mod(10.0f);
+    band.set_unity_range_freq_mod_phase(0.25f);
+    band.set_unity_range_gain_db_mod_phase(0.25f);
+    band.set_lfo1_rate_hz(0.1f);
+    band.set_lfo2_rate_hz(0.1f);
+    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    expect_coefficients_near(band.normalised_coefficients(), coefficients_for(band, 20.0f, 24000.0f), 1e-5);
+
+    // The trough of a deep frequency swing stops at 20 Hz, and of the gain at -20 dB.
+    band.set_freq_f0(3000.0f);
+    band.set_gain_db(-15.0f);
+    band.set_unity_range_freq_mod_phase(0.75f);
+    band.set_unity_range_gain_db_mod_phase(0.75f);
+    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    expect_coefficients_near(band.normalised_coefficients(), coefficients_for(band, -20.0f, 20.0f), 1e-5);
+}
+
+TEST(EqCascadeSafety, ModulatedCascadeAllocatesNothing)
+{
+    cascade c(five_bands);
+    for (auto& b : c.b) {
+        b->set_freq_mod(2000.0f);
+        b->set_gain_db_mod(3.0f);
+    }
+    std::vector<float> x = test_signal(32);
+    long allocations = -1;
+    {
+        corvella::test::AllocationCounter counter;
+        for (int i = 0; i < 10; ++i)
+            c.run(x.data(), 32);
+        compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(),
+                                    48000);
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0);
+}
+
+TEST(EqCascadeSafety, DecayingInputNeverProducesDenormals)
+{
+    // Without flush-to-zero the anti-denormal offset alone must keep the recursions normal.
+    ippSetFlushToZero(0, nullptr);
+    ippSetDenormAreZeros(0);
+    cascade c(five_bands);
+    std::vector<float> x(32, 0.0f);
+    x[0] = 1.0f;
+    int subnormals = 0;
+    for (int block = 0; block < 20000; ++block) {
+        c.run(x.data(), 32);
+        for (float v : x)
+            subnormals += std::fpclassify(v) == FP_SUBNORMAL;
+        std::fill(x.begin(), x.end(), 0.0f);
+    }
+    EXPECT_EQ(subnormals, 0);
+}
+
+TEST(EqCascadeSweeps, SweepLaws)
+{
+    using corvella::ir_eq_sweep_frequency;
+    using corvella::ir_eq_sweep_gain;
+    // Linear at shape 0.1 or below.
+    EXPECT_FLOAT_EQ(ir_eq_sweep_frequency(1000.0f, 5000.0f, 0.25f, 0.1f), 2000.0f);
+    EXPECT_FLOAT_EQ(ir_eq_sweep_gain(-6.0f, 6.0f, 0.75f, 0.0f), 3.0f);
+    // Falling glide: fast at first.
+    EXPECT_NEAR(ir_eq_sweep_frequency(8000.0f, 1000.0f, 0.0f, 0.5f), 8000.0f, 1e-2);
+    EXPECT_NEAR(ir_eq_sweep_frequency(8000.0f, 1000.0f, 1.0f, 0.5f), 1000.0f, 1e-2);
+    EXPECT_NEAR(ir_eq_sweep_frequency(8000.0f, 1000.0f, 0.5f, 0.5f), 8000.0 - 7000.0 * (1.0 - 0.09 / 0.99),
+                1e-2);
+    // Rising glide: slow at first.
+    EXPECT_NEAR(ir_eq_sweep_frequency(1000.0f, 8000.0f, 0.0f, 0.5f), 1000.0f, 1e-2);
+    EXPECT_NEAR(ir_eq_sweep_frequency(1000.0f, 8000.0f, 1.0f, 0.5f), 8000.0f, 1e-2);
+    EXPECT_NEAR(ir_eq_sweep_frequency(1000.0f, 8000.0f, 0.5f, 0.5f), 8000.0 - 7000.0 * (1.0 - 0.09 / 0.99),
+                1e-2);
+    // Raised cosine for the gain: the midpoint at t = 0.5.
+    EXPECT_NEAR(ir_eq_sweep_gain(-12.0f, 4.0f, 0.5f, 0.7f), -4.0f, 1e-5);
+    EXPECT_NEAR(ir_eq_sweep_gain(-12.0f, 4.0f, 0.0f, 0.7f), -12.0f, 1e-5);
+    EXPECT_NEAR(ir_eq_sweep_gain(-12.0f, 4.0f, 0.25f, 0.7f), -12.0 + 16.0 * (0.5 - 0.5 * std::cos(pi / 4)),
+                1e-4);
+
+    EXPECT_EQ(corvella::ir_eq_sweep_position(0.5f, 48000.0), 12000);
+    EXPECT_EQ(corvella::ir_eq_sweep_position(1.0f, 1000.0), 1000);
+    EXPECT_EQ(corvella::ir_eq_sweep_position(0.0f, 1000.0), 0);
+}
+
+namespace {
+
+// Two channels of IR equaliser bands, channel 1 deliberately set differently: the pass must copy
+// channel 0's settings over.
+struct ir_eq {
+    cascade ch0{five_bands};
+    cascade ch1{five_bands};
+    biquad_filter_upsampling* bands[2][5];
+
+    ir_eq()
+    {
+        for (int b = 0; b < 5; ++b) {
+            bands[0][b] = ch0.b[b].get();
+            bands[1][b] = ch1.b[b].get();
+            ch1.b[b]->set_gain_db(-20.0f);
+            ch1.b[b]->compute_coeffs();
+        }
+    }
+};
+
+} // namespace
+
+TEST(EqCascadeSweeps, InactiveSweepsFilterWithTheStartValues)
+{
+    int const frames = 6000;
+    std::vector<float> left = test_signal(frames), right = test_signal(frames);
+    std::vector<float> const input = left;
+    ir_eq eq;
+    eq.bands[0][2]->set_unity_range_gain_db_end(1.0f); // would sweep, but sweeps are off
+    float* ir[2] = {left.data(), right.data()};
+    corvella::ir_eq_band_sweep sweeps[5];
+    sweeps[2] = {0, frames, 0, frames, 0.0f, 0.0f};
+    corvella::process_ir_eq_sweeps(ir, frames, 2, eq.bands, sweeps, false, 48000);
+
+    std::vector<biquad_d> model_bands;
+    for (band_setting const& s : five_bands)
+        model_bands.push_back(cookbook(s.mode, s.f0, s.q, s.gain, 96000.0));
+    model_2x model(model_bands);
+    std::vector<double> const expected = model.run(input.data(), frames);
+    for (int i = 0; i < frames; ++i) {
+        ASSERT_NEAR(left[i], expected[i], 3e-4) << "sample " << i;
+        ASSERT_EQ(left[i], right[i]) << "sample " << i;
+    }
+
+    // A frequency end of exactly 20 Hz, or a start not before the end, does not sweep either.
+    ir_eq eq2;
+    eq2.bands[0][1]->set_unity_range_freq_f0_end(0.0f); // 0 Hz end: not above 20
+    sweeps[1] = {0, frames, 0, 0, 0.0f, 0.0f};
+    sweeps[2] = {frames, frames, 0, 0, 0.0f, 0.0f};
+    eq2.bands[0][2]->set_freq_f0(3500.0f);
+    std::vector<float> l2 = input, r2 = input;
+    float* ir2[2] = {l2.data(), r2.data()};
+    corvella::process_ir_eq_sweeps(ir2, frames, 2, eq2.bands, sweeps, true, 48000);
+    model_2x model2(model_bands);
+    std::vector<double> const expected2 = model2.run(input.data(), frames);
+    for (int i = 0; i < frames; ++i)
+        ASSERT_NEAR(l2[i], expected2[i], 3e-4) << "sample " << i;
+}
+
+TEST(EqCascadeSweeps, ActiveSweepsMatchTheChunkedModel)
+{
+    int const frames = 8000; // chunks of min(8000 / 32, 128) = 128 samples
+    int const chunk = 128;
+    std::vector<float> const input = test_signal(frames);
+    std::vector<float> left = input, right = input;
+    ir_eq eq;
+    biquad_filter_upsampling& fb = *eq.bands[0][2]; // 3500 Hz, +5 dB peak
+    fb.set_freq_max_f0(24000.0f);
+    fb.set_unity_range_freq_f0_end(0.6f);
+    biquad_filter_upsampling& gb = *eq.bands[0][0]; // low shelf +4 dB
+    gb.set_unity_range_gain_db_end(0.25f);
+    float const f_start = fb.get_freq_f0(), f_end = fb.get_freq_f0_end();
+    float const g_start = gb.get_gain_db(), g_end = gb.get_gain_db_end();
+    ASSERT_GT(f_end, 20.0f);
+    ASSERT_GT(g_end, -20.0f);
+
+    corvella::ir_eq_band_sweep sweeps[5];
+    sweeps[2] = {1000, 5000, 0, 0, 0.5f, 0.0f}; // exponential frequency glide
+    sweeps[0] = {0, 0, 2000, 7000, 0.0f, 0.5f}; // raised-cosine gain
+    float* ir[2] = {left.data(), right.data()};
+    corvella::process_ir_eq_sweeps(ir, frames, 2, eq.bands, sweeps, true, 48000);
+
+    std::vector<biquad_d> model_bands;
+    for (band_setting const& s : five_bands)
+        model_bands.push_back(cookbook(s.mode, s.f0, s.q, s.gain, 96000.0));
+    model_2x model(model_bands);
+    double f = f_start, g = g_start;
+    std::vector<double> expected;
+    for (int p = 0; p < frames; p += chunk) {
+        if (p >= 1000 && p <= 5000) {
+            double const t = (p - 1000) / 4000.0;
+            double const e = f_start > f_end ? 1.0 - (std::pow(0.1, 2.0 * t) - 0.01) / 0.99
+                                             : 1.0 - (std::pow(0.1, 2.0 * (1.0 - t)) - 0.01) / 0.99;
+            f = f_start > f_end ? f_start + (f_end - f_start) * e : f_end - (f_end - f_start) * e;
+        }
+        if (p >= 2000 && p <= 7000) {
+            double const t = (p - 2000) / 5000.0;
+            g = g_start + (g_end - g_start) * (std::sin(pi * t - pi / 2) * 0.5 + 0.5);
+        }
+        model.bands[2] = cookbook(4, f, five_bands[2].q, five_bands[2].gain, 96000.0);
+        model.bands[0] = cookbook(2, five_bands[0].f0, five_bands[0].q, g, 96000.0);
+        std::vector<double> const part = model.run(input.data() + p, std::min(chunk, frames - p));
+        expected.insert(expected.end(), part.begin(), part.end());
+    }
+    for (int i = 0; i < frames; ++i) {
+        ASSERT_NEAR(left[i], expected[i], 5e-4) << "sample " << i;
+        ASSERT_EQ(left[i], right[i]) << "sample " << i;
+    }
+    // Past its window a band keeps the value of the last chunk inside it (t = 3992 / 4000 here).
+    expect_coefficients_near(eq.bands[1][2]->normalised_coefficients(),
+                             coefficients_for(fb, 5.0f, static_cast<float>(f)), 1e-5);
+    EXPECT_FLOAT_EQ(fb.get_freq_f0(), f_start); // the start settings stay stored
+}
+
+TEST(EqCascadeMaster, BandsFollowTheProgramSettings)
+{
+    VST_Plugin_Program program{};
+    program.flt2_toggle = 1.0f;
+    program.flt2_mode = 1.0f;
+    program.flt2_freq = 0.5f;
+    program.flt2_freq_mod = 0.8f;
+    program.flt2_freq_mod_phase = 0.3f;
+    program.flt2_gain = 1.0f;
+    program.flt2_gain_mod = 0.25f;
+    program.flt2_gain_mod_phase = 0.4f;
+    program.flt2_q = 0.5f;
+    cascade left(five_bands), right(five_bands);
+    biquad_filter_upsampling* bands[2][5];
+    for (int b = 0; b < 5; ++b) {
+        bands[0][b] = left.b[b].get();
+        bands[1][b] = right.b[b].get();
+    }
+    corvella::update_master_filter_coeffs_all(program, bands, 44100.0f, 22050.0f, 0.5f, 2.0f);
+    for (int c = 0; c < 2; ++c) {
+        biquad_filter_upsampling const& b = *bands[c][1];
+        EXPECT_FLOAT_EQ(b.get_freq_fs(), 88200.0f);
+        EXPECT_FLOAT_EQ(b.get_toggle(), 1.0f);
+        EXPECT_EQ(b.get_mode(), 4); // unity 1 with the full-band restriction
+        EXPECT_NEAR(b.get_freq_f0(),
+                    (std::pow(10.0, (std::pow(10.0, 0.5) - 1.0) / 9.0) - 1.0) / 9.0 * 22050.0, 0.01);
+        EXPECT_FLOAT_EQ(b.get_gain_db(), 20.0f);
+        EXPECT_FLOAT_EQ(b.get_gain_db_mod(), 5.0f);
+        EXPECT_FLOAT_EQ(b.get_gain_db_mod_phase(), 0.4f);
+        EXPECT_FLOAT_EQ(b.get_freq_mod_phase(), 0.3f);
+        EXPECT_FLOAT_EQ(b.get_q(), 1.0f);
+        EXPECT_FLOAT_EQ(b.get_lfo1_rate_hz(), 0.5f);
+        EXPECT_FLOAT_EQ(b.get_lfo2_rate_hz(), 2.0f);
+        expect_coefficients_near(b.normalised_coefficients(), coefficients_for(b, 20.0f, b.get_freq_f0()),
+                                 1e-6);
+    }
+    // Band 1's settings are all zero in this record: off.
+    EXPECT_EQ(bands[0][0]->get_toggle(), 0.0f);
+}
