@@ -8,9 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <thread>
+#include <vector>
 
 namespace corvella::test {
 namespace {
@@ -129,6 +133,30 @@ TEST_F(LayoutTest, SilentInputAfterTheTailIsCopiedWithoutProcessing)
     engine->output_level_left = -1.0f;
     run_stereo(*engine, silent, {512});
     EXPECT_EQ(engine->output_level_left.load(), -1.0f);
+}
+
+TEST_F(FrameTest, ProgramChangeBlocksAudioHoldsTheCallbackUntilTheRebuildEnds)
+{
+    CheckPrefs();
+    set_program_change_blocks_audio_in_registry(1);
+    auto engine = make_engine(0);
+    ASSERT_TRUE(engine->program_change_blocks_audio);
+    engine->channel_mode = 2;
+    engine->ir_rebuild_busy = true;
+
+    std::atomic<bool> returned{false};
+    std::thread audio([&] {
+        std::vector<float> left(256, 0.25f), right(256, 0.25f), out_l(256), out_r(256);
+        float* in[2] = {left.data(), right.data()};
+        float* out[2] = {out_l.data(), out_r.data()};
+        engine->processReplacing(in, out, 256);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(returned.load()) << "the callback must wait while the IRs are rebuilt";
+    engine->ir_rebuild_busy = false;
+    audio.join();
+    EXPECT_TRUE(returned.load());
 }
 
 TEST_F(FrameTest, DryDelayOverflowAbandonsTheChunkWithAMessage)
