@@ -2,6 +2,7 @@
 // references.
 #include "convolution/ipps.h"
 #include "support/allocation_counter.h"
+#include "support/guarded_buffer.h"
 
 #include <gtest/gtest.h>
 
@@ -16,36 +17,7 @@
 
 namespace {
 
-// An array with 64 guard bytes on each side (after an optional misalignment); any write outside
-// the array changes a guard.
-class GuardedFloats {
-public:
-    explicit GuardedFloats(int count, int misalign_bytes = 0)
-        : count_(count), front_(64 + misalign_bytes), total_(front_ + 4 * count + 64)
-    {
-        block_ = ippsMalloc_8u(total_);
-        std::memset(block_, guard_byte, static_cast<std::size_t>(total_));
-    }
-    ~GuardedFloats() { ippsFree(block_); }
-    GuardedFloats(const GuardedFloats&) = delete;
-    GuardedFloats& operator=(const GuardedFloats&) = delete;
-
-    float* data() { return reinterpret_cast<float*>(block_ + front_); }
-    float& operator[](int i) { return data()[i]; }
-    bool intact() const
-    {
-        for (int i = 0; i < total_; ++i)
-            if ((i < front_ || i >= front_ + 4 * count_) && block_[i] != guard_byte) return false;
-        return true;
-    }
-
-private:
-    static constexpr Ipp8u guard_byte = 0xA5;
-    int count_;
-    int front_;
-    int total_;
-    Ipp8u* block_;
-};
+using corvella::test::GuardedFloats;
 
 // A specification with its work buffer.
 class Fft {

@@ -1,6 +1,7 @@
 // Integer up/down sampling and the fixed-ratio polyphase resampler.
 #include "convolution/ipps.h"
 #include "support/allocation_counter.h"
+#include "support/guarded_buffer.h"
 
 #include <gtest/gtest.h>
 
@@ -15,33 +16,7 @@
 
 namespace {
 
-// An array with 64 guard bytes on each side; any write outside the array changes a guard.
-class GuardedFloats {
-public:
-    explicit GuardedFloats(int count) : count_(count), total_(64 + 4 * count + 64)
-    {
-        block_ = ippsMalloc_8u(total_);
-        std::memset(block_, guard_byte, static_cast<std::size_t>(total_));
-    }
-    ~GuardedFloats() { ippsFree(block_); }
-    GuardedFloats(const GuardedFloats&) = delete;
-    GuardedFloats& operator=(const GuardedFloats&) = delete;
-
-    float* data() { return reinterpret_cast<float*>(block_ + 64); }
-    float& operator[](int i) { return data()[i]; }
-    bool intact() const
-    {
-        for (int i = 0; i < total_; ++i)
-            if ((i < 64 || i >= 64 + 4 * count_) && block_[i] != guard_byte) return false;
-        return true;
-    }
-
-private:
-    static constexpr Ipp8u guard_byte = 0xA5;
-    int count_;
-    int total_;
-    Ipp8u* block_;
-};
+using corvella::test::GuardedFloats;
 
 std::vector<float> ramp(int count)
 {

@@ -4,6 +4,8 @@
 
 #include "support/allocation_counter.h"
 
+#include "eq_reference.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,52 +15,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
-
-// The anti-image low-pass, typed here from its design values.
-constexpr double lp_b[6] = {0.028173040598630905, 0.14086520671844482, 0.28173041343688965,
-                            0.28173041343688965,  0.14086520671844482, 0.028173040598630905};
-constexpr double lp_a[6] = {1.0,
-                            -0.9436643123626709,
-                            1.4400171041488647,
-                            -0.9628964066505432,
-                            0.5300895571708679,
-                            -0.1620086282491684};
-
-struct biquad_d {
-    double b0, b1, b2, a1, a2;
-};
-
-// Cookbook coefficients in double precision, normalised.
-biquad_d cookbook(int mode, double f0, double q, double gain_db, double fs)
-{
-    double const a = std::pow(10.0, gain_db / 40.0);
-    double const w = 2.0 * pi * f0 / fs;
-    double const c = std::cos(w), s = std::sin(w), al = s / (2.0 * q), sa = 2.0 * std::sqrt(a) * al;
-    double b0 = 1, b1 = 0, b2 = 0, a0 = 1, a1 = 0, a2 = 0;
-    switch (mode) {
-    case 0:
-        b0 = b2 = (1 - c) / 2, b1 = 1 - c, a0 = 1 + al, a1 = -2 * c, a2 = 1 - al;
-        break;
-    case 1:
-        b0 = b2 = (1 + c) / 2, b1 = -(1 + c), a0 = 1 + al, a1 = -2 * c, a2 = 1 - al;
-        break;
-    case 2:
-        b0 = a * ((a + 1) - (a - 1) * c + sa), b1 = 2 * a * ((a - 1) - (a + 1) * c);
-        b2 = a * ((a + 1) - (a - 1) * c - sa), a0 = (a + 1) + (a - 1) * c + sa;
-        a1 = -2 * ((a - 1) + (a + 1) * c), a2 = (a + 1) + (a - 1) * c - sa;
-        break;
-    case 3:
-        b0 = a * ((a + 1) + (a - 1) * c + sa), b1 = -2 * a * ((a - 1) + (a + 1) * c);
-        b2 = a * ((a + 1) + (a - 1) * c - sa), a0 = (a + 1) - (a - 1) * c + sa;
-        a1 = 2 * ((a - 1) - (a + 1) * c), a2 = (a + 1) - (a - 1) * c - sa;
-        break;
-    default:
-        b0 = 1 + al * a, b1 = -2 * c, b2 = 1 - al * a, a0 = 1 + al / a, a1 = -2 * c, a2 = 1 - al / a;
-        break;
-    }
-    return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
-}
+using namespace corvella::test;
 
 std::complex<double> biquad_response(biquad_d const& f, double hz, double fs)
 {
