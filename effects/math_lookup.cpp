@@ -1,4 +1,5 @@
 #include "effects/math_lookup.h"
+#include "platform/aligned_memory.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -8,9 +9,7 @@ namespace {
 
 float* aligned_table()
 {
-    void* block = nullptr;
-    if (posix_memalign(&block, 32, sizeof(float) * math_lookup::table_length) != 0) return nullptr;
-    return static_cast<float*>(block);
+    return corvella::aligned_new<float>(math_lookup::table_length, false);
 }
 
 } // namespace

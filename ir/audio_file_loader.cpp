@@ -1,4 +1,5 @@
 #include "ir/audio_file_loader.h"
+#include "platform/aligned_memory.h"
 
 #include "convolution/ipps.h"
 #include "ir/ir_shaping.h"
@@ -116,22 +117,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
+using corvella::FreeDeleter;
 
 template <typename T> T* aligned_uninitialised(std::size_t count)
 {
-    void* block = nullptr;
-    if (posix_memalign(&block, 32, std::max<std::size_t>(count * sizeof(T), 1)) != 0) return nullptr;
-    return static_cast<T*>(block);
+    return corvella::aligned_new<T>(count, false);
 }
 
 template <typename T> T* aligned_zeroed(std::size_t count)
 {
-    T* block = aligned_uninitialised<T>(count);
-    if (block) std::memset(block, 0, std::max<std::size_t>(count * sizeof(T), 1));
-    return block;
+    return corvella::aligned_new<T>(count, true);
 }
 
 // One opened file: its handle, its header record and, for a WIR file, the image the handle

@@ -1,6 +1,7 @@
 // The two IR resamplers: the fixed-ratio polyphase one for whole IRs and the streaming one for
 // the stacked-format IRs.
 #include "ir/ir_shaping.h"
+#include "platform/aligned_memory.h"
 
 #include "convolution/ipps.h"
 #include "platform/message_box.h"
@@ -17,18 +18,12 @@
 
 namespace {
 
-struct free_deleter {
-    void operator()(void* block) const { std::free(block); }
-};
+using free_deleter = corvella::FreeDeleter;
 
 // Cleared floats from the aligned allocator that IR channels come from, or null.
 float* cleared_channel(int count)
 {
-    void* block = nullptr;
-    if (count <= 0 || posix_memalign(&block, 32, sizeof(float) * static_cast<std::size_t>(count)) != 0)
-        return nullptr;
-    std::fill_n(static_cast<float*>(block), count, 0.0f);
-    return static_cast<float*>(block);
+    return count <= 0 ? nullptr : corvella::aligned_new<float>(static_cast<std::size_t>(count), true);
 }
 
 // The IR is padded at the front so that the filter's left half sees silence rather than the

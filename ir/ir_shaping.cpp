@@ -1,5 +1,6 @@
 // Crop, pre-delay, clip, normalise, width, envelope and channel swap.
 #include "ir/ir_shaping.h"
+#include "platform/aligned_memory.h"
 
 #include "convolution/ipps.h"
 #include "effects/biquad_filter.h"
@@ -13,18 +14,14 @@
 
 namespace {
 
-struct free_deleter {
-    void operator()(void* block) const { std::free(block); }
-};
+using free_deleter = corvella::FreeDeleter;
 
 // Cleared scratch floats from the aligned allocator, or null.
 std::unique_ptr<float, free_deleter> cleared_floats(int count)
 {
-    void* block = nullptr;
-    if (count <= 0 || posix_memalign(&block, 32, sizeof(float) * static_cast<std::size_t>(count)) != 0)
-        return nullptr;
-    std::fill_n(static_cast<float*>(block), count, 0.0f);
-    return std::unique_ptr<float, free_deleter>(static_cast<float*>(block));
+    if (count <= 0) return nullptr;
+    return std::unique_ptr<float, free_deleter>(
+        corvella::aligned_new<float>(static_cast<std::size_t>(count), true));
 }
 
 bool channels_present(float** buffer, int channels)

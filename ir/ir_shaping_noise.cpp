@@ -1,5 +1,6 @@
 // Shaped noise and the simulated true-stereo half.
 #include "ir/ir_shaping.h"
+#include "platform/aligned_memory.h"
 
 #include "convolution/ipps.h"
 #include "effects/biquad_filter.h"
@@ -14,20 +15,15 @@
 
 namespace {
 
-struct free_deleter {
-    void operator()(void* block) const { std::free(block); }
-};
+using free_deleter = corvella::FreeDeleter;
 
 template <typename T> using aligned_block = std::unique_ptr<T, free_deleter>;
 
 // Cleared scratch from the aligned allocator, or null.
 template <typename T> aligned_block<T> cleared_block(std::int64_t count, std::size_t alignment = 32)
 {
-    void* block = nullptr;
-    if (count <= 0 || posix_memalign(&block, alignment, sizeof(T) * static_cast<std::size_t>(count)) != 0)
-        return nullptr;
-    std::fill_n(static_cast<T*>(block), count, T{});
-    return aligned_block<T>(static_cast<T*>(block));
+    if (count <= 0) return nullptr;
+    return aligned_block<T>(corvella::aligned_new<T>(static_cast<std::size_t>(count), true, alignment));
 }
 
 [[noreturn]] void low_memory(char const* what)
