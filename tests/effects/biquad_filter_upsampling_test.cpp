@@ -59,30 +59,7 @@ double measured_gain_db(std::vector<float> const& ir, double hz, double rate)
 // The scheme simulated sample by sample in double precision.
 std::vector<double> reference_2x(std::vector<float> const& x, std::vector<biquad_d> const& bands)
 {
-    std::vector<double> out(x.size());
-    std::vector<double> hist(bands.size() * 4, 0.0);
-    double lx[6] = {}, ly[6] = {};
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        for (int step = 0; step < 2; ++step) {
-            double v = step == 0 ? x[i] : 0.0;
-            for (std::size_t s = 0; s < bands.size(); ++s) {
-                biquad_d const& f = bands[s];
-                double* h = &hist[s * 4];
-                double const y = f.b0 * v + f.b1 * h[0] + f.b2 * h[1] - f.a1 * h[2] - f.a2 * h[3];
-                h[1] = h[0], h[0] = v, h[3] = h[2], h[2] = y;
-                v = y;
-            }
-            for (int k = 5; k > 0; --k)
-                lx[k] = lx[k - 1], ly[k] = ly[k - 1];
-            lx[0] = v;
-            double y = lp_b[0] * v;
-            for (int k = 1; k < 6; ++k)
-                y += lp_b[k] * lx[k] - lp_a[k] * ly[k];
-            ly[0] = y;
-            if (step == 0) out[i] = 2.0 * y;
-        }
-    }
-    return out;
+    return model_2x(bands).run(x.data(), static_cast<int>(x.size()));
 }
 
 void configure(biquad_filter_upsampling& band, int mode, float f0, float q, float gain_db,

@@ -19,41 +19,6 @@ namespace {
 
 using namespace corvella::test;
 
-// The 2x scheme in double precision, with coefficients that may change between blocks.
-struct model_2x {
-    std::vector<biquad_d> bands;
-    std::vector<double> hist;
-    double lx[6] = {}, ly[6] = {};
-
-    explicit model_2x(std::vector<biquad_d> b) : bands(std::move(b)), hist(bands.size() * 4, 0.0) {}
-
-    std::vector<double> run(float const* x, int n)
-    {
-        std::vector<double> out(n);
-        for (int i = 0; i < n; ++i) {
-            for (int step = 0; step < 2; ++step) {
-                double v = step == 0 ? x[i] : 0.0;
-                for (std::size_t s = 0; s < bands.size(); ++s) {
-                    biquad_d const& f = bands[s];
-                    double* h = &hist[s * 4];
-                    double const y = f.b0 * v + f.b1 * h[0] + f.b2 * h[1] - f.a1 * h[2] - f.a2 * h[3];
-                    h[1] = h[0], h[0] = v, h[3] = h[2], h[2] = y;
-                    v = y;
-                }
-                for (int k = 5; k > 0; --k)
-                    lx[k] = lx[k - 1], ly[k] = ly[k - 1];
-                lx[0] = v;
-                double y = lp_b[0] * v;
-                for (int k = 1; k < 6; ++k)
-                    y += lp_b[k] * lx[k] - lp_a[k] * ly[k];
-                ly[0] = y;
-                if (step == 0) out[i] = 2.0 * y;
-            }
-        }
-        return out;
-    }
-};
-
 struct band_setting {
     int mode;
     float f0, q, gain;
