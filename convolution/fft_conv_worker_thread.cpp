@@ -148,6 +148,8 @@ void release_table(fft_conv_worker_thread::IR_PARTITION_BLOCK**& table, int& lev
                             : missing("Block free error in free_convolution_memory #3");
             r.output_older ? ippsFree(r.output_older)
                            : missing("Block free error in free_convolution_memory #4");
+            r.transform_scratch ? ippsFree(r.transform_scratch)
+                                : missing("Block free error in free_convolution_memory #4");
             for (float** list : {r.input_spectra, r.ir_spectra, r.staged_ir_spectra}) {
                 if (list == nullptr) {
                     missing("Block free error in free_convolution_memory #6");
@@ -237,6 +239,8 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
                     r.buffer_length, "Block allocation error in allocate_convolution_memory #6");
                 r.output_older = allocate_cleared(r.buffer_length,
                                                   "Block allocation error in allocate_convolution_memory #7");
+                r.transform_scratch = allocate_cleared(
+                    r.buffer_length, "Block allocation error in allocate_convolution_memory #7");
 
                 r.num_sub_blocks = layout.num_sub_blocks[level];
                 r.input_spectra = allocate_spectra_list(
@@ -251,10 +255,12 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
 
                 if (channel == 0) {
                     int const order = fft_order(r.fft_size);
-                    if (ippsFFTInitAlloc_R_32f(&r.fft_spec, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone) !=
+                    // The 1/n of the inverse is folded into the IR spectra when they are loaded, so
+                    // the audio path never spends a pass on scaling.
+                    if (ippsFFTInitAlloc_R_32f(&r.fft_spec, order, IPP_FFT_NODIV_BY_ANY, ippAlgHintNone) !=
                         ippStsNoErr)
                         fail("Block allocation FFT error in allocate_convolution_memory #1a");
-                    if (ippsFFTInitAlloc_R_32f(&r.load_fft_spec, order, IPP_FFT_DIV_INV_BY_N,
+                    if (ippsFFTInitAlloc_R_32f(&r.load_fft_spec, order, IPP_FFT_DIV_FWD_BY_N,
                                                ippAlgHintNone) != ippStsNoErr)
                         fail("Block allocation FFT error in allocate_convolution_memory #1b");
                     int work_size = 0;
@@ -489,16 +495,19 @@ void fft_conv_worker_thread::process_convolution_block(int level)
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         r.pending = 0;
         int const complex_count = r.buffer_length / 2;
-        if (channel > 0 && share)
+        if (channel > 0 && share) {
             ippsCopy_32f(first.input_spectra[0], r.input_spectra[0], r.buffer_length);
-        else
-            ippsFFTFwd_RToCCS_32f_I(r.input_spectra[0], r.fft_spec, r.fft_work);
+        } else {
+            ippsFFTFwd_RToCCS_32f(r.input_spectra[0], r.transform_scratch, r.fft_spec, r.fft_work);
+            std::swap(r.input_spectra[0], r.transform_scratch);
+        }
         ippsMul_32fc(as_complex(r.input_spectra[0]), as_complex(r.ir_spectra[0]), as_complex(r.accumulator),
                      complex_count);
         for (int j = 1; j < r.num_sub_blocks; ++j)
             ippsAddProduct_32fc(as_complex(r.input_spectra[j]), as_complex(r.ir_spectra[j]),
                                 as_complex(r.accumulator), complex_count);
-        ippsFFTInv_CCSToR_32f_I(r.accumulator, r.fft_spec, r.fft_work);
+        ippsFFTInv_CCSToR_32f(r.accumulator, r.transform_scratch, r.fft_spec, r.fft_work);
+        std::swap(r.accumulator, r.transform_scratch);
     }
 }
 

@@ -45,6 +45,7 @@ public:
         float* accumulator;          // sum of products, then the 2B-sample result of the next block
         float* output_recent;        // result of the last finished block (first half read now)
         float* output_older;         // result of the block before (its overlap tail read now)
+        float* transform_scratch;    // target of the out-of-place transforms, then swapped in
         IppsFFTSpec_R_32f* fft_spec; // processing transform (owned by channel 0's record)
         Ipp8u* fft_work;
         IppsFFTSpec_R_32f* load_fft_spec; // loading transform, so loads never share a work buffer

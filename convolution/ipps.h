@@ -128,6 +128,12 @@ IppStatus ippsFFTGetBufSize_R_32f(const IppsFFTSpec_R_32f* spec, int* size);
 IppStatus ippsFFTFwd_RToCCS_32f_I(Ipp32f* buf, const IppsFFTSpec_R_32f* spec, Ipp8u* work);
 IppStatus ippsFFTInv_CCSToR_32f_I(Ipp32f* buf, const IppsFFTSpec_R_32f* spec, Ipp8u* work);
 
+// Out of place: src and dst must not overlap. They save the copy that the in-place forms make
+// and may overwrite src (FFTW's destroy-input plans run fastest); callers that keep src use the
+// in-place forms. dst holds n + 2 floats for the forward transform, n for the inverse.
+IppStatus ippsFFTFwd_RToCCS_32f(Ipp32f* src, Ipp32f* dst, const IppsFFTSpec_R_32f* spec, Ipp8u* work);
+IppStatus ippsFFTInv_CCSToR_32f(Ipp32f* src, Ipp32f* dst, const IppsFFTSpec_R_32f* spec, Ipp8u* work);
+
 // ---------------------------------------------------------------------------------------------
 // Single-rate FIR filter: y[i] = sum over k of taps[k] x[i - k], the history carried from call to
 // call. The state owns copies of the taps and of the history and all scratch it needs, so

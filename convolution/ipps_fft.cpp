@@ -204,3 +204,30 @@ IppStatus ippsFFTInv_CCSToR_32f_I(Ipp32f* buf, const IppsFFTSpec_R_32f* spec, Ip
     if (output != buf) std::memcpy(buf, output, floats_bytes(n));
     return ippStsNoErr;
 }
+
+IppStatus ippsFFTFwd_RToCCS_32f(Ipp32f* src, Ipp32f* dst, const IppsFFTSpec_R_32f* spec, Ipp8u* work)
+{
+    if (!src || !dst || !spec || !work) return ippStsNullPtrErr;
+    if (!valid(spec)) return ippStsContextMatchErr;
+    if (!plan_aligned(src, spec) || !plan_aligned(dst, spec)) {
+        if (src != dst) std::memcpy(dst, src, floats_bytes(spec->n));
+        return ippsFFTFwd_RToCCS_32f_I(dst, spec, work);
+    }
+    fftwf_execute_dft_r2c(spec->forward, src, reinterpret_cast<fftwf_complex*>(dst));
+    if (spec->forward_scale != 1.0f) scale(dst, spec->n + 2, spec->forward_scale);
+    return ippStsNoErr;
+}
+
+IppStatus ippsFFTInv_CCSToR_32f(Ipp32f* src, Ipp32f* dst, const IppsFFTSpec_R_32f* spec, Ipp8u* work)
+{
+    if (!src || !dst || !spec || !work) return ippStsNullPtrErr;
+    if (!valid(spec)) return ippStsContextMatchErr;
+    if (!plan_aligned(src, spec) || !plan_aligned(dst, spec)) {
+        IppStatus const status = ippsFFTInv_CCSToR_32f_I(src, spec, work);
+        if (status == ippStsNoErr && src != dst) std::memcpy(dst, src, floats_bytes(spec->n));
+        return status;
+    }
+    fftwf_execute_dft_c2r(spec->inverse, reinterpret_cast<fftwf_complex*>(src), dst);
+    if (spec->inverse_scale != 1.0f) scale(dst, spec->n, spec->inverse_scale);
+    return ippStsNoErr;
+}

@@ -243,6 +243,40 @@ TEST(IppsFft, MisalignedBufferGivesTheSameResult)
     EXPECT_TRUE(aligned.intact() && shifted.intact());
 }
 
+// The out-of-place forms give bit for bit what the in-place forms give, for every scaling rule and
+// with either array off the 64-byte grid, and write nothing past the result.
+TEST(IppsFft, OutOfPlaceEqualsInPlace)
+{
+    const int order = 9;
+    for (int flag :
+         {IPP_FFT_DIV_INV_BY_N, IPP_FFT_DIV_FWD_BY_N, IPP_FFT_NODIV_BY_ANY, IPP_FFT_DIV_BY_SQRTN}) {
+        Fft fft(order, flag);
+        ASSERT_EQ(fft.status, ippStsNoErr);
+        const int n = fft.n;
+        const std::vector<float> x = random_signal(n, 5);
+        for (int shift : {0, 4}) {
+            SCOPED_TRACE(testing::Message() << "flag " << flag << " shift " << shift);
+            GuardedFloats in_place(n + 2), src(n + 2, shift), dst(n + 2, 4 - shift);
+            std::copy(x.begin(), x.end(), in_place.data());
+            std::copy(x.begin(), x.end(), src.data());
+            ASSERT_EQ(fft.forward(in_place.data()), ippStsNoErr);
+            ASSERT_EQ(ippsFFTFwd_RToCCS_32f(src.data(), dst.data(), fft.spec, fft.work), ippStsNoErr);
+            EXPECT_EQ(
+                std::memcmp(in_place.data(), dst.data(), sizeof(float) * static_cast<std::size_t>(n + 2)), 0);
+
+            std::copy(dst.data(), dst.data() + n + 2, src.data());
+            ASSERT_EQ(fft.inverse(in_place.data()), ippStsNoErr);
+            ASSERT_EQ(ippsFFTInv_CCSToR_32f(src.data(), dst.data(), fft.spec, fft.work), ippStsNoErr);
+            EXPECT_EQ(std::memcmp(in_place.data(), dst.data(), sizeof(float) * static_cast<std::size_t>(n)),
+                      0);
+            EXPECT_TRUE(src.intact() && dst.intact());
+        }
+        float buf[4] = {};
+        EXPECT_EQ(ippsFFTFwd_RToCCS_32f(nullptr, buf, fft.spec, fft.work), ippStsNullPtrErr);
+        EXPECT_EQ(ippsFFTInv_CCSToR_32f(buf, nullptr, fft.spec, fft.work), ippStsNullPtrErr);
+    }
+}
+
 TEST(IppsFft, TransformsAllocateNothing)
 {
     // The transforms run on the audio thread.
