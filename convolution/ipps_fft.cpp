@@ -1,6 +1,8 @@
 // Real FFT on FFTW3 (single precision), in place, packed spectrum layout.
 #include "convolution/ipps.h"
 
+#include "platform/reproducibility.h"
+
 #include <fftw3.h>
 
 #include <cmath>
@@ -130,7 +132,8 @@ IppStatus ippsFFTInitAlloc_R_32f(IppsFFTSpec_R_32f** spec, int order, int flag, 
     made->plan_alignment = fftwf_alignment_of(real_array);
     made->region_bytes = (floats_bytes(n + 2) + 63u) & ~std::size_t{63u};
 
-    const unsigned int rigour = order <= max_measured_order ? FFTW_MEASURE : FFTW_ESTIMATE;
+    const unsigned int rigour =
+        order <= max_measured_order && !corvella::reproducible_processing() ? FFTW_MEASURE : FFTW_ESTIMATE;
     {
         std::lock_guard<std::mutex> lock(planner_mutex());
         auto* spectrum = reinterpret_cast<fftwf_complex*>(complex_array);

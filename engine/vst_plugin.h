@@ -6,27 +6,36 @@
 //
 // Files: vst_plugin_construction.cpp (settings, buffers, convolvers, destruction),
 // vst_plugin_process.cpp (host entry, formatted chunk, step, convolution, dry delay),
-// vst_plugin_mixer.cpp (IR1/IR2 mixer, dry/wet, meters).
+// vst_plugin_mixer.cpp (IR1/IR2 mixer, dry/wet, meters), vst_plugin_equalisers.cpp (post and IR
+// equaliser bands, STS high-pass), vst_plugin_ir_build.cpp (the IR build pipeline and section
+// loading), vst_plugin_signalling.cpp (requests, settings pushes, parameter reads) and
+// worker_thread_01.cpp (the IR computation thread).
 //
-// Objects of later stages (choruses, stereo delays, pitch modulators, equaliser bands, reflection
-// and tail generators, modulated convolvers, math tables, the IR computation thread) have their
-// slots here already; while a slot is null the frame skips that object.
+// Objects of later stages (choruses, stereo delays, pitch modulators, reflection and tail
+// generators, modulated convolvers) have their slots here already; while a slot is null the frame
+// skips that object.
 //
 // Threading:
 // - Constructor and destructor: the host's thread. The destructor stops every thread it started.
 // - processReplacing and everything it calls: the host's audio thread only. It holds process_lock
 //   for each formatted chunk, allocates nothing and waits only on the convolvers' own locks (and,
 //   with "ProgramChangeBlocksAudio", in 100 ms sleeps while ir_rebuild_busy is set).
-// - load_ir_into_slot and silence_buffers: one non-audio thread at a time (the IR computation
-//   thread, or a test). The convolvers make a load safe while audio runs.
+// - The IR builds (change_ir1/2_file_standard_format and everything they call), load_ir_into_slot
+//   and silence_buffers: one non-audio thread at a time, normally the IR computation thread. A
+//   build reads a private copy of the program taken under process_lock, never the bank itself.
+//   The convolvers make a load safe while audio runs.
+// - Request, push and parameter-read operations: the host binding's threads. update_programs,
+//   getParameter and the post-equaliser update take process_lock, so they never overlap a chunk.
 // - The flags (processing_enabled, ir_rebuild_busy, the recompute requests) and the meters are
-//   atomics that any thread may read or write; program fields are read without locks.
+//   atomics that any thread may read or write; the audio thread reads program fields under
+//   process_lock.
 
 #include "program/program_constants.h"
 #include "program/vst_plugin_program.h"
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 class fft_conv_worker_thread;
 class direct_fir;
@@ -42,6 +51,22 @@ class reflection;
 class tail;
 class math_lookup;
 class WorkerThread_01;
+
+namespace corvella {
+struct ir_display_tables;
+}
+
+// Read-back values of the effect and generator objects, copied for the editor after each rebuild
+// pass (populate_supporting_obj_struct). Per IR: index 0 = IR1, 1 = IR2.
+struct supporting_obj_struct {
+    // Early-reflection generator: filled once the generator exists.
+    float er_scale_x[2] = {}, er_scale_y[2] = {}, er_diffusion[2] = {}, er_depth[2] = {};
+    float er_distance[2] = {}, er_position[2] = {}, er_separation[2] = {};
+    // STS high-pass centre frequency in Hz.
+    float sts_high_pass_hz[2] = {};
+    // Tail generator: filled once the generator exists.
+    float tail_length_ms[2] = {}, tail_diffusion[2] = {}, tail_diffuse_length[2] = {}, tail_variant[2] = {};
+};
 
 class VST_Plugin {
 public:
@@ -84,13 +109,42 @@ public:
     // or non-positive length (nothing changes); convolver failures throw std::runtime_error.
     bool load_ir_into_slot(int slot, float* const channels[4], int length);
 
+    // ---- IR build pipeline (vst_plugin_ir_build.cpp), IR computation thread ----
+    // Builds IR1 (IR2) from its source and the program's shaping settings and loads it into the
+    // slot's convolvers. Errors are reported in a message box; the convolvers then keep their IR.
+    void change_ir1_file_standard_format(char const* file_a, char const* file_b);
+    void change_ir2_file_standard_format(char const* file_a, char const* file_b);
+    // Load one section (4 channel pointers, `frames` each) into its heads and FFT convolvers.
+    void set_ir_1_sample_frames_section1(float** ir, int frames);
+    void set_ir_1_sample_frames_section2(float** ir, int frames);
+    void set_ir_2_sample_frames_section1(float** ir, int frames);
+    void set_ir_2_sample_frames_section2(float** ir, int frames);
+    // The file names of a slot's current program, read under process_lock.
+    void current_ir_file_names(int slot, std::string& file_a, std::string& file_b);
+
+    // ---- Equalisers (vst_plugin_equalisers.cpp) ----
+    // IR equaliser band `band` (0..4) from the settings of the build in progress.
+    void update_ir1_filter_coeffs(int band);
+    void update_ir2_filter_coeffs(int band);
+    void process_ir1_biquad_filters_inplace(float** ir, int frames, int channels);
+    void process_ir2_biquad_filters_inplace(float** ir, int frames, int channels);
+    // STS high-pass on channels 2 and 3.
+    void process_sts_ir1_filters_inplace(float** ir, int frames);
+    void process_sts_ir2_filters_inplace(float** ir, int frames);
+    // Post-equaliser band `band` (0..4) of both channels from the current program.
+    void update_master_filter_coeffs(int band);
+    // Highest centre frequency of every equaliser band: 22050 Hz, or half the engine rate when
+    // "SRNorm" is not 0.
+    float equaliser_max_f0() const;
+
     // Raises `thread` to `priority`. When the system does not permit it, the thread keeps its
     // priority and the first refusal seen through `warned` is reported in the message sink; the
     // engine goes on either way. Returns true when the priority was raised.
     static bool raise_thread_priority(std::uintptr_t thread, int priority, char const* thread_name,
                                       std::atomic<bool>& warned);
 
-    // ---- Processing frame (vst_plugin_process.cpp, vst_plugin_mixer.cpp) ----
+    // ---- Processing frame (vst_plugin_process.cpp, vst_plugin_mixer.cpp; the post equaliser in
+    //      vst_plugin_equalisers.cpp) ----
     void processReplacing(float** in, float** out, int frames);
     void process_replacing_mono_stereo_formatted(float** in, float** out, int frames);
     void process_replacing_stepped(float** in, float** out, int frames);
@@ -101,6 +155,48 @@ public:
     void process_delay_line_inplace(float** buffer, int frames);
     void process_biquad_filters_inplace(float** buffer, int frames);
     void silence_buffers();
+
+    // ---- Requests and settings pushes (vst_plugin_signalling.cpp) ----
+    // Called by the host binding's bridge on a non-audio thread. The request operations only set
+    // flags for the IR computation thread; the push operations write into the effect objects.
+    void signal_recompute_ir1_partial();
+    void signal_recompute_ir2_partial();
+    void signal_recompute_both_partial();
+    void signal_recompute_ir1_full();
+    void signal_recompute_ir2_full();
+    void signal_recompute_both_full();
+    void signal_set_program_disable_audio();
+    void signal_update_master_chorus();
+    void signal_update_ir1_chorus();
+    void signal_update_ir2_chorus();
+    void signal_update_master_delay();
+    void signal_update_ir1_delay();
+    void signal_update_ir2_delay();
+    void update_tempo(float bpm);
+    void assign_pitch_delay_mod_ir1();
+    void assign_pitch_delay_mod_ir2();
+    void update_master_filter_coeffs_all();
+    void populate_supporting_obj_struct();
+
+    // Replaces the engine's bank with `bank` (48 records) and makes record `current_index` the
+    // current program when it is below 48. Copies under process_lock so that the audio thread and
+    // the IR computation thread never read a half-copied record.
+    void update_programs(VST_Plugin_Program const* bank, int current_index);
+
+    // True while any IR work is outstanding: a recompute request, a rebuild or the end of a
+    // rebuild pass (the silencing of the buffers), or the program-change mute. Offline hosts wait
+    // for false before they feed audio so that a render is deterministic.
+    bool is_ir_work_pending() const;
+
+    // Reading of a setting by editor number 0..365 (the current program, lock slots from record 0);
+    // 0.0 while the engine is not ready or for a number out of range.
+    float getParameter(int number) const;
+
+    // Set when a chorus or delay update has been applied; the bridge clears it.
+    std::atomic<bool> update_applied{false};
+
+    // Read-back values for the editor (populate_supporting_obj_struct).
+    supporting_obj_struct supporting;
 
     // ---- Configuration (fixed for the life of the instance) ----
     int channel_mode = 2; // 0 mono->mono, 1 mono->stereo, 2 stereo->stereo; set by the host binding
@@ -131,10 +227,30 @@ public:
     std::atomic<bool> full_recompute_ir1{false}, full_recompute_ir2{false};
     std::atomic<bool> editor_refresh_pending{false};
     std::atomic<bool> buffer_silence_requested{false};
+    // Raised by the IR computation thread for a whole pass that serves requests: from taking the
+    // first request until the buffers are silenced and the mute is released.
+    std::atomic<bool> ir_worker_pass_active{false};
     void* editor = nullptr; // owner of message boxes while the editor window is open
 
     // ---- Per-IR state written by the build ----
+    // Length of the IR the convolvers hold, pre-delay included, in ms (rounded up): the frame keeps
+    // processing silent input for this long.
     std::atomic<int> ir1_length_ms{0}, ir2_length_ms{0};
+    std::atomic<float> ir1_normalise_gain{1.0f}, ir2_normalise_gain{1.0f};
+    // Builds begun and completed per slot (index 0 = IR1), for diagnostics and tests.
+    std::atomic<int> ir_builds_started[2] = {}, ir_builds_finished[2] = {};
+
+    // Source caches of the build (IR computation thread only): the 4-channel source as loaded,
+    // before shaping, with the allocated length per channel and the frames it holds.
+    float** ir1_file_cache = nullptr;
+    float** ir2_file_cache = nullptr;
+    int ir1_cache_capacity = 0, ir2_cache_capacity = 0;
+    int ir1_cache_frames = 0, ir2_cache_frames = 0;
+    int ir1_frames = 0, ir2_frames = 0; // frames of the working IR while it is shaped
+    int ir1_source_bits = 24, ir2_source_bits = 24;
+
+    // Drawings of the built IRs for the editor; the editor's copy is handed over under ir_build_lock.
+    corvella::ir_display_tables* ir_display = nullptr;
 
     // ---- Frame state ----
     int silent_sample_count = initial_silent_sample_count;
@@ -148,7 +264,7 @@ public:
     std::atomic<float> output_level_left{0.0f}, output_level_right{0.0f};
 
     // ---- Locks ----
-    void* ir_build_lock = nullptr; // serialises IR builds
+    void* ir_build_lock = nullptr; // guards the hand-over of the IR drawings to the editor
     void* process_lock = nullptr;  // held by the audio thread for each formatted chunk
     void* aux_lock_1 = nullptr;    // reserved for the IR worker's state exchanges
     void* aux_lock_2 = nullptr;
@@ -199,19 +315,38 @@ public:
     pitch_mod* pitch_mod_ir2_section1 = nullptr;
     pitch_mod* pitch_mod_ir2_section2 = nullptr;
     biquad_filter_upsampling* post_eq_bands[channel_count][5] = {}; // five bands per channel
+    // IR equalisers: five bands for each of the four IR channels; STS high-pass per IR.
+    biquad_filter_upsampling* ir1_eq_bands[4][5] = {};
+    biquad_filter_upsampling* ir2_eq_bands[4][5] = {};
+    biquad_filter_upsampling* ir1_sts_filter = nullptr;
+    biquad_filter_upsampling* ir2_sts_filter = nullptr;
     reflection* ir1_reflection = nullptr;
     reflection* ir2_reflection = nullptr;
     tail* ir1_tail = nullptr;
     tail* ir2_tail = nullptr;
     math_lookup* lookup = nullptr;
 
-    // ---- IR computation thread (created by initial_plugin_startup once it exists) ----
+    // ---- IR computation thread (created by initial_plugin_startup) ----
     WorkerThread_01* ir_worker = nullptr;
     std::uintptr_t ir_worker_thread = 0;
     unsigned int ir_worker_thread_id = 0;
     int ir_worker_saved_priority = -1;
 
 private:
+    // The program the build in progress reads: copied under process_lock at its start.
+    VST_Plugin_Program build_program;
+
+    void change_ir_file_standard_format(int slot, char const* file_a, char const* file_b);
+    void load_section(int slot, int section, float* const* ir, int frames, bool load_b);
+    void release_ir_data(int slot);
+    void draw_ir(int slot, float* const* ir, int channels, int frames, int bits);
+    void update_ir_filter_coeffs(int slot, int band);
+    void process_ir_biquad_filters_inplace(int slot, float** ir, int frames, int channels);
+    void process_sts_filters_inplace(int slot, float** ir, int frames);
+    void delete_biquads();
+    void start_ir_worker();
+    void stop_ir_worker();
+
     void read_engine_settings_gain_ranges();
     void read_sample_rate_settings();
     void check_install_paths();

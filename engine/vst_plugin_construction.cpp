@@ -5,8 +5,13 @@
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/ipps.h"
+#include "effects/math_lookup.h"
+#include "engine/ir_display.h"
+#include "engine/worker_thread_01.h"
+#include "ir/audio_file_loader.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/reproducibility.h"
 #include "platform/settings_store.h"
 #include "platform/threading.h"
 #include "program/program_scratch.h"
@@ -111,7 +116,7 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
 
         // 5. Locked until construction succeeds; the mixer LFO starts at a random phase.
         processing_enabled = false;
-        std::srand(static_cast<unsigned>(std::time(nullptr)));
+        std::srand(corvella::processing_random_seed()); // the clock, or a constant for offline renders
         {
             // The product wraps in 32 bits; unsigned keeps the phase non-negative.
             std::uint32_t const product =
@@ -125,10 +130,12 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
 
         // 6. Early-reflection and tail generators (reflection, tail: (4, sample_rate)) plug in here.
 
-        // 7. Effects; the math lookup tables (math_lookup) plug in here.
+        // 7. Effects, lookup tables and the drawing tables of the IR display.
         init_biquads();
         init_chorus();
         init_delay();
+        lookup = new math_lookup();
+        ir_display = new corvella::ir_display_tables();
 
         // 8. Folders the program needs.
         check_install_paths();
@@ -143,14 +150,18 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
         if (half_rate_factor == 2) configure_input_output_aa();
 
         // 12. The choruses, stereo delays, reflection and tail generators take `sample_rate` here.
+        //     The post equaliser starts from the current program's bands at the engine rate.
+        update_master_filter_coeffs_all();
+        editor_refresh_pending = false;
 
         // 13. Default wet-lock mode, for the editor.
         wet_lock_mode = extract_data_from_registry_wet_lock();
 
         // 14. There is no minimum system version to check on this platform.
 
-        // 15. Ready; the IR computation thread's first build (WorkerThread_01::trigger_event) starts here.
+        // 15. Ready; the IR computation thread starts serving requests.
         processing_enabled = true;
+        ir_worker->trigger_event();
     } catch (std::exception const& error) {
         processing_enabled = false;
         report((std::string(error.what()) + ": \nSeen during constructor").c_str());
@@ -164,7 +175,7 @@ VST_Plugin::~VST_Plugin()
 {
     try {
         // 1. The IR computation thread stops first, so no rebuild runs while the convolvers go.
-        //    (WorkerThread_01: restore ir_worker_saved_priority, trigger_kill, wait, delete.)
+        stop_ir_worker();
 
         // 2. Heads and FFT convolvers, section by section in creation order.
         destroy_convolvers();
@@ -189,6 +200,13 @@ VST_Plugin::~VST_Plugin()
         program = lock_record = nullptr;
         delete chorus_scratch;
         chorus_scratch = nullptr;
+        delete_biquads();
+        delete lookup;
+        lookup = nullptr;
+        delete ir_display;
+        ir_display = nullptr;
+        corvella::free_ir_load_buffer(ir1_file_cache);
+        corvella::free_ir_load_buffer(ir2_file_cache);
     } catch (std::exception const& error) {
         report((std::string(error.what()) + ": \nSeen during destructor").c_str());
     } catch (...) {
@@ -312,14 +330,53 @@ void VST_Plugin::initial_plugin_startup()
     initialise_fft(partition_length);
     if (zero_latency) initialise_direct_fir(2 * partition_length);
 
-    // The IR computation thread (WorkerThread_01, "IR Thread 1") is created and started here:
-    // _beginthreadex, save GetThreadPriority into ir_worker_saved_priority, then
-    // raise_thread_priority(ir_worker_thread, 10, "IR Thread 1", ...) and ResumeThread.
+    start_ir_worker();
 
     // The first build loads both files.
     full_recompute_ir1 = true;
     full_recompute_ir2 = true;
-    // The per-IR file caches of the build are cleared here.
+    corvella::free_ir_load_buffer(ir1_file_cache);
+    corvella::free_ir_load_buffer(ir2_file_cache);
+    ir1_cache_capacity = ir2_cache_capacity = 0;
+    ir1_cache_frames = ir2_cache_frames = 0;
+}
+
+void VST_Plugin::start_ir_worker()
+{
+    ir_worker = new WorkerThread_01(this);
+    ir_worker_thread = _beginthreadex(nullptr, 0, &WorkerThread_01::ThreadStaticEntryPoint, ir_worker, 0,
+                                      &ir_worker_thread_id);
+    if (ir_worker_thread == 0) {
+        delete ir_worker;
+        ir_worker = nullptr;
+        fail(
+            "IR computation thread creation error #1 (Instantiation). Processing will be disabled and plugin "
+            "locked");
+    }
+    ir_worker_saved_priority = GetThreadPriority(ir_worker_thread);
+    if (ir_worker_saved_priority == -1)
+        fail(
+            "IR computation thread creation error #2 (Instantiation). Processing will be disabled and plugin "
+            "locked");
+    // The worker waits on its event until construction is complete; a system that refuses the
+    // priority leaves it at the default one.
+    raise_thread_priority(ir_worker_thread, 10, ir_worker->name.c_str(), priority_refusal_reported);
+    ResumeThread(ir_worker_thread);
+}
+
+void VST_Plugin::stop_ir_worker()
+{
+    if (ir_worker == nullptr) return;
+    if (ir_worker_thread != 0) {
+        if (ir_worker_saved_priority != -1) SetThreadPriority(ir_worker_thread, ir_worker_saved_priority);
+        // A rebuild in progress completes first; the loop ends after that pass.
+        ir_worker->trigger_kill();
+        while (!ir_worker->finished)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    delete ir_worker;
+    ir_worker = nullptr;
+    ir_worker_thread = 0;
 }
 
 bool VST_Plugin::raise_thread_priority(std::uintptr_t thread, int priority, char const* thread_name,
@@ -439,10 +496,6 @@ void VST_Plugin::configure_input_output_aa()
     if (upsample_aa != nullptr) upsample_aa->load_ir_data(taps, anti_alias_taps);
 }
 
-// The equaliser bands (biquad_filter_upsampling, five per channel for the post equaliser, the
-// IR equalisers and the STS high-pass filters with their anti-alias IIR filters) are created here.
-void VST_Plugin::init_biquads() {}
-
 // The three choruses (delay 9 ms, width 0.75, depth 5 ms, rate 0.1 Hz, feedback 0.2, wet 0.5,
 // dry 1.0) are created here; the chorus scratch record already exists for the editor.
 void VST_Plugin::init_chorus()
@@ -474,19 +527,6 @@ bool VST_Plugin::load_ir_into_slot(int slot, float* const channels[4], int lengt
     if (channels == nullptr || length <= 0) return false;
     for (int channel = 0; channel < 4; ++channel)
         if (channels[channel] == nullptr) return false;
-
-    int const head_length = zero_latency ? std::min(length, 2 * partition_length) : 0;
-    for (int side = 0; side < 2; ++side) {
-        int const index = convolver_index(slot, side, 1);
-        float* head_taps[channel_count] = {channels[2 * side], channels[2 * side + 1]};
-        float* tail_taps[channel_count] = {channels[2 * side] + head_length,
-                                           channels[2 * side + 1] + head_length};
-        if (zero_latency && direct_firs[index] != nullptr)
-            direct_firs[index]->load_ir_data(head_taps, head_length);
-        if (fft_convolvers[index] != nullptr)
-            fft_convolvers[index]->load_ir_data(tail_taps, length - head_length);
-    }
-    int const length_ms = static_cast<int>(std::ceil(1000.0 * length / sample_rate));
-    (slot == 1 ? ir1_length_ms : ir2_length_ms) = length_ms;
+    load_section(slot, 1, channels, length, true);
     return true;
 }

@@ -439,21 +439,6 @@ void VST_Plugin::process_delay_line_inplace(float** buffer, int frames)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Post equaliser
-
-void VST_Plugin::process_biquad_filters_inplace(float** buffer, int frames)
-{
-    ippSetFlushToZero(1, nullptr);
-    ippSetDenormAreZeros(1);
-    if (buffer == nullptr) return;
-    // compute_5x_cascade runs here on channel 0 and then channel 1 of each 32-frame chunk, while
-    // flt_master_toggle is on, once the equaliser bands (post_eq_bands) exist.
-    for (int done = 0; done < frames && program->flt_master_toggle > 0.0f; done += 32) {
-        if (post_eq_bands[0][0] == nullptr) break;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
 // Silencing after an IR rebuild
 
 void VST_Plugin::silence_buffers()

@@ -71,6 +71,17 @@ std::string preferences_folder()
     return {};
 }
 
+std::string library_folder()
+{
+    char const* data_home = std::getenv("XDG_DATA_HOME");
+    if (is_absolute_text(data_home)) return with_trailing_slash(data_home);
+    char const* home = std::getenv("HOME");
+    if (is_absolute_text(home)) return with_trailing_slash(home) + ".local/share/";
+    std::string const account = account_home();
+    if (!account.empty()) return with_trailing_slash(account) + ".local/share/";
+    return {};
+}
+
 void set_bundle_resources_folder(std::filesystem::path const& folder)
 {
     std::lock_guard<std::mutex> lock(bundle_mutex());

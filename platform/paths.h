@@ -16,6 +16,11 @@ namespace corvella {
 // user's account entry + "/.config/". Empty only when none of these is known.
 std::string preferences_folder();
 
+// The machine-wide Library folder (the user's data folder), always ending in "/":
+// $XDG_DATA_HOME when it is set and absolute, else the home folder (as for preferences_folder)
+// + "/.local/share/". Empty only when no home folder is known.
+std::string library_folder();
+
 // Registers the resources folder of the loaded plug-in bundle as the first place to look for
 // shipped files; an empty path removes the registration.
 void set_bundle_resources_folder(std::filesystem::path const& folder);

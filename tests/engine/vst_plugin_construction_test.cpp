@@ -35,7 +35,7 @@ TEST_F(ConstructionTest, ZeroLatencyRunsHeadsOfTwiceThePartition)
     ASSERT_NE(engine->upsample_aa, nullptr);
     EXPECT_EQ(engine->downsample_aa->get_length(), 16);
     EXPECT_EQ(engine->dry_delay, nullptr);
-    EXPECT_TRUE(messages_.messages().empty());
+    EXPECT_TRUE(engine_messages().empty());
 }
 
 TEST_F(ConstructionTest, Latency1024HasNoHeadsAndADryDelayOf1024)
@@ -138,7 +138,7 @@ TEST_F(ConstructionTest, AnInvalidGainRangeResetsAllFourAndStoresThem)
         EXPECT_EQ(extract_data_from_registry_master_gain_min(), -30);
         EXPECT_EQ(extract_data_from_registry_master_gain_max(), 30);
     }
-    EXPECT_TRUE(messages_.messages().empty()); // repaired silently
+    EXPECT_TRUE(engine_messages().empty()); // repaired silently
 }
 
 struct RateCase {

@@ -1,0 +1,429 @@
+// The IR build pipeline: from an IR slot's source (file, file pair, or generator) through the
+// per-slot cache and the shaping steps to the heads and FFT convolvers of its sections. Runs on the
+// IR computation thread only; the convolvers swap the new IR in by themselves while audio runs.
+
+#include "engine/ir_display.h"
+#include "engine/ir_slot_settings.h"
+#include "engine/vst_plugin.h"
+
+#include "convolution/direct_fir.h"
+#include "convolution/fft_conv_worker_thread.h"
+#include "convolution/ipps.h"
+#include "ir/audio_file_loader.h"
+#include "ir/ir_shaping.h"
+#include "platform/aligned_memory.h"
+#include "platform/message_box.h"
+#include "platform/threading.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int topology_parallel_stereo = 0;
+constexpr int topology_true_stereo = 1;
+constexpr int topology_mono_stereo = 2;
+constexpr int topology_fusion = 3;
+
+constexpr int switched_off_frames = 8192; // what the convolvers of an IR that is off keep
+constexpr int longest_generated_source = 882000;
+constexpr float normalise_max_gain = 1000.0f;
+constexpr int length_factor_step = 32;      // the length factor's target rate is a multiple of this
+constexpr int length_factor_tolerance = 50; // Hz around the engine rate that count as unchanged
+constexpr float sts_pre_delay_max_ms = 80.0f;
+constexpr float pre_delay_max_ms = 500.0f;
+constexpr float sts_gain_range_db = -12.0f;
+
+// Four channels of `capacity` floats from the aligned allocator (the resampler replaces channels and
+// frees the old ones with std::free), released with the build.
+struct working_ir {
+    float* channel[4] = {};
+    working_ir() = default;
+    working_ir(working_ir const&) = delete;
+    working_ir& operator=(working_ir const&) = delete;
+    ~working_ir()
+    {
+        for (float*& c : channel) {
+            std::free(c);
+            c = nullptr;
+        }
+    }
+    float** data() { return channel; }
+};
+
+// A channel of `capacity` floats; a failed allocation is tried once more after a second, in case
+// another instance is releasing memory at the same moment.
+float* allocate_channel(int capacity, char const* failure)
+{
+    float* block = corvella::aligned_new<float>(static_cast<std::size_t>(capacity), false);
+    if (block == nullptr) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        block = corvella::aligned_new<float>(static_cast<std::size_t>(capacity), false);
+    }
+    if (block == nullptr) throw std::runtime_error(failure);
+    return block;
+}
+
+// Copies `frames` of `source` and clears the rest of the `capacity`.
+void fill_channel(float* destination, float const* source, int frames, int capacity)
+{
+    int const copied = source != nullptr ? std::clamp(frames, 0, capacity) : 0;
+    if (copied > 0) std::memcpy(destination, source, sizeof(float) * static_cast<std::size_t>(copied));
+    std::fill(destination + copied, destination + capacity, 0.0f);
+}
+
+// Curve of an envelope stage from its shape setting: 0 is a straight line.
+float envelope_shape(float alpha)
+{
+    float const pi = 3.14159265f;
+    return std::pow(0.5f * std::cos(pi * alpha + pi) + 0.5f, 0.15f);
+}
+
+// Length of a generated tail in frames at the engine rate: 50 ms to 30 s on a cubic taper.
+int tail_source_frames(float length_unity, int sample_rate)
+{
+    float const u = std::clamp(length_unity, 0.0f, 1.0f);
+    double const ms = (static_cast<double>(u) * u * u * 29.95 + 0.05) * 1000.0;
+    return std::max(1, static_cast<int>(ms / 1000.0 * sample_rate));
+}
+
+int ms_rounded_up(int frames, int sample_rate)
+{
+    return static_cast<int>(std::ceil(1000.0 * frames / sample_rate));
+}
+
+} // namespace
+
+void VST_Plugin::current_ir_file_names(int slot, std::string& file_a, std::string& file_b)
+{
+    corvella::CriticalSectionLock lock(&process_lock);
+    char const* a = slot == 2 ? program->ir2_file_a : program->ir1_file_a;
+    char const* b = slot == 2 ? program->ir2_file_b : program->ir1_file_b;
+    file_a.assign(a, strnlen(a, corvella::program_path_size));
+    file_b.assign(b, strnlen(b, corvella::program_path_size));
+}
+
+void VST_Plugin::change_ir1_file_standard_format(char const* file_a, char const* file_b)
+{
+    change_ir_file_standard_format(1, file_a, file_b);
+}
+
+void VST_Plugin::change_ir2_file_standard_format(char const* file_a, char const* file_b)
+{
+    change_ir_file_standard_format(2, file_a, file_b);
+}
+
+void VST_Plugin::set_ir_1_sample_frames_section1(float** ir, int frames)
+{
+    load_section(1, 1, ir, frames, true);
+}
+
+void VST_Plugin::set_ir_1_sample_frames_section2(float** ir, int frames)
+{
+    load_section(1, 2, ir, frames, true);
+}
+
+void VST_Plugin::set_ir_2_sample_frames_section1(float** ir, int frames)
+{
+    load_section(2, 1, ir, frames, true);
+}
+
+void VST_Plugin::set_ir_2_sample_frames_section2(float** ir, int frames)
+{
+    load_section(2, 2, ir, frames, true);
+}
+
+// Section loading: the first 2N frames into the zero-latency heads (when they exist), the rest
+// into the FFT convolvers, side A from channels 0-1 and, when asked, side B from channels 2-3. An IR
+// shorter than the head leaves the FFT convolvers an empty response rather than a negative length.
+void VST_Plugin::load_section(int slot, int section, float* const* ir, int frames, bool load_b)
+{
+    if (ir == nullptr) return;
+    frames = std::max(frames, 0);
+    for (int side = 0; side < (load_b ? 2 : 1); ++side) {
+        int const index = convolver_index(slot, side, section);
+        float* pair[channel_count] = {ir[2 * side], ir[2 * side + 1]};
+        if (pair[0] == nullptr || pair[1] == nullptr) continue;
+        int head_length = 0;
+        if (zero_latency && direct_firs[index] != nullptr) {
+            head_length = std::min(frames, direct_firs[index]->get_length());
+            direct_firs[index]->load_ir_data(pair, head_length);
+        }
+        if (fft_convolvers[index] != nullptr) {
+            float* tail[channel_count] = {pair[0] + head_length, pair[1] + head_length};
+            fft_convolvers[index]->load_ir_data(tail, frames - head_length);
+        }
+    }
+    if (section == 1 && slot >= 1 && slot <= 2 && frames > 0)
+        (slot == 1 ? ir1_length_ms : ir2_length_ms) = ms_rounded_up(frames, sample_rate);
+}
+
+void VST_Plugin::release_ir_data(int slot)
+{
+    for (int section = 1; section <= 2; ++section)
+        for (int side = 0; side < 2; ++side)
+            if (fft_conv_worker_thread* convolver = fft_convolvers[convolver_index(slot, side, section)])
+                convolver->minimise_ir_data_memory();
+    // The slot's modulated convolver (Fusion IR) releases its IR data here once it exists.
+}
+
+void VST_Plugin::draw_ir(int slot, float* const* ir, int channels, int frames, int bits)
+{
+    if (ir_display == nullptr) return;
+    corvella::ir_display_tables& tables = *ir_display;
+    int const floor_db = calc_db_draw_level(bits);
+    int const s = slot - 1;
+    for (int channel = 0; channel < corvella::ir_display_tables::channels; ++channel) {
+        float* row = tables.build_rows[s][channel];
+        if (channel < channels)
+            create_ir_vis_display(row, ir[channel], tables.width, tables.height, frames, floor_db);
+        else
+            std::fill(row, row + tables.width, 0.0f);
+    }
+    corvella::CriticalSectionLock lock(&ir_build_lock);
+    std::memcpy(tables.rows[s], tables.build_rows[s], sizeof tables.rows[s]);
+    tables.channel_count[s] = channels;
+    tables.floor_db[s] = floor_db;
+    ++tables.generation;
+}
+
+void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_argument,
+                                                char const* file_b_argument)
+{
+    // The names may point into the build's own copy of the program, which is replaced below.
+    std::string const file_a = file_a_argument != nullptr ? file_a_argument : "";
+    std::string const file_b = file_b_argument != nullptr ? file_b_argument : "";
+    bool const first = slot == 1;
+    float**& cache = first ? ir1_file_cache : ir2_file_cache;
+    int& capacity = first ? ir1_cache_capacity : ir2_cache_capacity;
+    int& cache_frames = first ? ir1_cache_frames : ir2_cache_frames;
+    int& frames = first ? ir1_frames : ir2_frames;
+    int& bits = first ? ir1_source_bits : ir2_source_bits;
+    std::atomic<bool>& full_recompute = first ? full_recompute_ir1 : full_recompute_ir2;
+    char const* const section1_failure =
+        "Low system memory: \nmalloc error on multichannel_load_ir_buffer_tmp_section1[channel_count]";
+    char const* const section2_failure =
+        "Low system memory: \nmalloc error on multichannel_load_ir_buffer_tmp_section2[channel_count]";
+
+    ++ir_builds_started[slot - 1];
+    try {
+        // The bank may be replaced while the build runs: everything below reads this copy.
+        {
+            corvella::CriticalSectionLock lock(&process_lock);
+            build_program = *program;
+        }
+        corvella::ir_slot_settings const s = corvella::ir_slot_settings_of(build_program, slot);
+        int const topology = VST_Plugin_Program::get_topology_from_unity(s.topology, false, false);
+
+        // 1.-3. No file: the FFT convolvers let go of their IR. Stacked files belong to the Fusion
+        //       convolver.
+        if (file_a.empty()) release_ir_data(slot);
+        std::error_code missing;
+        if (!file_a.empty() && s.source_type == 0 && check_filename_extension(file_a, ".fir") &&
+            std::filesystem::exists(file_a, missing)) {
+            release_ir_data(slot);
+            // Fusion IR files are built into the slot's modulated convolver here
+            // (change_ir1_file_stacked_format) once it exists; until then the slot stays silent.
+            ++ir_builds_finished[slot - 1];
+            return;
+        }
+
+        bool const parallel = topology == topology_parallel_stereo;
+        float const sts_state = s.sts_toggle * 2.0f;
+        bool const sts_on = parallel && sts_state >= 1.0f;
+        bool const sts_from_a = parallel && sts_state == 1.0f;
+        bool const sts_simulated = parallel && sts_state == 2.0f;
+        int const C = topology == topology_true_stereo || topology == topology_mono_stereo || sts_on ? 4 : 2;
+
+        // 4. Source: the cache as it is, or a fresh load or generation.
+        if (!full_recompute && cache != nullptr) {
+            frames = cache_frames;
+        } else {
+            full_recompute = false;
+            corvella::free_ir_load_buffer(cache);
+            capacity = 0;
+            frames = 0;
+            int unused = 0;
+            switch (s.source_type) {
+            case 1:
+                // The early-reflection generator (reflection: compute_reflections, then the overlay in
+                // step 7) plugs in here; until then the source is the silence it is drawn into.
+                create_silence_ir(std::min(sample_rate / 2, longest_generated_source), cache, sample_rate,
+                                  capacity, frames, bits, unused);
+                break;
+            case 2:
+                // The tail generator (tail: create_multichannel_tails) plugs in here; until then the
+                // source is silence of the tail's length.
+                create_silence_ir(
+                    std::min(tail_source_frames(s.tail_length, sample_rate), longest_generated_source), cache,
+                    sample_rate, capacity, frames, bits, unused);
+                break;
+            default: {
+                // Section B files count only for true-stereo pairs and the STS side made from file B.
+                std::string const b =
+                    topology == topology_true_stereo || sts_simulated ? file_b : std::string();
+                int file_rate = -1;
+                load_libsndfile_into_unallocated_memory(
+                    file_a, b, cache, sample_rate, capacity, frames, bits, file_rate, editor, sts_simulated,
+                    s.sts_pre_delay * sts_pre_delay_max_ms / 1000.0f, s.sts_relative_gain,
+                    s.flt_master_toggle > 0.0f, 2.0f * s.additive_noise_wet, s.additive_noise_dry, 0,
+                    s.additive_noise_release);
+                break;
+            }
+            }
+            cache_frames = frames;
+        }
+        if (cache == nullptr || capacity <= 0)
+            throw std::runtime_error("read error on ir1_multichannel_load_ir_buffer[channel_count]");
+        for (int channel = 0; channel < 4; ++channel)
+            if (cache[channel] == nullptr)
+                throw std::runtime_error("read error on ir1_multichannel_load_ir_buffer[channel_count]");
+
+        // 5. STS made from the A file: its side starts as a copy of the A channels.
+        if (sts_from_a) {
+            std::memcpy(cache[2], cache[0], sizeof(float) * static_cast<std::size_t>(capacity));
+            std::memcpy(cache[3], cache[1], sizeof(float) * static_cast<std::size_t>(capacity));
+        }
+
+        // 6. The working copy; the section-2 buffer is made only when the IR is split (step 23).
+        working_ir section1;
+        for (int channel = 0; channel < 4; ++channel) {
+            section1.channel[channel] = allocate_channel(capacity, section1_failure);
+            fill_channel(section1.channel[channel], cache[channel], cache_frames, capacity);
+        }
+        float** const w = section1.data();
+        int work_capacity = capacity;
+
+        // 7. Early reflections (overlay_computed_reflections) plug in here; shaped noise.
+        bool const noise_is_identity = s.additive_noise_wet == 0.0f && s.additive_noise_dry == 1.0f;
+        if (s.flt_master_toggle > 0.0f && !noise_is_identity)
+            add_shaped_noise(w, frames, C, 2.0f * s.additive_noise_wet, s.additive_noise_dry, 0,
+                             s.additive_noise_release, sample_rate);
+
+        // 8. Length factor: the rate the IR is converted to, 0.5 x to 1.5 x the engine rate.
+        int target_rate =
+            static_cast<int>(std::floor((s.user_resample_factor + 0.5f) * static_cast<float>(sample_rate)));
+        target_rate -= target_rate % length_factor_step;
+
+        // 9. Reverse.
+        if (s.reverse > 0.0f)
+            for (int channel = 0; channel < C; ++channel)
+                ippsFlip_32f_I(w[channel], frames);
+
+        // 10. Crop; the controls act on squared values for a finer start.
+        crop_audio_file_into_preallocated_memory(w, frames, s.crop_from_start * s.crop_from_start,
+                                                 s.crop_from_end * s.crop_from_end, C, sample_rate);
+
+        // 11. Stretch or shrink (length and pitch) by target_rate / sample_rate.
+        if (target_rate >= length_factor_step && (target_rate < sample_rate - length_factor_tolerance ||
+                                                  target_rate > sample_rate + length_factor_tolerance))
+            resample_audio_file_into_preallocated_memory(w, sample_rate, target_rate, work_capacity, frames,
+                                                         C);
+
+        // 13. Integer-range samples become full scale.
+        clip_audio_file_into_preallocated_memory(w, frames, C);
+
+        // 14. Width.
+        if (std::fabs(2.0f * (s.width - 0.5f)) >= 0.01f)
+            multichannel_width(w, C, frames, s.width, sample_rate);
+
+        // 15. Normalise.
+        if (s.normalise > 0.0f)
+            (first ? ir1_normalise_gain : ir2_normalise_gain) =
+                multichannel_normalise(w, frames, C, normalise_max_gain);
+
+        // 16. Loudness independent of the engine rate.
+        if (sr_gain != 1.0f)
+            for (int channel = 0; channel < C; ++channel)
+                ippsMulC_32f_I(sr_gain, w[channel], frames);
+
+        // 17. Envelope. The times act on squared values; the sustain level does not.
+        float const times[5] = {s.adshr_a * s.adshr_a, s.adshr_d * s.adshr_d, s.adshr_s,
+                                s.adshr_h * s.adshr_h, s.adshr_r * s.adshr_r};
+        float const shapes[3] = {envelope_shape(s.adshr_a_alpha), envelope_shape(s.adshr_d_alpha),
+                                 envelope_shape(s.adshr_r_alpha)};
+        float const inverts[3] = {s.adshr_a_alpha_inv, s.adshr_d_alpha_inv, s.adshr_r_alpha_inv};
+        for (int channel = 0; channel < C; ++channel)
+            compute_adshr_envelope(w[channel], frames, times, shapes, inverts);
+
+        // 18. IR equaliser with its sweeps along the IR.
+        if (s.flt_master_toggle > 0.0f) {
+            for (int band = 0; band < 5; ++band)
+                update_ir_filter_coeffs(slot, band);
+            process_ir_biquad_filters_inplace(slot, w, frames, C);
+        }
+
+        // 19. STS side made from the A file: later (0..80 ms) and quieter (0..-12 dB).
+        if (sts_from_a) {
+            int const delay = static_cast<int>(static_cast<float>(sample_rate) * s.sts_pre_delay *
+                                               sts_pre_delay_max_ms / 1000.0f);
+            frames = std::min(frames + delay, work_capacity);
+            add_pre_delay(w[2], frames, delay);
+            add_pre_delay(w[3], frames, delay);
+            float const gain = std::pow(10.0f, (1.0f - s.sts_relative_gain) * sts_gain_range_db / 20.0f);
+            ippsMulC_32f_I(gain, w[2], frames);
+            ippsMulC_32f_I(gain, w[3], frames);
+        }
+
+        // 20. STS high-pass.
+        if (parallel && (sts_state == 1.0f || sts_state == 2.0f) && s.sts_high_pass_toggle != 0.0f)
+            process_sts_filters_inplace(slot, w, frames);
+
+        // 21. Drawing for the editor.
+        draw_ir(slot, w, C, frames, bits);
+
+        // 22. Pre-delay, 0..500 ms.
+        int const pre_delay =
+            static_cast<int>(static_cast<float>(sample_rate) * s.pre_delay * pre_delay_max_ms / 1000.0f);
+        if (pre_delay > 0) {
+            frames = std::min(frames + pre_delay, work_capacity);
+            for (int channel = 0; channel < C; ++channel)
+                add_pre_delay(w[channel], frames, pre_delay);
+        }
+
+        // 23. Sections and loading.
+        bool const load_b = topology == topology_true_stereo || topology == topology_mono_stereo || sts_on;
+        int loaded = frames;
+        if (s.toggle != 1.0f) {
+            // Off: the convolvers keep a short, cheap IR.
+            loaded = std::min(frames, switched_off_frames);
+            load_section(slot, 1, w, loaded, load_b);
+            load_section(slot, 2, w, loaded, load_b);
+        } else if (s.pitch_section1_toggle > 0.0f || s.pitch_section2_toggle > 0.0f) {
+            int const split = std::clamp(
+                static_cast<int>(s.pitch_split_point * s.pitch_split_point * static_cast<float>(frames)), 0,
+                frames);
+            working_ir section2;
+            for (int channel = 0; channel < 4; ++channel) {
+                section2.channel[channel] = allocate_channel(work_capacity, section2_failure);
+                fill_channel(section2.channel[channel], w[channel], frames, work_capacity);
+                std::fill(section2.channel[channel], section2.channel[channel] + split, 0.0f);
+                std::fill(w[channel] + split, w[channel] + frames, 0.0f);
+            }
+            load_section(slot, 1, w, split, load_b);
+            load_section(slot, 2, section2.data(), frames, load_b);
+        } else {
+            load_section(slot, 1, w, frames, load_b);
+        }
+        (first ? ir1_length_ms : ir2_length_ms) = ms_rounded_up(loaded, sample_rate);
+
+        // 24. An IR that is off gives up its source, so that switching it on reloads it.
+        if (s.toggle != 1.0f) {
+            full_recompute = true;
+            corvella::free_ir_load_buffer(cache);
+            capacity = 0;
+            cache_frames = 0;
+        }
+    } catch (std::exception const& error) {
+        report((std::string(error.what()) + ": \nSeen during ir file change").c_str());
+    } catch (...) {
+        report("Unhandled exception: \nSeen during ir file change");
+    }
+    ++ir_builds_finished[slot - 1];
+}

@@ -1,0 +1,215 @@
+// Requests from the host binding and the settings pushed into the effect objects.
+
+#include "engine/vst_plugin.h"
+
+#include "effects/biquad_filter_upsampling.h"
+#include "platform/threading.h"
+#include "program/parameter_table.h"
+
+#include <cstring>
+#include <string_view>
+
+void VST_Plugin::signal_recompute_ir1_partial()
+{
+    recompute_ir1 = true;
+}
+
+void VST_Plugin::signal_recompute_ir2_partial()
+{
+    recompute_ir2 = true;
+}
+
+void VST_Plugin::signal_recompute_both_partial()
+{
+    recompute_ir1 = true;
+    recompute_ir2 = true;
+}
+
+void VST_Plugin::signal_recompute_ir1_full()
+{
+    full_recompute_ir1 = true;
+    recompute_ir1 = true;
+}
+
+void VST_Plugin::signal_recompute_ir2_full()
+{
+    full_recompute_ir2 = true;
+    recompute_ir2 = true;
+}
+
+void VST_Plugin::signal_recompute_both_full()
+{
+    full_recompute_ir1 = true;
+    full_recompute_ir2 = true;
+    recompute_ir1 = true;
+    recompute_ir2 = true;
+}
+
+void VST_Plugin::signal_set_program_disable_audio()
+{
+    ir_rebuild_busy = true;
+}
+
+void VST_Plugin::update_programs(VST_Plugin_Program const* bank, int current_index)
+{
+    if (bank == nullptr || programs == nullptr) return;
+    corvella::CriticalSectionLock lock(&process_lock);
+    std::memcpy(static_cast<void*>(programs), bank, sizeof(VST_Plugin_Program) * corvella::programs_per_bank);
+    if (current_index >= 0 && current_index < corvella::programs_per_bank) program = &programs[current_index];
+}
+
+bool VST_Plugin::is_ir_work_pending() const
+{
+    return recompute_ir1 || recompute_ir2 || ir_worker_pass_active || ir_rebuild_in_progress ||
+           ir_rebuild_busy;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings pushes
+
+// The chorus objects (chorus_master, chorus_ir1, chorus_ir2) take their eight settings here, in
+// the order feedback, width, dry, wet, delay, modulation depth, modulation rate, on/off, through
+// their unity setters, once they exist.
+void VST_Plugin::signal_update_master_chorus()
+{
+    editor_refresh_pending = true;
+}
+
+void VST_Plugin::signal_update_ir1_chorus()
+{
+    editor_refresh_pending = true;
+}
+
+void VST_Plugin::signal_update_ir2_chorus()
+{
+    editor_refresh_pending = true;
+}
+
+// The stereo delays (delay_master, delay_ir1, delay_ir2) take their settings here once they
+// exist: dry, then per side on/off, modulation depth and rate, feedback, opposite feedback, wet,
+// then each side's tempo (host_tempo when its tempo lock is on) and its note length.
+void VST_Plugin::signal_update_master_delay()
+{
+    editor_refresh_pending = true;
+}
+
+void VST_Plugin::signal_update_ir1_delay()
+{
+    editor_refresh_pending = true;
+}
+
+void VST_Plugin::signal_update_ir2_delay()
+{
+    editor_refresh_pending = true;
+}
+
+void VST_Plugin::update_tempo(float bpm)
+{
+    if (bpm == host_tempo) return;
+    host_tempo = bpm;
+    // Every delay side whose tempo lock is on (master, IR1, IR2; left then right) takes the new
+    // tempo here once the stereo delays exist.
+    editor_refresh_pending = true;
+}
+
+// The four section modulators (pitch_mod_ir1_section1 ... pitch_mod_ir2_section2) take their
+// on/off, depth and rate here once they exist, the right side at 0.99 x the left side's depth and
+// rate; in Fusion IR the slot's modulated convolver takes the same values as parameters 0 to 5.
+void VST_Plugin::assign_pitch_delay_mod_ir1()
+{
+    editor_refresh_pending = true;
+}
+
+void VST_Plugin::assign_pitch_delay_mod_ir2()
+{
+    editor_refresh_pending = true;
+}
+
+void VST_Plugin::populate_supporting_obj_struct()
+{
+    float high_pass_unity[2] = {};
+    {
+        corvella::CriticalSectionLock lock(&process_lock);
+        if (program == nullptr) return;
+        high_pass_unity[0] = program->ir1_sts_high_pass_freq;
+        high_pass_unity[1] = program->ir2_sts_high_pass_freq;
+    }
+    // The reflection and tail generators report their read-back values here once they exist.
+    biquad_filter_upsampling* const filters[2] = {ir1_sts_filter, ir2_sts_filter};
+    for (int ir = 0; ir < 2; ++ir) {
+        if (filters[ir] == nullptr) continue;
+        // Only the IR computation thread uses the STS filters, and this runs on it.
+        filters[ir]->set_freq_fs(static_cast<float>(sample_rate));
+        filters[ir]->set_freq_max_f0(equaliser_max_f0());
+        supporting.sts_high_pass_hz[ir] =
+            filters[ir]->passive_convert_unity_range_freq_f0(high_pass_unity[ir]);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameter reads by editor number
+
+namespace {
+
+// Editor numbers that are not the number in a parameter's name: the six Fusion controls, and the
+// two tail variants, which have editor controls but no host parameter.
+struct EditorSlot {
+    int number;
+    float VST_Plugin_Program::*slot;
+};
+
+constexpr EditorSlot special_editor_slots[] = {
+    {40, &VST_Plugin_Program::ir1_tail_variant},
+    {76, &VST_Plugin_Program::ir2_tail_variant},
+    {360, &VST_Plugin_Program::ir1_stacked_head_tail_mix},
+    {361, &VST_Plugin_Program::ir2_stacked_head_tail_mix},
+    {362, &VST_Plugin_Program::ir1_stacked_rate},
+    {363, &VST_Plugin_Program::ir2_stacked_rate},
+    {364, &VST_Plugin_Program::ir1_stacked_head_permit_mod},
+    {365, &VST_Plugin_Program::ir2_stacked_head_permit_mod},
+};
+
+constexpr int last_editor_number = 365;
+
+// The row whose name carries `number`: names skip 40 and 76.
+corvella::ParameterRow const* row_for_editor_number(int number)
+{
+    int const index = number < 40 ? number : number < 76 ? number - 1 : number - 2;
+    corvella::ParameterRow const* row = corvella::parameter_at(index);
+    return row != nullptr && corvella::parameter_name_number(index) == number ? row : nullptr;
+}
+
+} // namespace
+
+float VST_Plugin::getParameter(int number) const
+{
+    if (number < 0 || number > last_editor_number || !processing_enabled) return 0.0f;
+    // update_programs replaces the bank and the current program under this lock.
+    corvella::CriticalSectionLock lock(const_cast<void**>(&process_lock));
+    if (program == nullptr || lock_record == nullptr) return 0.0f;
+    VST_Plugin_Program const& p = *program;
+    VST_Plugin_Program const& locks = *lock_record;
+
+    for (EditorSlot const& special : special_editor_slots)
+        if (special.number == number) return p.*special.slot;
+
+    corvella::ParameterRow const* row = row_for_editor_number(number);
+    if (row == nullptr || row->slot == nullptr) return 0.0f;
+    std::string_view const key = row->key;
+    auto blend = [](double lock_status, double locked, double value) {
+        return static_cast<float>(lock_status * locked + (1.0 - lock_status) * value);
+    };
+    if (key == "master_gain")
+        return blend(locks.master_gain_lock_status, locks.master_gain_locked_value, p.master_gain);
+    if (key == "master_mix")
+        return blend(locks.master_mix_lock_status, locks.master_mix_locked_value, p.master_mix);
+    switch (row->store) {
+    case corvella::ParameterStore::program:
+        return p.*row->slot;
+    case corvella::ParameterStore::lock_record:
+        return locks.*row->slot;
+    case corvella::ParameterStore::none:
+        break;
+    }
+    return 0.0f;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+// The IR computation thread of one engine ("IR Thread 1"). It waits for its first event, then
+// polls the engine's request flags every 100 ms and serves them: IR1 rebuilds, then IR2 rebuilds,
+// then the end of the pass (editor refresh, a 100 ms settle, silencing of every buffer and history,
+// and the release of the program-change mute).
+//
+// Threading:
+// - The constructor, trigger_event and trigger_kill run on any non-audio thread (the engine's
+//   constructor and destructor, tests).
+// - ThreadStaticEntryPoint is the routine of the thread the engine starts; it is the only caller of
+//   the engine's IR builds.
+// - running and finished are atomics; the owner polls `finished` after trigger_kill and deletes the
+//   object only once it is true.
+
+#include <atomic>
+#include <string>
+
+class VST_Plugin;
+
+class WorkerThread_01 {
+public:
+    // Creates the auto-reset event. Throws std::runtime_error when it cannot.
+    explicit WorkerThread_01(VST_Plugin* plugin);
+    ~WorkerThread_01();
+    WorkerThread_01(WorkerThread_01 const&) = delete;
+    WorkerThread_01& operator=(WorkerThread_01 const&) = delete;
+
+    // Thread routine: `argument` is the WorkerThread_01. Returns 1.
+    static unsigned ThreadStaticEntryPoint(void* argument);
+    void ThreadEntryPoint();
+
+    // Wakes the thread (the first build waits for this). Throws std::runtime_error on failure.
+    void trigger_event();
+    // Ends the loop after the current pass and wakes the thread if it still waits.
+    void trigger_kill();
+
+    std::atomic<bool> running{true};
+    std::atomic<bool> finished{false};
+    void* event = nullptr;
+    VST_Plugin* plugin = nullptr;
+    std::string name = "IR Thread 1";
+
+private:
+    // One poll: serves every pending request. Returns when the pass is complete.
+    void run_pass();
+    // Sleeps `ms` in short slices; returns early once the loop is asked to end.
+    void pause(int ms) const;
+};

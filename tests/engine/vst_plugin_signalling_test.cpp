@@ -1,0 +1,126 @@
+// Settings pushes, the host tempo, the editor's read-back values and parameter reads by editor
+// number.
+
+#include "engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace corvella::test {
+namespace {
+
+using SignallingTest = EngineTest;
+
+TEST_F(SignallingTest, TheStoredTempoChangesNothingAndANewOneAsksForARedraw)
+{
+    auto engine = make_engine(1024);
+    engine->editor_refresh_pending = false;
+    engine->update_tempo(120.0f); // the tempo of a new engine
+    EXPECT_FALSE(engine->editor_refresh_pending);
+
+    engine->update_tempo(97.5f);
+    EXPECT_TRUE(engine->editor_refresh_pending);
+    EXPECT_EQ(engine->host_tempo, 97.5f);
+
+    engine->editor_refresh_pending = false;
+    engine->update_tempo(97.5f);
+    EXPECT_FALSE(engine->editor_refresh_pending);
+}
+
+TEST_F(SignallingTest, EverySettingsPushAsksForARedraw)
+{
+    auto engine = make_engine(1024);
+    void (VST_Plugin::*const pushes[])() = {
+        &VST_Plugin::signal_update_master_chorus,    &VST_Plugin::signal_update_ir1_chorus,
+        &VST_Plugin::signal_update_ir2_chorus,       &VST_Plugin::signal_update_master_delay,
+        &VST_Plugin::signal_update_ir1_delay,        &VST_Plugin::signal_update_ir2_delay,
+        &VST_Plugin::assign_pitch_delay_mod_ir1,     &VST_Plugin::assign_pitch_delay_mod_ir2,
+        &VST_Plugin::update_master_filter_coeffs_all};
+    for (auto push : pushes) {
+        engine->editor_refresh_pending = false;
+        (engine.get()->*push)();
+        EXPECT_TRUE(engine->editor_refresh_pending);
+    }
+}
+
+TEST_F(SignallingTest, TheStsHighPassIsReportedInHertz)
+{
+    auto engine = make_engine(1024, 48000, 1); // equaliser ceiling 24 kHz
+    std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + programs_per_bank);
+    bank[0].ir1_sts_high_pass_freq = 0.5f;
+    bank[0].ir2_sts_high_pass_freq = 1.0f;
+    engine->update_programs(bank.data(), 0);
+    engine->populate_supporting_obj_struct();
+    double const taper = (std::pow(10.0, (std::pow(10.0, 0.5) - 1.0) / 9.0) - 1.0) / 9.0;
+    EXPECT_NEAR(engine->supporting.sts_high_pass_hz[0], taper * 24000.0, 0.05);
+    EXPECT_NEAR(engine->supporting.sts_high_pass_hz[1], 24000.0, 0.05);
+}
+
+TEST_F(SignallingTest, ParametersReadByEditorNumber)
+{
+    auto engine = make_engine(1024);
+    std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + programs_per_bank);
+    VST_Plugin_Program& p = bank[3];
+    p.ir1_tail_diffusion = 0.11f;
+    p.ir1_tail_variant = 0.12f;
+    p.ir1_tail_diffuse_length = 0.13f;
+    p.ir2_tail_diffusion = 0.21f;
+    p.ir2_tail_variant = 0.22f;
+    p.ir2_tail_diffuse_length = 0.23f;
+    p.lfo1_rate = 0.31f;
+    p.pitch_mod_ir2_section2_mod_rate = 0.32f;
+    p.ir1_stacked_head_tail_mix = 0.41f;
+    p.ir2_stacked_head_tail_mix = 0.42f;
+    p.ir1_stacked_rate = 0.43f;
+    p.ir2_stacked_rate = 0.44f;
+    p.ir1_stacked_head_permit_mod = 0.45f;
+    p.ir2_stacked_head_permit_mod = 0.46f;
+    p.master_gain = 0.4f;
+    p.master_mix = 0.6f;
+    p.master_gain_lock_status = 0.9f; // not record 0: ignored
+    bank[0].master_gain_lock_status = 0.25f;
+    bank[0].master_gain_locked_value = 0.8f;
+    bank[0].master_mix_lock_status = 1.0f;
+    bank[0].master_mix_locked_value = 0.7f;
+    engine->update_programs(bank.data(), 3);
+
+    struct Case {
+        int number;
+        float value;
+    } const cases[] = {
+        {0, 0.25f * 0.8f + 0.75f * 0.4f}, // master_gain blended with the lock of record 0
+        {1, 0.7f},                        // master_mix, locked
+        {39, 0.11f},
+        {40, 0.12f}, // the tail variants have editor numbers but no host parameter
+        {41, 0.13f},
+        {75, 0.21f},
+        {76, 0.22f},
+        {77, 0.23f},
+        {211, 0.31f},
+        {330, 0.25f}, // "330: GainLock" from record 0
+        {358, 0.32f},
+        {360, 0.41f},
+        {361, 0.42f},
+        {362, 0.43f},
+        {363, 0.44f},
+        {364, 0.45f},
+        {365, 0.46f},
+        {342, 0.0f}, // the program selector has no slot
+        {366, 0.0f},
+        {-1, 0.0f},
+    };
+    for (Case const& c : cases)
+        EXPECT_FLOAT_EQ(engine->getParameter(c.number), c.value) << c.number;
+}
+
+TEST_F(SignallingTest, ALockedEngineReadsZero)
+{
+    auto engine = make_engine(1024);
+    engine->processing_enabled = false;
+    EXPECT_EQ(engine->getParameter(1), 0.0f);
+}
+
+} // namespace
+} // namespace corvella::test

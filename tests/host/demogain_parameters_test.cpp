@@ -1,0 +1,334 @@
+// The parameters object: the parameter list the host sees, the packets and pending requests a
+// change raises, the program selector, the locks, the host entry points with bad input, the
+// notifications and the tempo check.
+#include "host/demogain_parameters.h"
+
+#include "host/host_parameters.h"
+#include "host_fixture.h"
+#include "program/parameter_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+using corvella::Request;
+namespace host = corvella::host;
+
+namespace {
+
+using Fields = std::vector<int>;
+using corvella::test::Packet;
+using corvella::test::RecordingController;
+
+class DemoGainParametersTest : public corvella::test::ParametersTest {
+protected:
+    // Pending bytes that are set, in byte order.
+    std::vector<int> pending_bytes() const
+    {
+        std::vector<int> bytes;
+        corvella::PendingRequests const pending = parameters.pending_requests();
+        for (int byte = 0; byte < corvella::request_count; ++byte)
+            if (pending.bytes[byte] != 0) bytes.push_back(byte);
+        return bytes;
+    }
+    void clear_pending()
+    {
+        corvella::PendingRequests none{};
+        none.tempo = 120.0;
+        ASSERT_EQ(parameters.SetCustomData(corvella::custom_data::pending_requests, sizeof none, &none),
+                  host::success);
+        controller.clear();
+    }
+};
+
+TEST_F(DemoGainParametersTest, TheHostSeesTheBypassAndThen366ParametersInOrder)
+{
+    host::ParameterManager const& manager = parameters.parameter_manager();
+    ASSERT_EQ(manager.count(), 367);
+
+    host::Parameter const& bypass = *manager.at(0);
+    EXPECT_EQ(bypass.name(), "Master Bypass");
+    EXPECT_EQ(bypass.identifier(), corvella::master_bypass_identifier);
+    EXPECT_TRUE(bypass.is_boolean());
+    EXPECT_EQ(bypass.type(), host::ParameterType::discrete);
+    EXPECT_EQ(bypass.steps(), 2);
+    EXPECT_EQ(bypass.default_normalized(), 0.0);
+    EXPECT_EQ(bypass.display().text(0.0), "bypass");
+    EXPECT_EQ(bypass.display().text(1.0), "on");
+    EXPECT_EQ(manager.packet_field(corvella::master_bypass_identifier), 0);
+
+    EXPECT_EQ(manager.at(1)->name(), "0: Gain");
+    EXPECT_EQ(manager.at(366)->name(), "367: AIR2NoHd");
+    for (int index = 1; index < manager.count(); ++index) {
+        host::Parameter const& parameter = *manager.at(index);
+        corvella::ParameterRow const& row = *corvella::parameter_at(index - 1);
+        EXPECT_EQ(parameter.identifier(), row.key);
+        EXPECT_EQ(parameter.name(), row.name);
+        EXPECT_EQ(parameter.name().rfind("40:", 0), std::string::npos);
+        EXPECT_EQ(parameter.name().rfind("76:", 0), std::string::npos);
+        EXPECT_EQ(manager.packet_field(row.key), row.field);
+        EXPECT_TRUE(parameter.automatable());
+        if (row.kind == corvella::ParameterKind::on_off) {
+            EXPECT_EQ(parameter.steps(), 2) << row.key;
+            EXPECT_TRUE(parameter.is_boolean()) << row.key;
+            EXPECT_EQ(parameter.display().text(0.0), "Off");
+            EXPECT_EQ(parameter.display().text(1.0), "On");
+        } else {
+            EXPECT_EQ(parameter.steps(), row.kind == corvella::ParameterKind::program_selector ? 48 : 128);
+            EXPECT_FALSE(parameter.is_boolean()) << row.key;
+            EXPECT_EQ(parameter.display().text(0.256), "0.26");
+        }
+    }
+    // The post EQ band 2 exceptions keep their fields.
+    EXPECT_EQ(manager.packet_field("flt2_gain"), 259);
+    EXPECT_EQ(manager.packet_field("flt2_gain_mod"), 257);
+    EXPECT_EQ(manager.packet_field("flt2_gain_mod_phase"), 258);
+}
+
+TEST_F(DemoGainParametersTest, DefaultsComeFromADefaultProgram)
+{
+    host::ParameterManager const& manager = parameters.parameter_manager();
+    struct Expected {
+        char const* key;
+        double value;
+    };
+    for (Expected const& e :
+         {Expected{"master_gain", 0.5}, Expected{"master_mix", 1.0}, Expected{"ir1_toggle", 1.0},
+          Expected{"ir2_toggle", 0.0}, Expected{"flt3_freq", double(0.6f)},
+          Expected{"ir1_crop_from_end", 1.0}, Expected{"lfo2_rate", 0.125},
+          Expected{"master_delay_l_tempo_lock", 1.0}, Expected{"automated_prog_num_sel", 0.0}})
+        EXPECT_EQ(manager.find(e.key)->default_normalized(), e.value) << e.key;
+    EXPECT_EQ(manager.find("automated_prog_num_sel")->steps(), 48);
+}
+
+TEST_F(DemoGainParametersTest, AfterEffectInitEveryRequestIsPendingAndTheStartUpBankIsPosted)
+{
+    RecordingController fresh;
+    DemoGain_Parameters object;
+    fresh.tempo = 99.0;
+    ASSERT_EQ(object.Initialize(&fresh), host::success);
+    corvella::PendingRequests const pending = object.pending_requests();
+    for (int byte = 0; byte < corvella::request_count; ++byte)
+        EXPECT_EQ(pending.bytes[byte], 1) << byte;
+    EXPECT_EQ(pending.tempo, 99.0);
+    EXPECT_EQ(object.host_tempo(), 99.0);
+    // Tempo (6, 20, 13), program change (19), the full recompute, initialise (12), the bank.
+    Fields const expected{6,  20, 13, 19, 19, 12, 14, 15, 16, 17, 18, 21,
+                          22, 23, 24, 25, 26, 28, 29, 27, 13, 12, 10};
+    EXPECT_EQ(fresh.fields(), expected);
+    EXPECT_EQ(fresh.packets.back().data.size(), corvella::bank_size_bytes);
+}
+
+TEST_F(DemoGainParametersTest, AChangeRaisesExactlyTheRequestsOfItsKey)
+{
+    struct Case {
+        char const* key;
+        Fields fields;          // after the snapshot (field 10)
+        std::vector<int> bytes; // pending bytes
+    };
+    std::vector<Case> const cases{
+        {"ir1_er_size", {14, 16, 13}, {1, 2, 4}},
+        {"ir1_er_type", {14, 13}, {1, 2}},
+        {"ir2_tail_variant", {15, 17, 13}, {1, 3, 5}},
+        {"ir1_toggle", {18, 13}, {1, 6}},
+        {"pitch_mod_ir2_split_point", {18, 15, 29, 13}, {1, 3, 6, 17}},
+        {"force_master_delay_recompute", {24, 13}, {1, 12}},
+        {"chorus_ir2_wet", {23, 13}, {1, 11}},
+        {"ir1_delay_r_wet", {25, 13}, {1, 13}},
+        {"flt2_gain", {27, 13}, {1, 15}},
+        {"master_gain", {13}, {1}},
+        {"no_such_key", {13}, {1}},
+    };
+    for (Case const& c : cases) {
+        clear_pending();
+        parameters.notify_plugin_of_changes(c.key);
+        Fields expected{10};
+        expected.insert(expected.end(), c.fields.begin(), c.fields.end());
+        EXPECT_EQ(controller.fields(), expected) << c.key;
+        EXPECT_EQ(pending_bytes(), c.bytes) << c.key;
+        for (Packet const& packet : controller.packets) {
+            if (packet.field != 10) {
+                EXPECT_EQ(packet.data, std::vector<std::uint8_t>{1}) << c.key;
+            }
+        }
+    }
+}
+
+TEST_F(DemoGainParametersTest, AssignStoresAndNotifies)
+{
+    clear_pending();
+    EXPECT_TRUE(parameters.assign_parameter_float_value("ir2_tail_variant", 0.6f, true));
+    EXPECT_EQ(current().ir2_tail_variant, 0.6f);
+    EXPECT_EQ(current().ir1_tail_variant, 0.0f);
+    EXPECT_EQ(pending_bytes(), (std::vector<int>{1, 3, 5}));
+    // The snapshot carries the new value.
+    auto const snapshot = parameters.snapshot_copy();
+    EXPECT_EQ(snapshot[0].ir2_tail_variant, 0.6f);
+
+    // Without notify nothing is posted.
+    clear_pending();
+    EXPECT_TRUE(parameters.assign_parameter_float_value("ir1_width", 0.1f, false));
+    EXPECT_TRUE(controller.packets.empty());
+    EXPECT_TRUE(pending_bytes().empty());
+    EXPECT_EQ(current().ir1_width, 0.1f);
+
+    // An unknown key stores nothing but still reports the change.
+    clear_pending();
+    auto const before = parameters.bank_copy();
+    EXPECT_FALSE(parameters.assign_parameter_float_value("no_such_key", 0.3f, true));
+    EXPECT_EQ(pending_bytes(), std::vector<int>{1});
+    auto const after = parameters.bank_copy();
+    EXPECT_EQ(std::memcmp(before.data(), after.data(), corvella::bank_size_bytes), 0);
+}
+
+TEST_F(DemoGainParametersTest, MasterGainLock)
+{
+    ASSERT_TRUE(parameters.assign_parameter_float_value("master_gain_lock_status", 1.0f, true));
+    ASSERT_TRUE(parameters.assign_parameter_float_value("master_gain", 0.8f, true));
+    auto bank = parameters.bank_copy();
+    EXPECT_EQ(bank[0].master_gain, 0.8f);
+    EXPECT_EQ(bank[0].master_gain_locked_value, 0.8f);
+    EXPECT_DOUBLE_EQ(parameters.return_parameter_float_value("master_gain"), double(0.8f));
+    // Another program keeps the locked value in force.
+    parameters.edit_bank([](VST_Plugin_Program* b) { b[3].master_gain = 0.1f; });
+    std::int32_t const three = 3;
+    ASSERT_EQ(parameters.SetCustomData(corvella::custom_data::current_program, 4, &three), host::success);
+    EXPECT_DOUBLE_EQ(parameters.return_parameter_float_value("master_gain"), double(0.8f));
+}
+
+TEST_F(DemoGainParametersTest, ProgramSelector)
+{
+    clear_pending();
+    ASSERT_TRUE(parameters.assign_parameter_float_value("automated_prog_num_sel", 0.5f, true));
+    EXPECT_EQ(parameters.bank_copy()[0].current_program, 24);
+    EXPECT_TRUE(parameters.program_changed());
+    Fields const expected{10, 19, 12, 14, 15, 16, 17, 18, 21, 22, 23, 24, 25, 26, 28, 29, 27, 13, 10, 13};
+    EXPECT_EQ(controller.fields(), expected);
+    EXPECT_EQ(parameters.return_parameter_float_value("automated_prog_num_sel"), 0.0);
+
+    // No selection: too small, 1.0, and the program already current.
+    for (float value : {0.0005f, 1.0f, 0.5f}) {
+        clear_pending();
+        ASSERT_EQ(parameters.SetCustomData(corvella::custom_data::program_changed, 1, "\0"), host::success);
+        parameters.assign_parameter_float_value("automated_prog_num_sel", value, true);
+        EXPECT_EQ(parameters.bank_copy()[0].current_program, 24) << value;
+        EXPECT_EQ(controller.fields(), (Fields{10, 13})) << value;
+        EXPECT_FALSE(parameters.program_changed()) << value;
+    }
+}
+
+TEST_F(DemoGainParametersTest, HostEntryPointsRefuseBadValues)
+{
+    auto const before = parameters.bank_copy();
+    for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                       -std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(parameters.SetParameterNormalizedValue("master_gain", bad), host::error_invalid_value);
+        EXPECT_EQ(parameters.UpdateParameterNormalizedValue("master_gain", bad, 0),
+                  host::error_invalid_value);
+        EXPECT_FALSE(parameters.assign_parameter_float_value("master_gain", static_cast<float>(bad), true));
+    }
+    EXPECT_EQ(parameters.SetParameterNormalizedValue("no_such_key", 0.5), host::error_unknown_id);
+    EXPECT_EQ(parameters.SetParameterNormalizedValue("ir1_tail_variant", 0.5), host::error_unknown_id);
+    EXPECT_EQ(parameters.SetParameterNormalizedValue(nullptr, 0.5), host::error_null_argument);
+    EXPECT_TRUE(controller.packets.empty());
+    auto const after = parameters.bank_copy();
+    EXPECT_EQ(std::memcmp(before.data(), after.data(), corvella::bank_size_bytes), 0);
+
+    // Out of range is clamped; on/off parameters hold 0 or 1.
+    EXPECT_EQ(parameters.SetParameterNormalizedValue("ir1_width", 1.7), host::success);
+    EXPECT_EQ(current().ir1_width, 1.0f);
+    EXPECT_EQ(parameters.SetParameterNormalizedValue("ir1_width", -0.5), host::success);
+    EXPECT_EQ(current().ir1_width, 0.0f);
+    EXPECT_EQ(parameters.SetParameterNormalizedValue("ir2_toggle", 0.7), host::success);
+    EXPECT_EQ(current().ir2_toggle, 1.0f);
+    double stored = -1.0;
+    EXPECT_EQ(parameters.GetParameterNormalizedValue("ir2_toggle", &stored), host::success);
+    EXPECT_EQ(stored, 1.0);
+    EXPECT_TRUE(parameters.assign_parameter_float_value("ir1_width", 2.0f, false));
+    EXPECT_EQ(current().ir1_width, 1.0f);
+
+    // The bypass goes to field 0 only.
+    controller.clear();
+    EXPECT_EQ(parameters.SetParameterNormalizedValue(corvella::master_bypass_identifier, 1.0), host::success);
+    ASSERT_EQ(controller.fields(), Fields{0});
+    std::int32_t state = 0;
+    std::memcpy(&state, controller.packets[0].data.data(), 4);
+    EXPECT_EQ(state, 1);
+}
+
+TEST_F(DemoGainParametersTest, TheTwoHostNotificationsSilenceTheBuffers)
+{
+    for (char const* type : {"AXof", "AXox"}) {
+        clear_pending();
+        char const code[5] = {type[0], type[1], type[2], type[3], 0};
+        EXPECT_EQ(parameters.NotificationReceived(host::four_char_code(code), nullptr, 0), host::success);
+        EXPECT_EQ(controller.fields(), Fields{18});
+        EXPECT_EQ(pending_bytes(), std::vector<int>{6});
+    }
+    clear_pending();
+    parameters.NotificationReceived(host::four_char_code("AXon"), nullptr, 0);
+    EXPECT_TRUE(controller.packets.empty());
+}
+
+TEST_F(DemoGainParametersTest, TheTempoIsCheckedAtMostEvery500ms)
+{
+    std::uint64_t now = 10000;
+    parameters.set_clock([&now] { return now; });
+    clear_pending();
+    controller.tempo = 140.0;
+    parameters.TimerWakeup();
+    EXPECT_EQ(controller.fields(), (Fields{6, 20, 13}));
+    EXPECT_EQ(pending_bytes(), (std::vector<int>{1, 8}));
+    EXPECT_EQ(parameters.pending_requests().tempo, 140.0);
+
+    clear_pending();
+    controller.tempo = 150.0;
+    now += 400;
+    parameters.TimerWakeup();
+    EXPECT_TRUE(controller.packets.empty());
+    now += 100;
+    parameters.TimerWakeup();
+    EXPECT_EQ(parameters.host_tempo(), 150.0);
+
+    // The same tempo posts nothing; no transport, nothing is read.
+    clear_pending();
+    now += 500;
+    parameters.TimerWakeup();
+    controller.has_transport = false;
+    controller.tempo = 60.0;
+    now += 500;
+    parameters.TimerWakeup();
+    EXPECT_TRUE(controller.packets.empty());
+    EXPECT_EQ(parameters.host_tempo(), 150.0);
+}
+
+TEST(HostParameterObjects, TapersAndDisplays)
+{
+    host::Taper const linear = host::linear_taper(0.0, 1.0);
+    EXPECT_EQ(linear.constrain(1.5), 1.0);
+    EXPECT_EQ(linear.constrain(-1.0), 0.0);
+    EXPECT_EQ(linear.constrain(std::nan("")), 0.0);
+    EXPECT_EQ(host::linear_taper(-30.0, 30.0).real_from_normalized(0.25), -15.0);
+    EXPECT_EQ(host::linear_taper(-30.0, 30.0).normalized_from_real(15.0), 0.75);
+    host::Taper const binary = host::binary_taper();
+    EXPECT_EQ(binary.constrain(0.49), 0.0);
+    EXPECT_EQ(binary.constrain(0.5), 1.0);
+    EXPECT_EQ(host::number_display(2, false).text(0.125), "0.12");
+    EXPECT_EQ(host::number_display(1, true).text(3.0), "3.0 ");
+    EXPECT_EQ(host::binary_display("Off", "On").text(1.0), "On");
+
+    host::ParameterManager manager;
+    EXPECT_TRUE(manager.add(
+        std::make_unique<host::Parameter>("a", "A", 0.5, linear, host::number_display(2, false), true)));
+    EXPECT_FALSE(manager.add(
+        std::make_unique<host::Parameter>("a", "A2", 0.5, linear, host::number_display(2, false), true)));
+    EXPECT_EQ(manager.count(), 1);
+    EXPECT_EQ(manager.at(1), nullptr);
+    EXPECT_EQ(manager.find("b"), nullptr);
+    EXPECT_FALSE(manager.packet_field("a").has_value());
+}
+
+} // namespace

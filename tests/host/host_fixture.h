@@ -1,0 +1,109 @@
+#pragma once
+
+// Host-binding tests: a private settings folder and data folder, an empty initial preset (no
+// factory file is needed), and a controller that records every packet the parameters object posts.
+
+#include "host/demogain_parameters.h"
+#include "host/host_controller.h"
+#include "platform/settings_fixture.h"
+#include "platform/settings_store.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvella::test {
+
+class HostTest : public SettingsTest {
+protected:
+    HostTest()
+    {
+        if (char const* value = std::getenv("XDG_DATA_HOME")) saved_data_home_ = value;
+        setenv("XDG_DATA_HOME", data_.path().c_str(), 1);
+        CheckPrefs();
+        set_data_in_registry_int("AAXEmptyInitialPreset", 1);
+    }
+    ~HostTest() override
+    {
+        if (saved_data_home_)
+            setenv("XDG_DATA_HOME", saved_data_home_->c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
+    }
+
+    TempDir data_{"corvella-data-"};
+
+private:
+    std::optional<std::string> saved_data_home_;
+};
+
+struct Packet {
+    int field;
+    std::vector<std::uint8_t> data;
+};
+
+class RecordingController : public host::Controller, public host::Transport {
+public:
+    host::Result PostPacket(int field, void const* data, std::size_t size) override
+    {
+        auto const* bytes = static_cast<std::uint8_t const*>(data);
+        packets.push_back({field, std::vector<std::uint8_t>(bytes, bytes + size)});
+        return host::success;
+    }
+    host::Result GetSampleRate(float* rate) const override
+    {
+        *rate = sample_rate;
+        return host::success;
+    }
+    host::Transport const* GetTransport() const override { return has_transport ? this : nullptr; }
+    host::EffectParameters* GetEffectParameters() override { return parameters; }
+    host::Result GetCurrentTempo(double* bpm) const override
+    {
+        *bpm = tempo;
+        return host::success;
+    }
+
+    std::vector<int> fields() const
+    {
+        std::vector<int> result;
+        for (Packet const& packet : packets)
+            result.push_back(packet.field);
+        return result;
+    }
+    void clear() { packets.clear(); }
+
+    std::vector<Packet> packets;
+    float sample_rate = 48000.0f;
+    double tempo = 120.0;
+    bool has_transport = true;
+    host::EffectParameters* parameters = nullptr;
+};
+
+// A parameters object initialised against a recording controller.
+class ParametersTest : public HostTest {
+protected:
+    ParametersTest()
+    {
+        controller.parameters = &parameters;
+        EXPECT_EQ(parameters.Initialize(&controller), host::success);
+        controller.clear();
+    }
+
+    VST_Plugin_Program current() const
+    {
+        auto const bank = parameters.bank_copy();
+        return bank[static_cast<std::size_t>(current_program_index(bank.data()))];
+    }
+
+    RecordingController controller;
+    DemoGain_Parameters parameters;
+};
+
+} // namespace corvella::test

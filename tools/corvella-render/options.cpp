@@ -1,0 +1,153 @@
+#include "tools/corvella-render/options.h"
+
+#include "program/parameter_table.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace corvella::render {
+
+namespace {
+
+bool parse_int(std::string const& text, int& value)
+{
+    auto const* end = text.data() + text.size();
+    auto const result = std::from_chars(text.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+bool parse_double(std::string const& text, double& value)
+{
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool is_valid_latency(int latency)
+{
+    if (latency == 0) return true;
+    return latency >= 128 && latency <= 8192 && (latency & (latency - 1)) == 0;
+}
+
+UsageError usage(std::string message)
+{
+    return {"corvella-render: " + std::move(message), exit_usage};
+}
+
+} // namespace
+
+char const* usage_text()
+{
+    return "Usage: corvella-render [OPTIONS] INPUT OUTPUT\n"
+           "\n"
+           "Renders INPUT (any audio file libsndfile reads, mono or stereo) through Corvella and writes\n"
+           "OUTPUT in the input's format, sample rate and channel layout. The instance starts with the\n"
+           "start-up bank's default program; options change it in this order: bank and program, impulse\n"
+           "responses, then every --set as given. The render waits until every impulse response is built,\n"
+           "so the same command always gives the same output.\n"
+           "\n"
+           "Options:\n"
+           "  --ir1-a FILE, --ir1-b FILE   impulse responses of IR1 (sections A and B)\n"
+           "  --ir2-a FILE, --ir2-b FILE   impulse responses of IR2\n"
+           "  --set KEY=VALUE              set a parameter by key to a unity value (0 to 1); repeatable\n"
+           "  --bank FILE --program N      load a bank file (.fxb) and select its program N (0 to 47)\n"
+           "  --latency N                  the \"Latency\" setting for this run: 0 (zero latency, default)\n"
+           "                               or 128, 256, ... 8192 samples. The output is shifted back by the\n"
+           "                               latency, so it always lines up with the input.\n"
+           "  --block N                    host block size in frames, 1 to 16384 (default 512)\n"
+           "  --tail SECONDS               extra output after the input ends, for the reverb to ring out\n"
+           "                               (default 0)\n"
+           "  --stereo-out                 stereo output from a mono input\n"
+           "  --list-params                list the parameters: index, key, name, default\n"
+           "  --quiet                      no progress bar\n"
+           "  --help                       this text\n"
+           "\n"
+           "Settings are read from a private settings folder made for the run; the user's own settings are\n"
+           "never read or changed.\n"
+           "\n"
+           "Exit status: 0 rendered; 1 bad option, unknown parameter key or value out of range; 2 input,\n"
+           "impulse-response or bank file missing or unreadable; 3 output cannot be written; 4 the engine\n"
+           "could not start or stopped. A failed render leaves no output file behind and never replaces an\n"
+           "existing one.\n";
+}
+
+std::variant<Options, UsageError> parse_options(std::vector<std::string> const& arguments)
+{
+    Options options;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string const& argument = arguments[i];
+        auto value = [&](std::string& out) -> bool {
+            if (i + 1 >= arguments.size()) return false;
+            out = arguments[++i];
+            return true;
+        };
+        std::string text;
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--list-params") {
+            options.list_params = true;
+        } else if (argument == "--stereo-out") {
+            options.stereo_out = true;
+        } else if (argument == "--quiet") {
+            options.quiet = true;
+        } else if (argument == "--ir1-a" || argument == "--ir1-b" || argument == "--ir2-a" ||
+                   argument == "--ir2-b") {
+            int const slot = argument[4] - '1';
+            int const side = argument[6] == 'a' ? 0 : 1;
+            if (!value(options.ir_files[slot][side]) || options.ir_files[slot][side].empty())
+                return usage(argument + " needs a file");
+        } else if (argument == "--set") {
+            if (!value(text)) return usage("--set needs KEY=VALUE");
+            auto const equals = text.find('=');
+            if (equals == std::string::npos || equals == 0)
+                return usage("--set needs KEY=VALUE, got '" + text + "'");
+            std::string const key = text.substr(0, equals);
+            if (find_parameter(key) == nullptr)
+                return usage("unknown parameter key '" + key + "' (see --list-params)");
+            double number = 0.0;
+            if (!parse_double(text.substr(equals + 1), number))
+                return usage("value of '" + key + "' is not a number: '" + text.substr(equals + 1) + "'");
+            if (number < 0.0 || number > 1.0)
+                return usage("value out of range for '" + key + "': " + text.substr(equals + 1) +
+                             " (unity values are 0 to 1)");
+            options.settings.emplace_back(key, static_cast<float>(number));
+        } else if (argument == "--bank") {
+            if (!value(options.bank) || options.bank.empty()) return usage("--bank needs a file");
+        } else if (argument == "--program") {
+            int number = 0;
+            if (!value(text) || !parse_int(text, number) || number < 0 || number > 47)
+                return usage("--program needs a program number from 0 to 47");
+            options.program = number;
+        } else if (argument == "--latency") {
+            int number = 0;
+            if (!value(text) || !parse_int(text, number) || !is_valid_latency(number))
+                return usage("--latency must be 0 or a power of two from 128 to 8192");
+            options.latency = number;
+        } else if (argument == "--block") {
+            int number = 0;
+            if (!value(text) || !parse_int(text, number) || number < 1 || number > 16384)
+                return usage("--block must be a frame count from 1 to 16384");
+            options.block = number;
+        } else if (argument == "--tail") {
+            double seconds = 0.0;
+            if (!value(text) || !parse_double(text, seconds) || seconds < 0.0 || seconds > 3600.0)
+                return usage("--tail must be a number of seconds from 0 to 3600");
+            options.tail_seconds = seconds;
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            return usage("unknown option '" + argument + "' (see --help)");
+        } else {
+            positional.push_back(argument);
+        }
+    }
+    if (options.help || options.list_params) return options;
+    if (options.program && options.bank.empty()) return usage("--program needs --bank");
+    if (positional.size() != 2) return usage("needs INPUT and OUTPUT (see --help)");
+    options.input = positional[0];
+    options.output = positional[1];
+    return options;
+}
+
+} // namespace corvella::render

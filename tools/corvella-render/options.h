@@ -1,0 +1,50 @@
+#pragma once
+
+// Command line of corvella-render.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace corvella::render {
+
+// Exit codes, also listed by --help.
+enum ExitCode : int {
+    exit_ok = 0,
+    exit_usage = 1,  // bad option, unknown parameter key, value out of range
+    exit_input = 2,  // input, impulse-response or bank file missing or unreadable
+    exit_output = 3, // output cannot be written
+    exit_engine = 4, // the engine could not start, or stopped during the render
+};
+
+struct Options {
+    std::string input, output;
+    std::string ir_files[2][2];                          // [slot][side]: --ir1-a, --ir1-b, --ir2-a, --ir2-b
+    std::vector<std::pair<std::string, float>> settings; // --set, in order
+    std::string bank;
+    std::optional<int> program;
+    std::optional<int> latency;
+    int block = 512;
+    double tail_seconds = 0.0;
+    bool stereo_out = false;
+    bool list_params = false;
+    bool help = false;
+    bool quiet = false;
+};
+
+// A failure to parse: the one-line message and the exit code.
+struct UsageError {
+    std::string message;
+    int code;
+};
+
+// Parses argv (without the program name). Checks every --set key against the parameter table and
+// its value against 0..1; checks --latency, --block, --tail and --program against their ranges.
+// Returns the error instead of the options when something is wrong.
+std::variant<Options, UsageError> parse_options(std::vector<std::string> const& arguments);
+
+char const* usage_text();
+
+} // namespace corvella::render

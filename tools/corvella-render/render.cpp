@@ -1,0 +1,376 @@
+#include "tools/corvella-render/render.h"
+
+#include "engine/vst_plugin.h"
+#include "host/in_process_host.h"
+#include "platform/message_box.h"
+#include "platform/reproducibility.h"
+#include "platform/settings_store.h"
+#include "program/parameter_table.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace corvella::render {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void fail(std::string const& message)
+{
+    std::fprintf(stderr, "corvella-render: %s\n", message.c_str());
+}
+
+// A settings folder that belongs to this run only, removed at the end.
+class PrivateSettings {
+public:
+    PrivateSettings()
+    {
+        std::string pattern = (fs::temp_directory_path() / "corvella-render-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("cannot create a private settings folder in " +
+                                     fs::temp_directory_path().string());
+        folder_ = pattern;
+        setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+    }
+    ~PrivateSettings()
+    {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    PrivateSettings(PrivateSettings const&) = delete;
+    PrivateSettings& operator=(PrivateSettings const&) = delete;
+
+private:
+    fs::path folder_;
+};
+
+class SoundFile {
+public:
+    SoundFile() = default;
+    ~SoundFile() { close(); }
+    SoundFile(SoundFile const&) = delete;
+    SoundFile& operator=(SoundFile const&) = delete;
+    bool open(std::string const& path, int mode, SF_INFO& info)
+    {
+        file_ = sf_open(path.c_str(), mode, &info);
+        return file_ != nullptr;
+    }
+    int close()
+    {
+        int const result = file_ != nullptr ? sf_close(file_) : 0;
+        file_ = nullptr;
+        return result;
+    }
+    SNDFILE* get() const { return file_; }
+
+private:
+    SNDFILE* file_ = nullptr;
+};
+
+bool is_readable_file(std::string const& path)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return false;
+    std::ifstream stream(path, std::ios::binary);
+    return stream.good();
+}
+
+// Why an impulse-response file cannot be used, or "" when it can. The container format of
+// ".wir" files is read by the engine's own loader, everything else by libsndfile.
+std::string impulse_response_problem(std::string const& path)
+{
+    if (!is_readable_file(path)) return "no such file or not readable";
+    std::string extension = fs::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".wir") return {};
+    SF_INFO info{};
+    SoundFile file;
+    if (!file.open(path, SFM_READ, info)) return sf_strerror(nullptr);
+    if (info.frames < 1) return "it holds no audio";
+    return {};
+}
+
+// Progress on stderr when it is a terminal: percentage, elapsed time, real-time factor.
+class Progress {
+public:
+    Progress(bool enabled, long long total_frames, int sample_rate)
+        : enabled_(enabled && isatty(STDERR_FILENO) != 0), total_(total_frames), rate_(sample_rate),
+          start_(std::chrono::steady_clock::now())
+    {
+    }
+    void update(long long done, bool final = false)
+    {
+        if (!enabled_) return;
+        auto const now = std::chrono::steady_clock::now();
+        if (!final && now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        double const elapsed = std::chrono::duration<double>(now - start_).count();
+        double const fraction = total_ > 0 ? static_cast<double>(done) / static_cast<double>(total_) : 1.0;
+        int const filled = static_cast<int>(fraction * 30.0);
+        double const audio_seconds = static_cast<double>(done) / rate_;
+        std::fprintf(stderr, "\r[%.*s%.*s] %3d%%  %.1f s  %.1fx real time ", filled,
+                     "##############################", 30 - filled, "..............................",
+                     static_cast<int>(fraction * 100.0), elapsed,
+                     elapsed > 0.0 ? audio_seconds / elapsed : 0.0);
+        if (final) std::fputc('\n', stderr);
+    }
+
+private:
+    bool enabled_;
+    long long total_;
+    int rate_;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+// The engine's messages go to stderr, marked as ours; a message that locks the engine fails the
+// render afterwards (the engine reports the lock through processing_enabled).
+class MessageSink {
+public:
+    MessageSink()
+    {
+        previous_ = set_message_handler([this](std::string const& caption, std::string const& text, int) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            std::string line = text;
+            std::replace(line.begin(), line.end(), '\n', ' ');
+            std::fprintf(stderr, "corvella-render: %s: %s\n", caption.c_str(), line.c_str());
+            return 0;
+        });
+    }
+    ~MessageSink() { set_message_handler(previous_); }
+    MessageSink(MessageSink const&) = delete;
+    MessageSink& operator=(MessageSink const&) = delete;
+
+private:
+    std::mutex mutex_;
+    MessageHandler previous_;
+};
+
+std::string program_file(host::InProcessHost& host, int id)
+{
+    char path[301] = {};
+    host.get_custom_data(id, path, 300);
+    return path;
+}
+
+} // namespace
+
+void list_parameters()
+{
+    std::printf("index\tkey\tname\tdefault\n");
+    for (ParameterRow const& row : parameter_table())
+        std::printf("%d\t%s\t%s\t%g\n", row.index, row.key, row.name, static_cast<double>(row.default_value));
+}
+
+int render(Options const& options)
+{
+    // Everything the user named must be readable before anything starts.
+    SF_INFO in_info{};
+    SoundFile input;
+    if (!input.open(options.input, SFM_READ, in_info)) {
+        fail("cannot read input '" + options.input + "': " + sf_strerror(nullptr));
+        return exit_input;
+    }
+    if (in_info.channels < 1 || in_info.channels > 2) {
+        fail("input '" + options.input + "' has " + std::to_string(in_info.channels) +
+             " channels; only mono and stereo are supported");
+        return exit_input;
+    }
+    for (auto const& slot : options.ir_files)
+        for (auto const& file : slot)
+            if (!file.empty()) {
+                if (std::string const problem = impulse_response_problem(file); !problem.empty()) {
+                    fail("cannot read impulse response '" + file + "': " + problem);
+                    return exit_input;
+                }
+            }
+    if (!options.bank.empty()) {
+        std::error_code error;
+        auto const size = fs::file_size(options.bank, error);
+        if (error || !is_readable_file(options.bank)) {
+            fail("cannot read bank '" + options.bank + "'");
+            return exit_input;
+        }
+        if (size != 142816 && size != 142818) {
+            fail("'" + options.bank + "' is not a bank file (" + std::to_string(size) +
+                 " bytes; a bank file has 142816)");
+            return exit_input;
+        }
+    }
+
+    int const in_channels = in_info.channels;
+    int const out_channels = in_channels == 2 || options.stereo_out ? 2 : 1;
+    SF_INFO out_info{};
+    out_info.samplerate = in_info.samplerate;
+    out_info.channels = out_channels;
+    out_info.format = in_info.format;
+    if (sf_format_check(&out_info) == 0) {
+        fail("cannot write output '" + options.output + "': its format does not take " +
+             std::to_string(out_channels) + " channels");
+        return exit_output;
+    }
+
+    try {
+        PrivateSettings settings;
+        corvella::use_reproducible_processing(true); // the same command, the same bits
+        MessageSink messages;
+        CheckPrefs();
+        if (options.latency) set_latency_in_registry(*options.latency);
+
+        host::InProcessHost host;
+        auto const variant = in_channels == 2    ? host::Variant::stereo_to_stereo
+                             : out_channels == 2 ? host::Variant::mono_to_stereo
+                                                 : host::Variant::mono_to_mono;
+        if (!host.create_instance(variant, in_info.samplerate) || !host.has_engine()) {
+            fail("the engine could not start at " + std::to_string(in_info.samplerate) + " Hz");
+            return exit_engine;
+        }
+        // The start-up build runs to its end before anything changes, so that every render goes
+        // through the same sequence of builds (the partition phases of the convolvers depend on it).
+        if (!host.wait_until_idle()) {
+            fail("the impulse responses were not built in time");
+            return exit_engine;
+        }
+
+        if (!options.bank.empty()) {
+            std::string path = options.bank;
+            host.set_custom_data(8, path.c_str(), path.size() + 1);
+            // Selecting a program (the bank's own current one when none is named) hands the new
+            // bank to the engine with a full rebuild.
+            std::int32_t number = 0;
+            if (options.program)
+                number = *options.program;
+            else
+                host.get_custom_data(1, &number, sizeof number);
+            host.set_custom_data(1, &number, sizeof number);
+        }
+        for (int slot = 0; slot < 2; ++slot)
+            for (int side = 0; side < 2; ++side)
+                if (!options.ir_files[slot][side].empty())
+                    host.set_ir_file(slot + 1, side, fs::absolute(options.ir_files[slot][side]).string());
+        for (auto const& [key, value] : options.settings)
+            host.set_parameter(key, value);
+
+        // The start-up bank names the default impulse response; say how to get it when it is missing.
+        if (std::string const ir1 = program_file(host, 14); !ir1.empty() && !is_readable_file(ir1)) {
+            fail("the impulse response '" + ir1 +
+                 "' is not installed: run corvella-factory-irs, or give --ir1-a FILE");
+            return exit_input;
+        }
+
+        if (!host.wait_until_idle()) {
+            fail("the impulse responses were not built in time");
+            return exit_engine;
+        }
+        VST_Plugin* engine = host.engine();
+        if (engine == nullptr || !engine->processing_enabled) {
+            fail("the engine stopped (see the message above)");
+            return exit_engine;
+        }
+
+        // The output goes to a temporary file beside OUTPUT and replaces it only when complete.
+        fs::path const output = fs::absolute(options.output);
+        std::string partial_name = output.filename().string();
+        partial_name.insert(0, 1, '.');
+        partial_name += ".partial-" + std::to_string(static_cast<long>(getpid()));
+        fs::path const partial = output.parent_path() / partial_name;
+        SoundFile out;
+        if (!out.open(partial.string(), SFM_WRITE, out_info)) {
+            fail("cannot write output '" + options.output + "': " + sf_strerror(nullptr));
+            return exit_output;
+        }
+        sf_command(out.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        auto remove_partial = [&] {
+            out.close();
+            std::error_code ignored;
+            fs::remove(partial, ignored);
+        };
+
+        int const latency = std::max(0, host.latency_samples());
+        long long const tail_frames = std::llround(options.tail_seconds * in_info.samplerate);
+        long long const out_frames = static_cast<long long>(in_info.frames) + tail_frames;
+        long long const total = out_frames + latency; // fed to the instance
+        int const block = options.block;
+
+        std::vector<float> interleaved_in(static_cast<std::size_t>(block) * in_channels);
+        std::vector<float> interleaved_out(static_cast<std::size_t>(block) * out_channels);
+        std::vector<float> planar_in(static_cast<std::size_t>(block) * 2, 0.0f);
+        std::vector<float> planar_out(static_cast<std::size_t>(block) * 2, 0.0f);
+        float const* ins[2] = {planar_in.data(), planar_in.data() + block};
+        float* outs[2] = {planar_out.data(), planar_out.data() + block};
+
+        Progress progress(!options.quiet, total, in_info.samplerate);
+        long long fed = 0, written = 0;
+        bool input_done = false;
+        while (fed < total) {
+            int const frames = static_cast<int>(std::min<long long>(block, total - fed));
+            sf_count_t got = 0;
+            if (!input_done) {
+                got = sf_readf_float(input.get(), interleaved_in.data(), frames);
+                if (got < frames) input_done = true;
+            }
+            for (int n = 0; n < frames; ++n)
+                for (int c = 0; c < in_channels; ++c)
+                    planar_in[static_cast<std::size_t>(c) * block + n] =
+                        n < got ? interleaved_in[static_cast<std::size_t>(n) * in_channels + c] : 0.0f;
+            host.process(ins, outs, frames);
+            fed += frames;
+
+            // Drop the first `latency` frames so that the output lines up with the input.
+            int const skip = static_cast<int>(std::clamp<long long>(latency - (fed - frames), 0, frames));
+            int const keep = static_cast<int>(std::min<long long>(frames - skip, out_frames - written));
+            for (int n = 0; n < keep; ++n)
+                for (int c = 0; c < out_channels; ++c)
+                    interleaved_out[static_cast<std::size_t>(n) * out_channels + c] =
+                        planar_out[static_cast<std::size_t>(c) * block + skip + n];
+            if (keep > 0 && sf_writef_float(out.get(), interleaved_out.data(), keep) != keep) {
+                fail("cannot write output '" + options.output + "': " + sf_strerror(out.get()));
+                remove_partial();
+                return exit_output;
+            }
+            written += std::max(keep, 0);
+            progress.update(fed);
+        }
+        progress.update(fed, true);
+
+        if (!engine->processing_enabled) {
+            fail("the engine stopped during the render (see the message above)");
+            remove_partial();
+            return exit_engine;
+        }
+        if (out.close() != 0) {
+            fail("cannot write output '" + options.output + "': " + sf_strerror(nullptr));
+            remove_partial();
+            return exit_output;
+        }
+        std::error_code error;
+        fs::rename(partial, output, error);
+        if (error) {
+            fail("cannot write output '" + options.output + "': " + error.message());
+            remove_partial();
+            return exit_output;
+        }
+    } catch (std::exception const& error) {
+        fail(error.what());
+        return exit_engine;
+    }
+    return exit_ok;
+}
+
+} // namespace corvella::render
