@@ -84,6 +84,9 @@ float biquad_filter_upsampling::query_unity_range_freq_f0(float hz) const
 void biquad_filter_upsampling::compute_coeffs()
 {
     biquad_filter::compute_coeffs();
+    // Until the LFOs first move the band, it stands where its settings put it.
+    modulated_f0 = f0;
+    modulated_gain_db = gain_db;
 }
 
 void biquad_filter_upsampling::copy_settings(biquad_filter* other)
@@ -113,7 +116,11 @@ void biquad_filter_upsampling::advance_lfos_and_modulate(int doubled_steps, int 
     int const p2 = lfo_period(rate, lfo2_rate_hz);
     lfo1_counter = advance_counter(lfo1_counter, doubled_steps, p1);
     lfo2_counter = advance_counter(lfo2_counter, doubled_steps, p2);
-    if (freq_mod == 0.0f && gain_db_mod == 0.0f) return;
+    if (freq_mod == 0.0f && gain_db_mod == 0.0f) {
+        modulated_f0 = f0;
+        modulated_gain_db = gain_db;
+        return;
+    }
 
     float const half_rate = static_cast<float>(rate) * 0.5f;
     float f =
@@ -130,6 +137,8 @@ void biquad_filter_upsampling::advance_lfos_and_modulate(int doubled_steps, int 
     g = std::clamp(g, -20.0f, 20.0f);
 
     compute_coeffs_specific(g, f);
+    modulated_f0 = f;
+    modulated_gain_db = g;
     f0 = std::max(20.0f, std::min(f0, half_rate));
     gain_db = std::clamp(gain_db, -20.0f, 20.0f);
 }

@@ -56,6 +56,11 @@ public:
     // Clears the biquad history and the anti-image low-pass history.
     void clear_filter_buffers();
 
+    // Centre frequency (Hz) and gain (dB) the coefficients were last computed for, LFO
+    // modulation included; the editor shows them.
+    float get_modulated_f0() const { return modulated() ? modulated_f0 : f0; }
+    float get_modulated_gain_db() const { return modulated() ? modulated_gain_db : gain_db; }
+
     // Samples (at the doubled rate) into the current LFO1 (gain) and LFO2 (frequency) periods.
     int get_lfo1_counter() const { return lfo1_counter; }
     int get_lfo2_counter() const { return lfo2_counter; }
@@ -71,6 +76,9 @@ public:
 
 private:
     float base_rate = 500.0f;
+    bool modulated() const { return freq_mod != 0.0f || gain_db_mod != 0.0f; }
+    float modulated_f0 = 250.0f;
+    float modulated_gain_db = 0.0f;
     // The last five inputs and outputs of the anti-image low-pass; `lp_index` holds the newest.
     float lp_x[anti_image_order] = {};
     float lp_y[anti_image_order] = {};

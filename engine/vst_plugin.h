@@ -315,6 +315,10 @@ public:
     pitch_mod* pitch_mod_ir2_section1 = nullptr;
     pitch_mod* pitch_mod_ir2_section2 = nullptr;
     biquad_filter_upsampling* post_eq_bands[channel_count][5] = {}; // five bands per channel
+    // The post-equaliser bands as the editor shows them: centre (Hz) and gain (dB) including the
+    // LFO modulation, per channel and band; copied by the pre-order mixer loop.
+    std::atomic<float> post_eq_display_f0[channel_count][5] = {};
+    std::atomic<float> post_eq_display_gain_db[channel_count][5] = {};
     // IR equalisers: five bands for each of the four IR channels; STS high-pass per IR.
     biquad_filter_upsampling* ir1_eq_bands[4][5] = {};
     biquad_filter_upsampling* ir2_eq_bands[4][5] = {};

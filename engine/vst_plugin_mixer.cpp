@@ -4,6 +4,7 @@
 #include "engine/vst_plugin.h"
 
 #include "convolution/ipps.h"
+#include "effects/biquad_filter_upsampling.h"
 #include "engine/engine_helpers.h"
 
 #include <algorithm>
@@ -94,8 +95,13 @@ void VST_Plugin::apply_pre_mixer(int frames, int mix_step)
             multiply(ir2_input_a[channel] + done, ir2_gains[channel], chunk);
             multiply(ir2_input_b[channel] + done, ir2_gains[channel], chunk);
         }
-        // The current centre frequency and gain of the ten post-equaliser band instances are
-        // copied into their display fields here once the bands exist.
+        for (int channel = 0; channel < channel_count; ++channel)
+            for (int band = 0; band < 5; ++band)
+                if (biquad_filter_upsampling const* b = post_eq_bands[channel][band]) {
+                    post_eq_display_f0[channel][band].store(b->get_modulated_f0(), std::memory_order_relaxed);
+                    post_eq_display_gain_db[channel][band].store(b->get_modulated_gain_db(),
+                                                                 std::memory_order_relaxed);
+                }
     }
 }
 

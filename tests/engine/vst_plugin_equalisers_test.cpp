@@ -121,5 +121,33 @@ TEST_F(PostEq, GainModulationMovesTheBandOverTime)
     EXPECT_GT(20.0 * std::log10(loudest / quietest), 20.0);
 }
 
+TEST_F(PostEq, TheEditorSeesTheModulatedBand)
+{
+    // The same 1 Hz, 20 dB gain LFO: the display fields follow the gain through its swing while the
+    // unmodulated centre frequency stays put, on both channels.
+    auto engine = engine_with_band(0, [](VST_Plugin_Program& p) {
+        p.flt3_toggle = 1.0f;
+        p.flt3_freq = 0.5f;
+        p.flt3_gain = 0.5f;
+        p.flt3_gain_mod = 1.0f;
+        p.lfo1_rate = 0.5f;
+        p.master_mixer_modulation_order = 1.0f; // the pre-order loop copies the display fields
+    });
+    double const f0 = taper(0.5) * 22050.0;
+    StereoSignal const block{noise_burst(480, 480, 1), noise_burst(480, 480, 2)};
+    double lowest = 1e9, highest = -1e9;
+    for (int b = 0; b < 100; ++b) { // one second
+        run_stereo(*engine, block, {480});
+        double const left = engine->post_eq_display_gain_db[0][2].load();
+        EXPECT_EQ(left, engine->post_eq_display_gain_db[1][2].load());
+        EXPECT_NEAR(engine->post_eq_display_f0[0][2].load(), f0, 1.0);
+        lowest = std::min(lowest, left);
+        highest = std::max(highest, left);
+    }
+    EXPECT_LT(lowest, -15.0);
+    EXPECT_GT(highest, 15.0);
+    EXPECT_EQ(engine->post_eq_display_gain_db[0][0].load(), 0.0f); // an unmodulated band at 0 dB
+}
+
 } // namespace
 } // namespace corvella::test
