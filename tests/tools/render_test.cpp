@@ -1,5 +1,7 @@
 // corvella-render run as a user runs it: files in, files out, exit codes and messages.
 
+#include "program/program_constants.h"
+#include "program/vst_plugin_program.h"
 #include "support/reference_convolution.h"
 #include "support/temp_dir.h"
 
@@ -306,6 +308,44 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
     EXPECT_EQ(text, "keep me");
     for (auto const& entry : fs::directory_iterator(dir_.path()))
         EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos) << entry.path();
+}
+
+// A bank file (a 160-byte header, then the 48 records) and one of its programs: program 5 is dry
+// only, so the output is the input itself; the start-up program would have given reverb.
+TEST_F(RenderTest, BankAndProgramSelectTheSettings)
+{
+    std::vector<VST_Plugin_Program> bank(programs_per_bank);
+    for (auto& program : bank)
+        program.reset();
+    bank[5].master_mix = 0.0f;
+    {
+        std::ofstream file(dir_ / "bank.fxb", std::ios::binary);
+        file << std::string(160, '\0');
+        file.write(reinterpret_cast<char const*>(bank.data()),
+                   static_cast<std::streamsize>(sizeof(VST_Plugin_Program) * bank.size()));
+    }
+    std::ofstream(dir_ / "short.fxb") << std::string(142714, '\0'); // the size of a preset file
+    std::vector<float> signal(3000);
+    for (std::size_t n = 0; n < signal.size(); ++n)
+        signal[n] = 0.5f * std::sin(0.01f * static_cast<float>(n));
+    write_wav(dir_ / "in.wav", {signal, signal}, 48000);
+
+    RunResult const run =
+        render({"--ir1-a", (dir_ / "in.wav").string(), "--bank", (dir_ / "bank.fxb").string(), "--program",
+                "5", (dir_ / "in.wav").string(), (dir_ / "out.wav").string()});
+    ASSERT_EQ(run.exit_code, 0) << run.errors;
+    Channels const output = read_wav(dir_ / "out.wav");
+    ASSERT_EQ(output.size(), 2u);
+    EXPECT_EQ(output[0], signal);
+    EXPECT_EQ(output[1], signal);
+
+    RunResult const refused = render({"--bank", (dir_ / "short.fxb").string(), "--program", "1",
+                                      (dir_ / "in.wav").string(), (dir_ / "refused.wav").string()});
+    EXPECT_EQ(refused.exit_code, 2);
+    EXPECT_NE(refused.errors.find("is not a bank file (142714 bytes; a bank file has 142816)"),
+              std::string::npos)
+        << refused.errors;
+    EXPECT_FALSE(fs::exists(dir_ / "refused.wav"));
 }
 
 TEST_F(RenderTest, HelpStatesTheExitCodesAndTheLatencyRule)

@@ -146,6 +146,9 @@ public:
     MessageSink()
     {
         previous_ = set_message_handler([this](std::string const& caption, std::string const& text, int) {
+            // Priorities matter to a host's real-time threads, not to an offline render.
+            if (text.find("does not permit raising the priority") != std::string::npos)
+                return 0;
             std::lock_guard<std::mutex> lock(mutex_);
             std::string line = text;
             std::replace(line.begin(), line.end(), '\n', ' ');
