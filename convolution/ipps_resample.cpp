@@ -6,9 +6,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <immintrin.h>
 #include <new>
 #include <numbers>
 #include <numeric>
+#include <type_traits>
 
 // ---------------------------------------------------------------------------------------------
 // Integer steps
@@ -136,19 +138,52 @@ template <typename Sum> Sum dot(const float* taps, const float* x, std::int64_t 
     return (s0 + s1) + (s2 + s3);
 }
 
+#if defined(__x86_64__)
+// The double-precision sum with AVX2 and FMA: four products per instruction in each of two
+// accumulators. It adds in another order than the portable loop, so the two agree to rounding.
+__attribute__((target("avx2,fma"))) double dot_double_avx2(const float* taps, const float* x,
+                                                           std::int64_t count)
+{
+    __m256d s0 = _mm256_setzero_pd(), s1 = _mm256_setzero_pd();
+    std::int64_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        s0 = _mm256_fmadd_pd(_mm256_cvtps_pd(_mm_loadu_ps(taps + i)), _mm256_cvtps_pd(_mm_loadu_ps(x + i)),
+                             s0);
+        s1 = _mm256_fmadd_pd(_mm256_cvtps_pd(_mm_loadu_ps(taps + i + 4)),
+                             _mm256_cvtps_pd(_mm_loadu_ps(x + i + 4)), s1);
+    }
+    __m256d const s = _mm256_add_pd(s0, s1);
+    __m128d const pair = _mm_add_pd(_mm256_castpd256_pd128(s), _mm256_extractf128_pd(s, 1));
+    double sum = _mm_cvtsd_f64(_mm_add_sd(pair, _mm_unpackhi_pd(pair, pair)));
+    for (; i < count; ++i)
+        sum += static_cast<double>(taps[i]) * x[i];
+    return sum;
+}
+#endif
+
+template <typename Sum> Sum dot_dispatch(const float* taps, const float* x, std::int64_t count, bool wide)
+{
+#if defined(__x86_64__)
+    if constexpr (std::is_same_v<Sum, double>)
+        if (wide) return dot_double_avx2(taps, x, count);
+#endif
+    return dot<Sum>(taps, x, count);
+}
+
 template <typename Sum>
 void resample(const float* src, std::int64_t len, float* dst, std::int64_t count, Sum norm, std::int64_t& n,
               std::int64_t& j, const IppsResamplingPolyphaseFixed_32f* spec)
 {
     const float* taps = taps_of(spec);
     const std::int64_t width = spec->taps_per_phase;
+    const bool wide = corvella::ipps_code_path() == corvella::IppsCodePath::avx2_fma;
     for (std::int64_t k = 0; k < count; ++k) {
         const float* row = taps + j * width;
         const std::int64_t first = n - spec->centre;
         // Only the part of the row that meets src; the rest multiplies zeros.
         const std::int64_t lo = std::max<std::int64_t>(0, -first);
         const std::int64_t hi = std::min<std::int64_t>(width, len - first);
-        const Sum sum = lo < hi ? dot<Sum>(row + lo, src + first + lo, hi - lo) : Sum(0);
+        const Sum sum = lo < hi ? dot_dispatch<Sum>(row + lo, src + first + lo, hi - lo, wide) : Sum(0);
         dst[k] = static_cast<float>(sum * norm);
         j += spec->down;
         n += j / spec->up;
