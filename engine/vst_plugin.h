@@ -137,7 +137,8 @@ public:
     // "SRNorm" is not 0.
     float equaliser_max_f0() const;
 
-    // Raises `thread` to `priority`. When the system does not permit it, the thread keeps its
+    // Raises `thread` to `priority`, moving it to real-time scheduling when a priority under time
+    // sharing does not take. When the system does not permit it, the thread keeps its
     // priority and the first refusal seen through `warned` is reported in the message sink; the
     // engine goes on either way. Returns true when the priority was raised.
     static bool raise_thread_priority(std::uintptr_t thread, int priority, char const* thread_name,

@@ -385,6 +385,9 @@ bool VST_Plugin::raise_thread_priority(std::uintptr_t thread, int priority, char
     if (thread == 0) return false;
     SetThreadPriority(thread, priority);
     if (GetThreadPriority(thread) == priority) return true;
+    // Under time sharing the priority alone changes nothing here; the threads the audio path
+    // waits on need real-time scheduling, or a busy system makes the audio thread miss its period.
+    if (corvella::promote_thread_to_realtime(reinterpret_cast<void*>(thread), priority)) return true;
     if (!warned.exchange(true)) {
         std::string const text = std::string("The system does not permit raising the priority of ") +
                                  (thread_name != nullptr ? thread_name : "a worker thread") +
@@ -445,6 +448,11 @@ void VST_Plugin::initialise_fft(int N)
                         channel_count, N))
                     fail(fft_creation_errors[ir - 1][side]);
             }
+
+    // The audio thread waits for the workers' large partitions at their block boundaries.
+    for (int index = 0; index < convolver_count; ++index)
+        raise_thread_priority(reinterpret_cast<std::uintptr_t>(fft_thread_handles[index]), 20,
+                              "a convolver worker thread", priority_refusal_reported);
 
     // Stagger the large partitions so that the four pairs do not compute them in the same block.
     int const q = (std::rand() % 32768) / 4;

@@ -233,6 +233,19 @@ int SetThreadPriority(void* thread, int priority)
 
 namespace corvella {
 
+bool promote_thread_to_realtime(void* thread, int priority)
+{
+    std::lock_guard<std::mutex> lock(live_threads_mutex());
+    if (!is_live(reinterpret_cast<std::uintptr_t>(thread))) return false;
+    pthread_t const id = thread_from_handle(thread);
+    sched_param parameters{};
+    parameters.sched_priority =
+        std::clamp(priority, sched_get_priority_min(SCHED_FIFO), sched_get_priority_max(SCHED_FIFO));
+    if (pthread_setschedparam(id, SCHED_FIFO, &parameters) != 0) return false;
+    int policy = 0;
+    return pthread_getschedparam(id, &policy, &parameters) == 0 && policy == SCHED_FIFO;
+}
+
 bool try_enter_critical_section(void** slot)
 {
     pthread_mutex_t* mutex = mutex_in(slot);

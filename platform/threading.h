@@ -71,6 +71,13 @@ inline int SetThreadPriority(std::uintptr_t thread, int priority)
 
 namespace corvella {
 
+// Moves a thread that the audio thread waits on from time sharing to real-time scheduling
+// (SCHED_FIFO at `priority`, clamped to the policy's range). A priority set under the unchanged
+// time-sharing policy, as SetThreadPriority does, has no effect on this system, so the engine
+// asks for this when that did not take. Returns true when the thread now runs under SCHED_FIFO;
+// false when the system refuses (no permission) or the thread is unknown.
+bool promote_thread_to_realtime(void* thread, int priority);
+
 // Scoped ownership of a critical section: enters on construction, leaves on destruction.
 class CriticalSectionLock {
 public:

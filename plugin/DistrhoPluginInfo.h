@@ -1,0 +1,23 @@
+#pragma once
+
+// What DPF needs to know about the plug-in at compile time: one stereo effect, no editor yet,
+// latency reporting, and full state (the bank and the IR file paths are read back on every save).
+
+#define DISTRHO_PLUGIN_BRAND "Tarnwick"
+#define DISTRHO_PLUGIN_NAME "Corvella"
+#define DISTRHO_PLUGIN_URI "urn:tarnwick:corvella"
+#define DISTRHO_PLUGIN_CLAP_ID "com.tarnwick.corvella"
+
+#define DISTRHO_PLUGIN_HAS_UI 0
+#define DISTRHO_PLUGIN_IS_RT_SAFE 1
+#define DISTRHO_PLUGIN_NUM_INPUTS 2
+#define DISTRHO_PLUGIN_NUM_OUTPUTS 2
+#define DISTRHO_PLUGIN_WANT_LATENCY 1
+#define DISTRHO_PLUGIN_WANT_PROGRAMS 0
+#define DISTRHO_PLUGIN_WANT_STATE 1
+#define DISTRHO_PLUGIN_WANT_FULL_STATE 1
+#define DISTRHO_PLUGIN_WANT_TIMEPOS 0
+
+#define DISTRHO_PLUGIN_LV2_CATEGORY "lv2:ReverbPlugin"
+#define DISTRHO_PLUGIN_VST3_CATEGORIES "Fx|Reverb|Stereo"
+#define DISTRHO_PLUGIN_CLAP_FEATURES "audio-effect", "reverb", "stereo"
