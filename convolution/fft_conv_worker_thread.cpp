@@ -501,11 +501,8 @@ void fft_conv_worker_thread::process_convolution_block(int level)
             ippsFFTFwd_RToCCS_32f(r.input_spectra[0], r.transform_scratch, r.fft_spec, r.fft_work);
             std::swap(r.input_spectra[0], r.transform_scratch);
         }
-        ippsMul_32fc(as_complex(r.input_spectra[0]), as_complex(r.ir_spectra[0]), as_complex(r.accumulator),
-                     complex_count);
-        for (int j = 1; j < r.num_sub_blocks; ++j)
-            ippsAddProduct_32fc(as_complex(r.input_spectra[j]), as_complex(r.ir_spectra[j]),
-                                as_complex(r.accumulator), complex_count);
+        corvella::ipps_sum_of_products_32fc(r.input_spectra, r.ir_spectra, r.num_sub_blocks, r.accumulator,
+                                            complex_count);
         ippsFFTInv_CCSToR_32f(r.accumulator, r.transform_scratch, r.fft_spec, r.fft_work);
         std::swap(r.accumulator, r.transform_scratch);
     }

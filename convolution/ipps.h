@@ -250,6 +250,11 @@ IppsCodePath ipps_best_code_path();
 // Forces a path, for tests and benchmarks that compare them; false (and no change) when the
 // processor or the build lacks it. Not meant to be called while other threads process.
 bool ipps_set_code_path(IppsCodePath path);
+
+// dst = sum over j < count of a[j] x b[j], complex values interleaved (len of them per array): the
+// frequency-domain delay line of a convolver in one pass. The same bits as ippsMul_32fc followed by
+// ippsAddProduct_32fc for j = 1 .. count - 1. dst must not overlap the inputs. Never allocates.
+void ipps_sum_of_products_32fc(float const* const* a, float const* const* b, int count, float* dst, int len);
 const char* ipps_code_path_name(IppsCodePath path);
 
 } // namespace corvella

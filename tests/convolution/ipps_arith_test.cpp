@@ -228,6 +228,40 @@ TEST_P(IppsComplexProduct, MultiplyAddMatchesDoubleReference)
     }
 }
 
+// The convolver's one-pass delay line gives the bits of a multiply followed by multiply-adds, at
+// every length (vector bodies and tails) and number of products.
+TEST_P(IppsComplexProduct, SumOfProductsEqualsMultiplyThenMultiplyAdds)
+{
+    for (int len : product_lengths) {
+        for (int count : {1, 2, 6}) {
+            SCOPED_TRACE(testing::Message() << "len " << len << " count " << count);
+            std::vector<std::vector<float>> a, b;
+            std::vector<float const*> a_list, b_list;
+            for (int j = 0; j < count; ++j) {
+                a.push_back(random_floats(2 * len + 2, 10 + static_cast<unsigned>(j)));
+                b.push_back(random_floats(2 * len + 2, 20 + static_cast<unsigned>(j)));
+            }
+            for (int j = 0; j < count; ++j) {
+                a_list.push_back(a[static_cast<std::size_t>(j)].data());
+                b_list.push_back(b[static_cast<std::size_t>(j)].data());
+            }
+            Guarded<float> fused(2 * len + 2), stepwise(2 * len + 2);
+            corvella::ipps_sum_of_products_32fc(a_list.data(), b_list.data(), count, fused.data(), len);
+            ippsMul_32fc(reinterpret_cast<Ipp32fc const*>(a_list[0]),
+                         reinterpret_cast<Ipp32fc const*>(b_list[0]),
+                         reinterpret_cast<Ipp32fc*>(stepwise.data()), len);
+            for (int j = 1; j < count; ++j)
+                ippsAddProduct_32fc(reinterpret_cast<Ipp32fc const*>(a_list[static_cast<std::size_t>(j)]),
+                                    reinterpret_cast<Ipp32fc const*>(b_list[static_cast<std::size_t>(j)]),
+                                    reinterpret_cast<Ipp32fc*>(stepwise.data()), len);
+            EXPECT_EQ(
+                std::memcmp(fused.data(), stepwise.data(), sizeof(float) * 2 * static_cast<std::size_t>(len)),
+                0);
+            EXPECT_TRUE(fused.intact() && stepwise.intact());
+        }
+    }
+}
+
 TEST_P(IppsComplexProduct, RepeatedMultiplyAddAccumulates)
 {
     // The convolver's pattern: acc = a0 b0, then acc += aj bj for the other partitions.
