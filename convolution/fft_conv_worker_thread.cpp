@@ -55,11 +55,6 @@ int fft_order(int fft_size)
     return static_cast<int>(std::lround(std::log2(static_cast<double>(fft_size))));
 }
 
-Ipp32fc* as_complex(float* p)
-{
-    return reinterpret_cast<Ipp32fc*>(p);
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
