@@ -72,6 +72,25 @@ TEST_F(PreferencesFolder, RelativeOrEmptyConfigHomeFallsBackToHome)
     EXPECT_EQ(corvella::preferences_folder(), "/home/someone/.config/");
 }
 
+// The Library folder of the start-up bank (factory impulse responses) is the XDG data folder, by
+// the same rules.
+class LibraryFolder : public testing::Test {
+protected:
+    SavedVariable data_home_{"XDG_DATA_HOME"};
+    SavedVariable home_{"HOME"};
+};
+
+TEST_F(LibraryFolder, DataHomeThenHomeLocalShare)
+{
+    setenv("HOME", "/home/someone", 1);
+    setenv("XDG_DATA_HOME", "/srv/data//", 1);
+    EXPECT_EQ(corvella::library_folder(), "/srv/data/");
+    setenv("XDG_DATA_HOME", "relative/data", 1);
+    EXPECT_EQ(corvella::library_folder(), "/home/someone/.local/share/");
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(corvella::library_folder(), "/home/someone/.local/share/");
+}
+
 TEST_F(PreferencesFolder, WithoutEitherVariableTheAccountHomeIsUsed)
 {
     unsetenv("XDG_CONFIG_HOME");
