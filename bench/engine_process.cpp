@@ -11,6 +11,7 @@
 
 #include "engine/vst_plugin.h"
 #include "platform/settings_store.h"
+#include "platform/temporary_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -189,16 +190,11 @@ BENCHMARK(BM_EngineProcessPaced)
 int main(int argc, char** argv)
 {
     // A private settings folder for this run.
-    std::filesystem::path const folder =
-        std::filesystem::temp_directory_path() / ("corvella-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    corvella::TemporaryFolder const private_folder("corvella-bench-");
+    setenv("XDG_CONFIG_HOME", private_folder.path().c_str(), 1);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
     return 0;
 }

@@ -2,6 +2,7 @@
 // four-channel IR buffer at an engine rate of 48 kHz (read, split, resample), and the same file at
 // its own rate (read and split only), which shows the resampler's share.
 #include "ir/audio_file_loader.h"
+#include "platform/temporary_folder.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -84,12 +85,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-    std::string folder = (std::filesystem::temp_directory_path() / "corvella-bench-XXXXXX").string();
-    if (!mkdtemp(folder.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    ir_path = folder + "/hall_96k_24bit.wav";
+    corvella::TemporaryFolder const folder("corvella-bench-");
+    ir_path = (folder / "hall_96k_24bit.wav").string();
     int status = 0;
     if (write_ir(ir_path)) {
         benchmark::RunSpecifiedBenchmarks();
@@ -98,7 +95,5 @@ int main(int argc, char** argv)
         status = 1;
     }
     benchmark::Shutdown();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
     return status;
 }

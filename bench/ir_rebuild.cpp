@@ -8,6 +8,7 @@
 
 #include "engine/vst_plugin.h"
 #include "platform/settings_store.h"
+#include "platform/temporary_folder.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -118,15 +119,13 @@ BENCHMARK(BM_FullRebuild)->Unit(benchmark::kMillisecond)->MinTime(5.0)->UseRealT
 
 int main(int argc, char** argv)
 {
-    folder = std::filesystem::temp_directory_path() / ("corvella-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    // A private settings folder for this run.
+    corvella::TemporaryFolder const private_folder("corvella-bench-");
+    folder = private_folder.path();
+    setenv("XDG_CONFIG_HOME", private_folder.path().c_str(), 1);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
     return 0;
 }

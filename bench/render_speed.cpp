@@ -5,6 +5,7 @@
 #include "host/in_process_host.h"
 #include "platform/reproducibility.h"
 #include "platform/settings_store.h"
+#include "platform/temporary_folder.h"
 #include "tools/corvella-factory-irs/factory_irs.h"
 
 #include <benchmark/benchmark.h>
@@ -22,20 +23,12 @@ namespace fs = std::filesystem;
 
 // Private settings and data folders with the factory responses installed.
 struct Folders {
-    fs::path root;
+    corvella::TemporaryFolder root{"corvella-bench-"};
     Folders()
     {
-        std::string pattern = (fs::temp_directory_path() / "corvella-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
-        root = pattern;
         setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
         setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
         corvella::factory::write_all(root / "data/Audio/Impulse Responses/Tarnwick/Corvella");
-    }
-    ~Folders()
-    {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
 };
 

@@ -1,24 +1,15 @@
 #pragma once
 
-#include <filesystem>
+#include "platform/temporary_folder.h"
+
 #include <string>
 
 namespace corvella::test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it when the
-// object goes out of scope.
-class TempDir {
+// A test's own temporary folder, removed when the test ends.
+class TempDir : public TemporaryFolder {
 public:
-    explicit TempDir(std::string const& prefix = "corvella-test-");
-    ~TempDir();
-    TempDir(TempDir const&) = delete;
-    TempDir& operator=(TempDir const&) = delete;
-
-    std::filesystem::path const& path() const { return path_; }
-    std::filesystem::path operator/(std::string const& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
+    explicit TempDir(std::string const& prefix = "corvella-test-") : TemporaryFolder(prefix) {}
 };
 
 } // namespace corvella::test

@@ -5,6 +5,7 @@
 #include "platform/message_box.h"
 #include "platform/reproducibility.h"
 #include "platform/settings_store.h"
+#include "platform/temporary_folder.h"
 #include "program/parameter_table.h"
 
 #include <sndfile.h>
@@ -38,25 +39,10 @@ void fail(std::string const& message)
 // A settings folder that belongs to this run only, removed at the end.
 class PrivateSettings {
 public:
-    PrivateSettings()
-    {
-        std::string pattern = (fs::temp_directory_path() / "corvella-render-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot create a private settings folder in " +
-                                     fs::temp_directory_path().string());
-        folder_ = pattern;
-        setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
-    }
-    ~PrivateSettings()
-    {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-    PrivateSettings(PrivateSettings const&) = delete;
-    PrivateSettings& operator=(PrivateSettings const&) = delete;
+    PrivateSettings() : folder_("corvella-render-") { setenv("XDG_CONFIG_HOME", folder_.path().c_str(), 1); }
 
 private:
-    fs::path folder_;
+    TemporaryFolder folder_;
 };
 
 class SoundFile {
@@ -147,8 +133,7 @@ public:
     {
         previous_ = set_message_handler([this](std::string const& caption, std::string const& text, int) {
             // Priorities matter to a host's real-time threads, not to an offline render.
-            if (text.find("does not permit raising the priority") != std::string::npos)
-                return 0;
+            if (text.find("does not permit raising the priority") != std::string::npos) return 0;
             std::lock_guard<std::mutex> lock(mutex_);
             std::string line = text;
             std::replace(line.begin(), line.end(), '\n', ' ');
