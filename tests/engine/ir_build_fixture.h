@@ -6,6 +6,7 @@
 
 #include "engine_fixture.h"
 #include "support/temp_dir.h"
+#include "support/wav_file.h"
 
 #include "program/program_constants.h"
 
@@ -35,20 +36,7 @@ inline Signal sparse(int length, std::vector<std::pair<int, float>> const& impul
 // A 32-bit float WAVE file with one channel per entry of `channels` (all of one length).
 inline void write_wav(std::filesystem::path const& path, std::vector<Signal> const& channels, int rate)
 {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = static_cast<int>(channels.size());
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    size_t const frames = channels[0].size();
-    std::vector<float> interleaved(frames * channels.size());
-    for (size_t i = 0; i < frames; ++i)
-        for (size_t c = 0; c < channels.size(); ++c)
-            interleaved[i * channels.size() + c] = channels[c][i];
-    EXPECT_EQ(sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames)),
-              static_cast<sf_count_t>(frames));
-    sf_close(file);
+    ASSERT_TRUE(write_planar_wav(path, channels, rate)) << path;
 }
 
 class IrBuildTest : public EngineTest {

@@ -1,5 +1,7 @@
 #include "plugin_test_support.h"
 
+#include "support/wav_file.h"
+
 #include "host/in_process_host.h"
 #include "platform/settings_store.h"
 #include "support/temp_dir.h"
@@ -79,36 +81,15 @@ Stereo make_input(std::size_t frames, unsigned seed)
 
 void write_wav(std::filesystem::path const& file, Stereo const& audio, double rate)
 {
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(rate);
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* out = sf_open(file.c_str(), SFM_WRITE, &info);
-    if (out == nullptr) throw std::runtime_error("cannot write " + file.string());
-    std::vector<float> interleaved(audio.frames() * 2);
-    for (std::size_t i = 0; i < audio.frames(); ++i) {
-        interleaved[2 * i] = audio.left[i];
-        interleaved[2 * i + 1] = audio.right[i];
-    }
-    sf_writef_float(out, interleaved.data(), static_cast<sf_count_t>(audio.frames()));
-    sf_close(out);
+    if (!write_planar_wav(file, {audio.left, audio.right}, static_cast<int>(rate)))
+        throw std::runtime_error("cannot write " + file.string());
 }
 
 Stereo read_wav(std::filesystem::path const& file)
 {
-    SF_INFO info{};
-    SNDFILE* in = sf_open(file.c_str(), SFM_READ, &info);
-    if (in == nullptr || info.channels != 2) throw std::runtime_error("cannot read " + file.string());
-    std::vector<float> interleaved(static_cast<std::size_t>(info.frames) * 2);
-    sf_readf_float(in, interleaved.data(), info.frames);
-    sf_close(in);
-    Stereo audio{std::vector<float>(static_cast<std::size_t>(info.frames)),
-                 std::vector<float>(static_cast<std::size_t>(info.frames))};
-    for (std::size_t i = 0; i < audio.frames(); ++i) {
-        audio.left[i] = interleaved[2 * i];
-        audio.right[i] = interleaved[2 * i + 1];
-    }
-    return audio;
+    PlanarAudio channels = read_planar_audio(file);
+    if (channels.size() != 2) throw std::runtime_error("cannot read " + file.string());
+    return Stereo{std::move(channels[0]), std::move(channels[1])};
 }
 
 Stereo reference_render(Stereo const& input, std::string const& ir_file, ParameterValues const& parameters,

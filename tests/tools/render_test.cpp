@@ -4,6 +4,7 @@
 #include "program/vst_plugin_program.h"
 #include "support/reference_convolution.h"
 #include "support/temp_dir.h"
+#include "support/wav_file.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -21,7 +22,7 @@ namespace corvella::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Channels = std::vector<std::vector<float>>;
+using Channels = PlanarAudio;
 
 struct RunResult {
     int exit_code;
@@ -60,35 +61,12 @@ protected:
     static void write_wav(fs::path const& path, Channels const& channels, int rate,
                           int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
     {
-        SF_INFO info{};
-        info.samplerate = rate;
-        info.channels = static_cast<int>(channels.size());
-        info.format = format;
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-        std::size_t const frames = channels[0].size();
-        std::vector<float> interleaved(frames * channels.size());
-        for (std::size_t n = 0; n < frames; ++n)
-            for (std::size_t c = 0; c < channels.size(); ++c)
-                interleaved[n * channels.size() + c] = channels[c][n];
-        sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames));
-        sf_close(file);
+        ASSERT_TRUE(write_planar_wav(path, channels, rate, format)) << path;
     }
 
     static Channels read_wav(fs::path const& path, int* rate = nullptr)
     {
-        SF_INFO info{};
-        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-        if (file == nullptr) return {};
-        std::vector<float> interleaved(static_cast<std::size_t>(info.frames * info.channels));
-        sf_readf_float(file, interleaved.data(), info.frames);
-        sf_close(file);
-        if (rate != nullptr) *rate = info.samplerate;
-        Channels channels(static_cast<std::size_t>(info.channels), std::vector<float>(info.frames));
-        for (sf_count_t n = 0; n < info.frames; ++n)
-            for (int c = 0; c < info.channels; ++c)
-                channels[c][n] = interleaved[n * info.channels + c];
-        return channels;
+        return read_planar_audio(path, rate);
     }
 
     static std::vector<float> decaying_noise(int length, unsigned seed)
