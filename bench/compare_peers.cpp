@@ -13,6 +13,7 @@
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/ipps.h"
 #include "platform/message_box.h"
+#include "platform/reproducibility.h"
 
 #include <zita-convolver.h>
 
@@ -312,7 +313,8 @@ public:
     {
         min_partition_ = work.latency == 0 ? block : work.latency / 2;
         delay_ = min_partition_ == block ? 0 : 2 * min_partition_ - block;
-        proc_.set_options(Convproc::OPT_VECTOR_MODE | Convproc::OPT_FFTW_MEASURE | Convproc::OPT_LATE_CONTIN);
+        unsigned const plans = corvella::reproducible_processing() ? 0 : Convproc::OPT_FFTW_MEASURE;
+        proc_.set_options(Convproc::OPT_VECTOR_MODE | plans | Convproc::OPT_LATE_CONTIN);
         // Density: the share of the input/output matrix that has a response.
         float const density = work.true_stereo ? 1.0f : 0.5f;
         if (proc_.configure(2, 2, unsigned(ir.length()), block, unsigned(min_partition_), Convproc::MAXPART,
@@ -456,6 +458,7 @@ struct Options {
     double duration = 20.0;
     int rounds = 5;
     bool profile_ours = false;
+    bool estimate_plans = false;
     bool zita_async = false;
     std::string workload;
 };
@@ -463,13 +466,14 @@ struct Options {
 void usage(FILE* to)
 {
     std::fprintf(to, "usage: compare_peers [--duration S] [--rounds R] [--workload NAME] [--profile-ours] "
-                     "[--zita-async]\n"
+                     "[--estimate-plans] [--zita-async]\n"
                      "  --duration S     seconds of stereo noise per run (default 20)\n"
                      "  --rounds R       runs per engine and workload; CPU is the median (default 5)\n"
                      "  --workload NAME  only one of:");
     for (auto const& w : workloads)
         std::fprintf(to, " %s", w.name);
     std::fprintf(to, "\n  --profile-ours   run only our side (for perf or callgrind)\n"
+                     "  --estimate-plans both sides' FFT plans made without timing (for callgrind: fast, repeatable)\n"
                      "  --zita-async     run zita's real-time call, which does not wait for late levels\n");
 }
 
@@ -503,6 +507,8 @@ bool parse_options(int argc, char** argv, Options& options)
             }
         } else if (arg == "--profile-ours") {
             options.profile_ours = true;
+        } else if (arg == "--estimate-plans") {
+            options.estimate_plans = true;
         } else if (arg == "--zita-async") {
             options.zita_async = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -540,6 +546,7 @@ int main(int argc, char** argv)
     // Every processing entry of the engine runs with denormals flushed; so do both engines here.
     ippSetFlushToZero(1, nullptr);
     ippSetDenormAreZeros(1);
+    if (options.estimate_plans) corvella::use_reproducible_processing(true);
 
     std::atomic<int> messages{0};
     corvella::set_message_handler([&](std::string const& caption, std::string const& text, int) {

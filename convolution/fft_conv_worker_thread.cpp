@@ -479,8 +479,22 @@ void fft_conv_worker_thread::hand_over_block(IR_PARTITION_BLOCK& r)
 
 void fft_conv_worker_thread::process_convolution_block(int level)
 {
-    IR_PARTITION_BLOCK const& first = partitions[0][level];
+    IR_PARTITION_BLOCK& first = partitions[0][level];
     bool const share = first.share_spectrum != 0;
+    int const K = first.num_sub_blocks;
+    first.shared_run = share ? std::min(first.shared_run + 1, K) : 0;
+    bool const borrow = share && first.shared_run >= K;
+    int const complex_count = first.buffer_length / 2;
+
+    for (int channel = 1; channel < num_channels; ++channel) {
+        IR_PARTITION_BLOCK& r = partitions[channel][level];
+        if (!borrow && r.history_borrowed) {
+            // The inputs part: the earlier blocks were common, so channel 0 holds their spectra.
+            for (int j = 1; j < K; ++j)
+                ippsCopy_32f(first.input_spectra[j], r.input_spectra[j], r.buffer_length);
+        }
+        r.history_borrowed = borrow;
+    }
     for (int channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         if (channel == 0 || !share)
@@ -489,15 +503,31 @@ void fft_conv_worker_thread::process_convolution_block(int level)
     for (int channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         r.pending = 0;
-        int const complex_count = r.buffer_length / 2;
-        if (channel > 0 && share) {
-            ippsCopy_32f(first.input_spectra[0], r.input_spectra[0], r.buffer_length);
-        } else {
+        if (channel == 0 || !share) {
             ippsFFTFwd_RToCCS_32f(r.input_spectra[0], r.transform_scratch, r.fft_spec, r.fft_work);
             std::swap(r.input_spectra[0], r.transform_scratch);
+        } else if (!borrow) {
+            ippsCopy_32f(first.input_spectra[0], r.input_spectra[0], r.buffer_length);
         }
-        corvella::ipps_sum_of_products_32fc(r.input_spectra, r.ir_spectra, r.num_sub_blocks, r.accumulator,
-                                            complex_count);
+    }
+
+    int channel = 0;
+    if (borrow) {
+        // Channel 0 with each further channel in turn, over channel 0's history.
+        for (; channel + 1 < num_channels; channel += 2) {
+            IR_PARTITION_BLOCK& r0 = partitions[channel][level];
+            IR_PARTITION_BLOCK& r1 = partitions[channel + 1][level];
+            corvella::ipps_sum_of_products_pair_32fc(first.input_spectra, r0.ir_spectra, r1.ir_spectra, K,
+                                                     r0.accumulator, r1.accumulator, complex_count);
+        }
+    }
+    for (; channel < num_channels; ++channel) {
+        IR_PARTITION_BLOCK& r = partitions[channel][level];
+        float** history = borrow ? first.input_spectra : r.input_spectra;
+        corvella::ipps_sum_of_products_32fc(history, r.ir_spectra, K, r.accumulator, complex_count);
+    }
+    for (channel = 0; channel < num_channels; ++channel) {
+        IR_PARTITION_BLOCK& r = partitions[channel][level];
         ippsFFTInv_CCSToR_32f(r.accumulator, r.transform_scratch, r.fft_spec, r.fft_work);
         std::swap(r.accumulator, r.transform_scratch);
     }
@@ -522,14 +552,22 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
         // A chunk never crosses a level-0 block boundary, so every larger boundary falls between chunks.
         int const n = std::min(frames - done, host_block_length - partitions[0][0].fill_position);
         bool const identical = inputs_identical(in, done, n);
+        // Every level's two overlapping results in one pass over the output, in level order.
+        for (int channel = 0; channel < num_channels; ++channel) {
+            float const* results[2 * max_levels];
+            for (int level = 0; level < num_levels; ++level) {
+                IR_PARTITION_BLOCK const& r = partitions[channel][level];
+                results[2 * level] = r.output_recent + r.fill_position;
+                results[2 * level + 1] = r.output_older + r.block_size + r.fill_position;
+            }
+            corvella::ipps_add_many_32f_I(results, 2 * num_levels, out[channel] + done, n);
+        }
         bool waited = false;
         for (int level = 0; level < num_levels; ++level) {
             if (!identical) partitions[0][level].inputs_identical = 0;
             for (int channel = 0; channel < num_channels; ++channel) {
                 IR_PARTITION_BLOCK& r = partitions[channel][level];
                 int const p = r.fill_position;
-                ippsAdd_32f_I(r.output_recent + p, out[channel] + done, n);
-                ippsAdd_32f_I(r.output_older + r.block_size + p, out[channel] + done, n);
                 ippsCopy_32f(in[channel] + done, r.input_buffer + p, n);
                 r.fill_position = (p + n) % r.block_size;
             }

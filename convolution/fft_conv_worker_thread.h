@@ -55,6 +55,13 @@ public:
         // spectrum copied to the other channels.
         std::uint8_t inputs_identical; // the block being filled has had identical inputs so far
         std::uint8_t share_spectrum;   // the block handed over last had identical inputs
+        // Channel 0's record: how many of the last K handed-over blocks in a row had identical
+        // inputs (at most K). At K the whole input history is common to all channels, and the
+        // other channels read channel 0's spectra instead of keeping copies.
+        int shared_run;
+        // Other channels: input_spectra are stale while channel 0's stand in for them; they are
+        // copied back the first time the inputs differ again.
+        std::uint8_t history_borrowed;
     };
 
     // Levels a layout can have: N = 1 gives 1, 4, ..., 16384, the most there can be.

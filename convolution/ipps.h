@@ -255,6 +255,14 @@ bool ipps_set_code_path(IppsCodePath path);
 // frequency-domain delay line of a convolver in one pass. The same bits as ippsMul_32fc followed by
 // ippsAddProduct_32fc for j = 1 .. count - 1. dst must not overlap the inputs. Never allocates.
 void ipps_sum_of_products_32fc(float const* const* a, float const* const* b, int count, float* dst, int len);
+// The same for two responses sharing one input history: dst0 = sum a[j] x b0[j], dst1 = sum a[j] x
+// b1[j], with the bits of two ipps_sum_of_products_32fc calls. Each input value is loaded and split
+// into its parts once for both products, which is what true stereo spends most of its time on.
+void ipps_sum_of_products_pair_32fc(float const* const* a, float const* const* b0, float const* const* b1,
+                                    int count, float* dst0, float* dst1, int len);
+// srcdst[i] += src[0][i], then += src[1][i], ... in that order: the bits of `count` ippsAdd_32f_I
+// calls, with srcdst read and written once.
+void ipps_add_many_32f_I(float const* const* src, int count, float* srcdst, int len);
 const char* ipps_code_path_name(IppsCodePath path);
 
 } // namespace corvella

@@ -155,6 +155,71 @@ __attribute__((target("avx2,fma"))) void sum_of_products_avx2(float const* const
     }
 }
 
+// The operations of complex_multiply_add_avx2 for two products of one input value: its parts are
+// split once for both.
+__attribute__((target("avx2,fma"))) inline void
+complex_multiply_add_pair_avx2(__m256 va, __m256 vb0, __m256 vb1, __m256& s0, __m256& s1)
+{
+    const __m256 negate_even =
+        _mm256_castsi256_ps(_mm256_setr_epi32(INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0));
+    const __m256 re = _mm256_moveldup_ps(va);
+    const __m256 im = _mm256_xor_ps(_mm256_movehdup_ps(va), negate_even);
+    s0 = _mm256_fmadd_ps(im, _mm256_permute_ps(vb0, 0xB1), _mm256_fmadd_ps(re, vb0, s0));
+    s1 = _mm256_fmadd_ps(im, _mm256_permute_ps(vb1, 0xB1), _mm256_fmadd_ps(re, vb1, s1));
+}
+
+__attribute__((target("avx2,fma"))) void sum_of_products_pair_avx2(float const* const* a,
+                                                                   float const* const* b0,
+                                                                   float const* const* b1, int count,
+                                                                   float* dst0, float* dst1, int len)
+{
+    int k = 0;
+    for (; k + 8 <= len; k += 8) {
+        __m256 s00 = _mm256_setzero_ps(), s01 = s00, s10 = s00, s11 = s00;
+        for (int j = 0; j < count; ++j) {
+            float const* x = a[j] + 2 * k;
+            complex_multiply_add_pair_avx2(_mm256_loadu_ps(x), _mm256_loadu_ps(b0[j] + 2 * k),
+                                           _mm256_loadu_ps(b1[j] + 2 * k), s00, s10);
+            complex_multiply_add_pair_avx2(_mm256_loadu_ps(x + 8), _mm256_loadu_ps(b0[j] + 2 * k + 8),
+                                           _mm256_loadu_ps(b1[j] + 2 * k + 8), s01, s11);
+        }
+        _mm256_storeu_ps(dst0 + 2 * k, s00);
+        _mm256_storeu_ps(dst0 + 2 * k + 8, s01);
+        _mm256_storeu_ps(dst1 + 2 * k, s10);
+        _mm256_storeu_ps(dst1 + 2 * k + 8, s11);
+    }
+    if (k < len) {
+        for (int c = 0; c < 2; ++c) {
+            float const* const* b = c == 0 ? b0 : b1;
+            float* dst = c == 0 ? dst0 : dst1;
+            mul_avx2(a[0] + 2 * k, b[0] + 2 * k, dst + 2 * k, len - k);
+            for (int j = 1; j < count; ++j)
+                add_product_avx2(a[j] + 2 * k, b[j] + 2 * k, dst + 2 * k, len - k);
+        }
+    }
+}
+
+__attribute__((target("avx2"))) void add_many_avx2(float const* const* src, int count, float* srcdst, int len)
+{
+    int i = 0;
+    for (; i + 16 <= len; i += 16) {
+        __m256 s0 = _mm256_loadu_ps(srcdst + i);
+        __m256 s1 = _mm256_loadu_ps(srcdst + i + 8);
+        for (int j = 0; j < count; ++j) {
+            s0 = _mm256_add_ps(s0, _mm256_loadu_ps(src[j] + i));
+            s1 = _mm256_add_ps(s1, _mm256_loadu_ps(src[j] + i + 8));
+        }
+        _mm256_storeu_ps(srcdst + i, s0);
+        _mm256_storeu_ps(srcdst + i + 8, s1);
+    }
+    for (; i < len; ++i) {
+        float s = srcdst[i];
+        for (int j = 0; j < count; ++j)
+            s += src[j][i];
+        srcdst[i] = s;
+    }
+}
+
 __attribute__((target("avx2"))) void add_avx2(const float* src, float* srcdst, int len)
 {
     int i = 0;
@@ -349,6 +414,33 @@ void ipps_sum_of_products_32fc(float const* const* a, float const* const* b, int
     for (int j = 1; j < count; ++j)
         ippsAddProduct_32fc(reinterpret_cast<Ipp32fc const*>(a[j]), reinterpret_cast<Ipp32fc const*>(b[j]),
                             reinterpret_cast<Ipp32fc*>(dst), len);
+}
+
+void ipps_sum_of_products_pair_32fc(float const* const* a, float const* const* b0, float const* const* b1,
+                                    int count, float* dst0, float* dst1, int len)
+{
+    if (count <= 0 || len <= 0) return;
+#if defined(__x86_64__)
+    if (ipps_code_path() == IppsCodePath::avx2_fma) {
+        sum_of_products_pair_avx2(a, b0, b1, count, dst0, dst1, len);
+        return;
+    }
+#endif
+    ipps_sum_of_products_32fc(a, b0, count, dst0, len);
+    ipps_sum_of_products_32fc(a, b1, count, dst1, len);
+}
+
+void ipps_add_many_32f_I(float const* const* src, int count, float* srcdst, int len)
+{
+    if (count <= 0 || len <= 0) return;
+#if defined(__x86_64__)
+    if (ipps_code_path() == IppsCodePath::avx2_fma) {
+        add_many_avx2(src, count, srcdst, len);
+        return;
+    }
+#endif
+    for (int j = 0; j < count; ++j)
+        ippsAdd_32f_I(src[j], srcdst, len);
 }
 
 } // namespace corvella

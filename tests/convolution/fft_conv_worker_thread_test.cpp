@@ -262,7 +262,9 @@ TEST(FftConvolver, ZeroLatencyConvolutionIsExactForTenSecondResponses)
 TEST(FftConvolver, ChannelsWithTheSameInputShareTransformsAndStayExact)
 {
     // One side of true stereo gets one signal on both channels, convolved with two responses.
-    // Inputs that agree, then differ, then agree again must all give the exact convolution.
+    // Inputs that agree, then differ, then agree again must all give the exact convolution. The
+    // second difference comes after more than six blocks of 8192 in agreement, when even the
+    // threaded level computes both channels from one input history.
     int const N = 128;
     int const L = 60000; // levels up to 8192: threaded blocks span the changes
     RunningConvolver convolver(2, N);
@@ -270,10 +272,14 @@ TEST(FftConvolver, ChannelsWithTheSameInputShareTransformsAndStayExact)
     auto ir_ptr = pointers(ir);
     convolver->load_ir_data(ir_ptr.data(), L);
 
-    int const input_length = 90000;
-    Channels input(2, make_bursts(input_length, 12, 2000, 33));
-    for (int i = 30000; i < 45000; ++i) // a stretch where the channels differ
-        input[1][static_cast<size_t>(i)] = -0.5f * input[0][static_cast<size_t>(i)] + 0.01f;
+    int const input_length = 130000;
+    Channels input(2, make_bursts(input_length, 16, 2000, 33));
+    for (int i = 0; i < 2000; ++i) // a burst inside the second stretch, seen by every level
+        input[0][static_cast<size_t>(104000 + i)] = input[0][static_cast<size_t>(i)];
+    input[1] = input[0];
+    for (auto [from, to] : {std::pair{30000, 45000}, std::pair{103000, 108000}}) // the channels differ
+        for (int i = from; i < to; ++i)
+            input[1][static_cast<size_t>(i)] = -0.5f * input[0][static_cast<size_t>(i)] + 0.01f;
     int const total = input_length + L;
     Channels const out = run(convolver.convolver, nullptr, input, total, 34);
     for (int c = 0; c < 2; ++c) {

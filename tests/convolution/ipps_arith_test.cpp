@@ -1,116 +1,66 @@
 // Element-wise operations and the complex products, on every code path the processor has.
 #include "convolution/ipps.h"
+#include "ipps_test_support.h"
 #include "support/guarded_buffer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <complex>
 #include <cstring>
-#include <random>
-#include <string>
 #include <vector>
 
 namespace {
 
 using corvella::test::Guarded;
+using corvella::test::random_floats;
 
-float* floats(Guarded<Ipp32fc>& g)
+TEST(IppsElementWise, MatchScalarArithmeticAndWriteOnlyTheirRange)
 {
-    return reinterpret_cast<float*>(g.data());
-}
-
-std::vector<float> random_floats(int count, unsigned seed)
-{
-    std::mt19937 engine(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> values(static_cast<std::size_t>(std::max(count, 0)));
-    for (float& v : values)
-        v = dist(engine);
-    return values;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Real element-wise operations
-
-TEST(IppsElementWise, SetFillsExactlyTheRange)
-{
-    for (int len : {0, 1, 5, 33}) {
-        Guarded<float> f(len);
-        Guarded<Ipp8u> b(len);
-        EXPECT_EQ(ippsSet_32f(-2.5f, f.data(), len), ippStsNoErr);
-        EXPECT_EQ(ippsSet_8u(7, b.data(), len), ippStsNoErr);
+    for (int len : {0, 1, 5, 29}) {
+        SCOPED_TRACE(len);
+        const std::vector<float> a = random_floats(len + 1, 2), b = random_floats(len + 1, 3); // never null
+        Guarded<float> set(len), sum(len), scaled(len), acc(len), gains(len), prod(len), copy(len), flip(len);
+        Guarded<Ipp8u> bytes(len);
+        for (auto* g : {&acc, &gains, &prod, &flip})
+            std::copy_n(b.begin(), len, g->data());
+        EXPECT_EQ(ippsSet_32f(-2.5f, set.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsSet_8u(7, bytes.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsCopy_32f(a.data(), copy.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsAdd_32f(a.data(), b.data(), sum.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsAdd_32f_I(a.data(), acc.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsMulC_32f(a.data(), 0.75f, scaled.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsMulC_32f_I(-3.0f, gains.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsMul_32f_I(a.data(), prod.data(), len), ippStsNoErr);
+        EXPECT_EQ(ippsFlip_32f_I(flip.data(), len), ippStsNoErr);
         for (int i = 0; i < len; ++i) {
-            EXPECT_EQ(f[i], -2.5f);
-            EXPECT_EQ(b[i], 7);
+            EXPECT_EQ(set[i], -2.5f);
+            EXPECT_EQ(bytes[i], 7);
+            EXPECT_EQ(copy[i], a[i]);
+            EXPECT_EQ(sum[i], a[i] + b[i]);
+            EXPECT_EQ(acc[i], a[i] + b[i]);
+            EXPECT_EQ(scaled[i], a[i] * 0.75f);
+            EXPECT_EQ(gains[i], b[i] * -3.0f);
+            EXPECT_EQ(prod[i], a[i] * b[i]);
+            EXPECT_EQ(flip[i], b[len - 1 - i]);
         }
-        EXPECT_TRUE(f.intact()) << len;
-        EXPECT_TRUE(b.intact()) << len;
+        for (auto* g : {&set, &sum, &scaled, &acc, &gains, &prod, &copy, &flip})
+            EXPECT_TRUE(g->intact());
+        EXPECT_TRUE(bytes.intact());
     }
 }
 
-TEST(IppsElementWise, CopyAndMove)
+TEST(IppsElementWise, MoveHandlesOverlapInBothDirectionsAndMinMax)
 {
     const std::vector<float> src = random_floats(37, 1);
-    Guarded<float> dst(37);
-    EXPECT_EQ(ippsCopy_32f(src.data(), dst.data(), 37), ippStsNoErr);
-    for (int i = 0; i < 37; ++i)
-        EXPECT_EQ(dst[i], src[static_cast<std::size_t>(i)]);
-    EXPECT_TRUE(dst.intact());
-
-    // Overlapping moves in both directions, as used to shift a buffer in place.
-    std::vector<float> up = src;
+    std::vector<float> up = src, down = src;
     EXPECT_EQ(ippsMove_32f(up.data(), up.data() + 5, 30), ippStsNoErr);
-    for (int i = 0; i < 30; ++i)
-        EXPECT_EQ(up[static_cast<std::size_t>(i + 5)], src[static_cast<std::size_t>(i)]);
-    std::vector<float> down = src;
     EXPECT_EQ(ippsMove_32f(down.data() + 5, down.data(), 30), ippStsNoErr);
-    for (int i = 0; i < 30; ++i)
-        EXPECT_EQ(down[static_cast<std::size_t>(i)], src[static_cast<std::size_t>(i + 5)]);
-}
-
-TEST(IppsElementWise, AddAndMultiply)
-{
-    const int len = 29;
-    const std::vector<float> a = random_floats(len, 2);
-    const std::vector<float> b = random_floats(len, 3);
-    Guarded<float> sum(len), scaled(len), acc(len), gains(len), prod(len);
-    std::copy(b.begin(), b.end(), acc.data());
-    std::copy(b.begin(), b.end(), gains.data());
-    std::copy(b.begin(), b.end(), prod.data());
-    EXPECT_EQ(ippsAdd_32f(a.data(), b.data(), sum.data(), len), ippStsNoErr);
-    EXPECT_EQ(ippsAdd_32f_I(a.data(), acc.data(), len), ippStsNoErr);
-    EXPECT_EQ(ippsMulC_32f(a.data(), 0.75f, scaled.data(), len), ippStsNoErr);
-    EXPECT_EQ(ippsMulC_32f_I(-3.0f, gains.data(), len), ippStsNoErr);
-    EXPECT_EQ(ippsMul_32f_I(a.data(), prod.data(), len), ippStsNoErr);
-    for (int i = 0; i < len; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        EXPECT_EQ(sum[i], a[k] + b[k]);
-        EXPECT_EQ(acc[i], a[k] + b[k]);
-        EXPECT_EQ(scaled[i], a[k] * 0.75f);
-        EXPECT_EQ(gains[i], b[k] * -3.0f);
-        EXPECT_EQ(prod[i], a[k] * b[k]);
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_EQ(up[i + 5], src[i]);
+        EXPECT_EQ(down[i], src[i + 5]);
     }
-    for (auto* g : {&sum, &scaled, &acc, &gains, &prod})
-        EXPECT_TRUE(g->intact());
-}
 
-TEST(IppsElementWise, FlipReversesOddAndEvenLengths)
-{
-    for (int len : {0, 1, 2, 7, 8}) {
-        Guarded<float> buf(len);
-        for (int i = 0; i < len; ++i)
-            buf[i] = static_cast<float>(i);
-        EXPECT_EQ(ippsFlip_32f_I(buf.data(), len), ippStsNoErr);
-        for (int i = 0; i < len; ++i)
-            EXPECT_EQ(buf[i], static_cast<float>(len - 1 - i));
-        EXPECT_TRUE(buf.intact());
-    }
-}
-
-TEST(IppsElementWise, MinMax)
-{
     const float values[] = {0.5f, -3.0f, 2.0f, 7.25f, -1.0f};
     float lo = 0, hi = 0;
     EXPECT_EQ(ippsMinMax_32f(values, 5, &lo, &hi), ippStsNoErr);
@@ -144,92 +94,48 @@ TEST(IppsElementWise, RejectNullPointersAndNegativeLengths)
     EXPECT_EQ(ippsAddProduct_32fc(c, c, c, -1), ippStsSizeErr);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Complex products, on each available code path
+// ---- Complex products, on each available code path ----
 
-std::vector<corvella::IppsCodePath> available_paths()
-{
-    std::vector<corvella::IppsCodePath> paths;
-    for (auto p :
-         {corvella::IppsCodePath::portable, corvella::IppsCodePath::sse2, corvella::IppsCodePath::avx2_fma})
-        if (static_cast<int>(p) <= static_cast<int>(corvella::ipps_best_code_path())) paths.push_back(p);
-    return paths;
-}
-
-class IppsComplexProduct : public testing::TestWithParam<corvella::IppsCodePath> {
-protected:
-    void SetUp() override
-    {
-        saved_ = corvella::ipps_code_path();
-        ASSERT_TRUE(corvella::ipps_set_code_path(GetParam()));
-    }
-    void TearDown() override { corvella::ipps_set_code_path(saved_); }
-
-private:
-    corvella::IppsCodePath saved_ = corvella::IppsCodePath::portable;
-};
+class IppsComplexProduct : public corvella::test::CodePathTest {};
 
 const int product_lengths[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 11, 15, 16, 17, 33, 1000, 1001, 32770};
 
-// Rounding bound of one complex product (and one more addition) in single precision.
-double product_tolerance(std::complex<double> a, std::complex<double> b, std::complex<double> acc)
+Ipp32fc* complex(Guarded<Ipp32fc>& g, std::vector<float> const& values)
 {
-    return 4e-7 * (std::abs(a) * std::abs(b) + std::abs(acc)) + 1e-30;
+    std::copy(values.begin(), values.end(), reinterpret_cast<float*>(g.data()));
+    return g.data();
 }
 
-TEST_P(IppsComplexProduct, MultiplyMatchesDoubleReference)
+// Multiply, then multiply-add onto it, against c + a b in double precision; every length (vector
+// bodies and tails) at aligned and misaligned addresses.
+TEST_P(IppsComplexProduct, MultiplyAndMultiplyAddMatchDoubleReference)
 {
     for (int len : product_lengths) {
         for (int misalign : {0, 8, 4}) {
-            SCOPED_TRACE("len " + std::to_string(len) + " misalign " + std::to_string(misalign));
-            const std::vector<float> av = random_floats(2 * len, 10u + static_cast<unsigned>(len));
-            const std::vector<float> bv = random_floats(2 * len, 20u + static_cast<unsigned>(len));
-            Guarded<Ipp32fc> a(len, misalign), b(len, misalign), dst(len, misalign);
-            std::copy(av.begin(), av.end(), floats(a));
-            std::copy(bv.begin(), bv.end(), floats(b));
-            ASSERT_EQ(ippsMul_32fc(a.data(), b.data(), dst.data(), len), ippStsNoErr);
+            SCOPED_TRACE(testing::Message() << "len " << len << " misalign " << misalign);
+            const std::vector<float> av = random_floats(2 * len, 10u + len),
+                                     bv = random_floats(2 * len, 20u + len),
+                                     cv = random_floats(2 * len, 30u + len);
+            Guarded<Ipp32fc> a(len, misalign), b(len, misalign), product(len, misalign), acc(len, misalign);
+            ASSERT_EQ(ippsMul_32fc(complex(a, av), complex(b, bv), product.data(), len), ippStsNoErr);
+            ASSERT_EQ(ippsAddProduct_32fc(a.data(), b.data(), complex(acc, cv), len), ippStsNoErr);
             for (int k = 0; k < len; ++k) {
-                const std::complex<double> x(a[k].re, a[k].im), y(b[k].re, b[k].im);
-                const std::complex<double> ref = x * y;
-                const double tol = product_tolerance(x, y, 0.0);
-                ASSERT_NEAR(dst[k].re, ref.real(), tol) << "k " << k;
-                ASSERT_NEAR(dst[k].im, ref.imag(), tol) << "k " << k;
+                const std::complex<double> x(av[2 * k], av[2 * k + 1]), y(bv[2 * k], bv[2 * k + 1]),
+                    c(cv[2 * k], cv[2 * k + 1]);
+                // The rounding bound of one complex product and one addition in single precision.
+                const double tol = 4e-7 * (std::abs(x) * std::abs(y) + std::abs(c)) + 1e-30;
+                ASSERT_NEAR(product[k].re, (x * y).real(), tol) << "k " << k;
+                ASSERT_NEAR(product[k].im, (x * y).imag(), tol) << "k " << k;
+                ASSERT_NEAR(acc[k].re, (c + x * y).real(), tol) << "k " << k;
+                ASSERT_NEAR(acc[k].im, (c + x * y).imag(), tol) << "k " << k;
             }
-            EXPECT_TRUE(dst.intact());
-            EXPECT_TRUE(a.intact() && b.intact());
-            EXPECT_TRUE(std::equal(av.begin(), av.end(), floats(a))); // sources unchanged
+            EXPECT_TRUE(a.intact() && b.intact() && product.intact() && acc.intact());
+            EXPECT_TRUE(std::equal(av.begin(), av.end(), reinterpret_cast<float*>(a.data()))); // unchanged
         }
     }
 }
 
-TEST_P(IppsComplexProduct, MultiplyAddMatchesDoubleReference)
-{
-    for (int len : product_lengths) {
-        for (int misalign : {0, 8}) {
-            SCOPED_TRACE("len " + std::to_string(len) + " misalign " + std::to_string(misalign));
-            const std::vector<float> av = random_floats(2 * len, 30u + static_cast<unsigned>(len));
-            const std::vector<float> bv = random_floats(2 * len, 40u + static_cast<unsigned>(len));
-            const std::vector<float> cv = random_floats(2 * len, 50u + static_cast<unsigned>(len));
-            Guarded<Ipp32fc> a(len, misalign), b(len, misalign), acc(len, misalign);
-            std::copy(av.begin(), av.end(), floats(a));
-            std::copy(bv.begin(), bv.end(), floats(b));
-            std::copy(cv.begin(), cv.end(), floats(acc));
-            ASSERT_EQ(ippsAddProduct_32fc(a.data(), b.data(), acc.data(), len), ippStsNoErr);
-            for (int k = 0; k < len; ++k) {
-                const auto i = static_cast<std::size_t>(2 * k);
-                const std::complex<double> x(av[i], av[i + 1]), y(bv[i], bv[i + 1]), c(cv[i], cv[i + 1]);
-                const std::complex<double> ref = c + x * y;
-                const double tol = product_tolerance(x, y, c);
-                ASSERT_NEAR(acc[k].re, ref.real(), tol) << "k " << k;
-                ASSERT_NEAR(acc[k].im, ref.imag(), tol) << "k " << k;
-            }
-            EXPECT_TRUE(acc.intact());
-        }
-    }
-}
-
-// The convolver's one-pass delay line gives the bits of a multiply followed by multiply-adds, at
-// every length (vector bodies and tails) and number of products.
+// The convolver's one-pass delay line gives the bits of a multiply followed by multiply-adds.
 TEST_P(IppsComplexProduct, SumOfProductsEqualsMultiplyThenMultiplyAdds)
 {
     for (int len : product_lengths) {
@@ -238,89 +144,86 @@ TEST_P(IppsComplexProduct, SumOfProductsEqualsMultiplyThenMultiplyAdds)
             std::vector<std::vector<float>> a, b;
             std::vector<float const*> a_list, b_list;
             for (int j = 0; j < count; ++j) {
-                a.push_back(random_floats(2 * len + 2, 10 + static_cast<unsigned>(j)));
-                b.push_back(random_floats(2 * len + 2, 20 + static_cast<unsigned>(j)));
+                a.push_back(random_floats(2 * len + 2, 10u + j));
+                b.push_back(random_floats(2 * len + 2, 20u + j));
             }
             for (int j = 0; j < count; ++j) {
-                a_list.push_back(a[static_cast<std::size_t>(j)].data());
-                b_list.push_back(b[static_cast<std::size_t>(j)].data());
+                a_list.push_back(a[j].data());
+                b_list.push_back(b[j].data());
             }
             Guarded<float> fused(2 * len + 2), stepwise(2 * len + 2);
             corvella::ipps_sum_of_products_32fc(a_list.data(), b_list.data(), count, fused.data(), len);
-            ippsMul_32fc(reinterpret_cast<Ipp32fc const*>(a_list[0]),
-                         reinterpret_cast<Ipp32fc const*>(b_list[0]),
-                         reinterpret_cast<Ipp32fc*>(stepwise.data()), len);
+            auto c = [](float const* f) { return reinterpret_cast<Ipp32fc const*>(f); };
+            auto* out = reinterpret_cast<Ipp32fc*>(stepwise.data());
+            ippsMul_32fc(c(a_list[0]), c(b_list[0]), out, len);
             for (int j = 1; j < count; ++j)
-                ippsAddProduct_32fc(reinterpret_cast<Ipp32fc const*>(a_list[static_cast<std::size_t>(j)]),
-                                    reinterpret_cast<Ipp32fc const*>(b_list[static_cast<std::size_t>(j)]),
-                                    reinterpret_cast<Ipp32fc*>(stepwise.data()), len);
-            EXPECT_EQ(
-                std::memcmp(fused.data(), stepwise.data(), sizeof(float) * 2 * static_cast<std::size_t>(len)),
-                0);
+                ippsAddProduct_32fc(c(a_list[j]), c(b_list[j]), out, len);
+            EXPECT_EQ(std::memcmp(fused.data(), stepwise.data(), sizeof(float) * 2 * len), 0);
             EXPECT_TRUE(fused.intact() && stepwise.intact());
         }
     }
 }
 
-TEST_P(IppsComplexProduct, RepeatedMultiplyAddAccumulates)
+// Two responses over one input history give the bits of two single sums; the many-source add gives
+// the bits of one add after another.
+TEST_P(IppsComplexProduct, PairedSumsAndManyAddsMatchTheirStepwiseForms)
 {
-    // The convolver's pattern: acc = a0 b0, then acc += aj bj for the other partitions.
-    const int len = 259;
-    const int terms = 6;
-    std::vector<std::vector<float>> as, bs;
-    for (int j = 0; j < terms; ++j) {
-        as.push_back(random_floats(2 * len, 60u + static_cast<unsigned>(j)));
-        bs.push_back(random_floats(2 * len, 70u + static_cast<unsigned>(j)));
-    }
-    std::vector<float> acc(2 * len);
-    auto c = [](std::vector<float>& v) { return reinterpret_cast<Ipp32fc*>(v.data()); };
-    ASSERT_EQ(ippsMul_32fc(c(as[0]), c(bs[0]), c(acc), len), ippStsNoErr);
-    for (int j = 1; j < terms; ++j)
-        ASSERT_EQ(ippsAddProduct_32fc(c(as[static_cast<std::size_t>(j)]), c(bs[static_cast<std::size_t>(j)]),
-                                      c(acc), len),
-                  ippStsNoErr);
-    for (int k = 0; k < len; ++k) {
-        std::complex<double> ref = 0.0;
-        for (int j = 0; j < terms; ++j) {
-            const auto& a = as[static_cast<std::size_t>(j)];
-            const auto& b = bs[static_cast<std::size_t>(j)];
-            ref +=
-                std::complex<double>(a[2 * k], a[2 * k + 1]) * std::complex<double>(b[2 * k], b[2 * k + 1]);
+    for (int len : product_lengths) {
+        for (int count : {1, 6}) {
+            SCOPED_TRACE(testing::Message() << "len " << len << " count " << count);
+            std::vector<std::vector<float>> a, b0, b1;
+            std::vector<float const*> a_list, b0_list, b1_list;
+            for (int j = 0; j < count; ++j) {
+                a.push_back(random_floats(2 * len + 2, 40u + j));
+                b0.push_back(random_floats(2 * len + 2, 50u + j));
+                b1.push_back(random_floats(2 * len + 2, 60u + j));
+            }
+            for (int j = 0; j < count; ++j) {
+                a_list.push_back(a[j].data());
+                b0_list.push_back(b0[j].data());
+                b1_list.push_back(b1[j].data());
+            }
+            Guarded<float> pair0(2 * len + 2), pair1(2 * len + 2), single0(2 * len + 2), single1(2 * len + 2);
+            corvella::ipps_sum_of_products_pair_32fc(a_list.data(), b0_list.data(), b1_list.data(), count,
+                                                     pair0.data(), pair1.data(), len);
+            corvella::ipps_sum_of_products_32fc(a_list.data(), b0_list.data(), count, single0.data(), len);
+            corvella::ipps_sum_of_products_32fc(a_list.data(), b1_list.data(), count, single1.data(), len);
+            EXPECT_EQ(std::memcmp(pair0.data(), single0.data(), sizeof(float) * 2 * len), 0);
+            EXPECT_EQ(std::memcmp(pair1.data(), single1.data(), sizeof(float) * 2 * len), 0);
+            EXPECT_TRUE(pair0.intact() && pair1.intact());
+
+            std::vector<float> const start = random_floats(2 * len + 2, 70u);
+            Guarded<float> many(2 * len), steps(2 * len);
+            std::copy_n(start.begin(), 2 * len, many.data());
+            std::copy_n(start.begin(), 2 * len, steps.data());
+            corvella::ipps_add_many_32f_I(a_list.data(), count, many.data(), 2 * len);
+            for (int j = 0; j < count; ++j)
+                ippsAdd_32f_I(a_list[j], steps.data(), 2 * len);
+            EXPECT_EQ(std::memcmp(many.data(), steps.data(), sizeof(float) * 2 * len), 0);
+            EXPECT_TRUE(many.intact());
         }
-        ASSERT_NEAR(acc[2 * k], ref.real(), 1e-5) << k;
-        ASSERT_NEAR(acc[2 * k + 1], ref.imag(), 1e-5) << k;
     }
 }
 
+// Spectrum buffers of an n-point transform hold n + 4 floats: the packed spectrum and one spare
+// complex value that stays zero when products run over (n + 4) / 2 values.
 TEST_P(IppsComplexProduct, SpareTrailingValueOfSpectrumBuffersStaysZero)
 {
-    // Spectrum buffers of an n-point transform hold n + 4 floats: the n + 2 of the packed spectrum
-    // and one spare complex value that stays zero; products run over (n + 4) / 2 values.
     for (int n : {2, 8, 256, 4096}) {
-        const int values = (n + 4) / 2;
-        std::vector<float> a = random_floats(n + 4, 80u + static_cast<unsigned>(n));
-        std::vector<float> b = random_floats(n + 4, 90u + static_cast<unsigned>(n));
-        for (auto* v : {&a, &b}) {
-            (*v)[static_cast<std::size_t>(n + 2)] = 0.0f;
-            (*v)[static_cast<std::size_t>(n + 3)] = 0.0f;
-        }
-        std::vector<float> product(static_cast<std::size_t>(n + 4), 1.0f);
-        std::vector<float> acc(static_cast<std::size_t>(n + 4), 0.0f);
+        SCOPED_TRACE(n);
+        std::vector<float> a = random_floats(n + 4, 80u + n), b = random_floats(n + 4, 90u + n);
+        a[n + 2] = a[n + 3] = b[n + 2] = b[n + 3] = 0.0f;
+        std::vector<float> product(n + 4, 1.0f), acc(n + 4, 0.0f);
         auto c = [](std::vector<float>& v) { return reinterpret_cast<Ipp32fc*>(v.data()); };
-        ASSERT_EQ(ippsMul_32fc(c(a), c(b), c(product), values), ippStsNoErr);
-        ASSERT_EQ(ippsAddProduct_32fc(c(a), c(b), c(acc), values), ippStsNoErr);
-        EXPECT_EQ(product[static_cast<std::size_t>(n + 2)], 0.0f) << n;
-        EXPECT_EQ(product[static_cast<std::size_t>(n + 3)], 0.0f) << n;
-        EXPECT_EQ(acc[static_cast<std::size_t>(n + 2)], 0.0f) << n;
-        EXPECT_EQ(acc[static_cast<std::size_t>(n + 3)], 0.0f) << n;
+        ASSERT_EQ(ippsMul_32fc(c(a), c(b), c(product), (n + 4) / 2), ippStsNoErr);
+        ASSERT_EQ(ippsAddProduct_32fc(c(a), c(b), c(acc), (n + 4) / 2), ippStsNoErr);
+        EXPECT_EQ(product[n + 2], 0.0f);
+        EXPECT_EQ(product[n + 3], 0.0f);
+        EXPECT_EQ(acc[n + 2], 0.0f);
+        EXPECT_EQ(acc[n + 3], 0.0f);
     }
 }
 
-std::string path_name(const testing::TestParamInfo<corvella::IppsCodePath>& info)
-{
-    return corvella::ipps_code_path_name(info.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(CodePaths, IppsComplexProduct, testing::ValuesIn(available_paths()), path_name);
+CORVELLA_FOR_EACH_CODE_PATH(IppsComplexProduct);
 
 } // namespace
