@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
-#include <numbers>
 #include <vector>
 
 namespace {
@@ -24,37 +24,49 @@ struct band_setting {
     float f0, q, gain;
 };
 
-// Five bands of one channel at 48 kHz.
-struct cascade {
-    std::unique_ptr<biquad_filter_upsampling> b[5];
-
-    explicit cascade(band_setting const (&s)[5], float rate = 48000.0f)
-    {
-        for (int i = 0; i < 5; ++i) {
-            b[i] = std::make_unique<biquad_filter_upsampling>();
-            b[i]->set_freq_fs(rate);
-            b[i]->set_freq_max_f0(rate * 0.5f);
-            b[i]->set_freq_f0(s[i].f0);
-            b[i]->set_q(s[i].q);
-            b[i]->set_mode(s[i].mode);
-            b[i]->set_gain_db(s[i].gain);
-            b[i]->set_toggle(1.0f);
-            b[i]->compute_coeffs();
-        }
-    }
-
-    void run(float* x, int n, int rate = 48000)
-    {
-        compute_5x_cascade(x, n, 0, nullptr, nullptr, b[0].get(), b[1].get(), b[2].get(), b[3].get(),
-                           b[4].get(), rate);
-    }
-};
-
 constexpr band_setting five_bands[5] = {{2, 400.0f, 0.7f, 4.0f},
                                         {4, 900.0f, 2.0f, -6.0f},
                                         {4, 3500.0f, 1.0f, 5.0f},
                                         {3, 9000.0f, 0.8f, -3.0f},
                                         {0, 17000.0f, 0.7f, 0.0f}};
+
+// Five bands of one channel at 48 kHz.
+struct cascade {
+    std::unique_ptr<biquad_filter_upsampling> b[5];
+
+    cascade()
+    {
+        for (int i = 0; i < 5; ++i) {
+            b[i] = std::make_unique<biquad_filter_upsampling>();
+            b[i]->set_freq_fs(48000.0f);
+            b[i]->set_freq_max_f0(24000.0f);
+            b[i]->set_freq_f0(five_bands[i].f0);
+            b[i]->set_q(five_bands[i].q);
+            b[i]->set_mode(five_bands[i].mode);
+            b[i]->set_gain_db(five_bands[i].gain);
+            b[i]->set_toggle(1.0f);
+            b[i]->compute_coeffs();
+        }
+    }
+    void run(float* x, int n)
+    {
+        compute_5x_cascade(x, n, 0, nullptr, nullptr, b[0].get(), b[1].get(), b[2].get(), b[3].get(),
+                           b[4].get(), 48000);
+    }
+    void display_step()
+    {
+        compute_coeffs_with_lfo_mod(b[0].get(), b[1].get(), b[2].get(), b[3].get(), b[4].get(), 48000);
+    }
+};
+
+// The five bands' cookbook coefficients at the doubled rate.
+model_2x five_band_model()
+{
+    std::vector<biquad_d> bands;
+    for (band_setting const& s : five_bands)
+        bands.push_back(cookbook(s.mode, s.f0, s.q, s.gain, 96000.0));
+    return model_2x(bands);
+}
 
 std::vector<float> test_signal(int n)
 {
@@ -64,6 +76,12 @@ std::vector<float> test_signal(int n)
             static_cast<float>(0.4 * std::sin(2.0 * pi * 440.0 * i / 48000.0) +
                                0.3 * std::sin(2.0 * pi * 7919.0 * i / 48000.0) + (i % 11 == 0 ? 0.25 : 0.0));
     return x;
+}
+
+void expect_near(std::vector<float> const& actual, std::vector<double> const& expected, double tolerance)
+{
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_NEAR(actual[i], expected[i], tolerance) << "sample " << i;
 }
 
 void expect_coefficients_near(biquad_coefficients const& got, biquad_coefficients const& want, double tol)
@@ -87,34 +105,28 @@ biquad_coefficients coefficients_for(biquad_filter_upsampling const& band, float
     return ref.normalised_coefficients();
 }
 
-} // namespace
+// ---------------------------------------------------------------------------------------------
+// Filtering
 
 TEST(EqCascadeFiltering, FiveBandsMatchTheSeriesModelAtTheDoubledRate)
 {
-    cascade c(five_bands);
-    std::vector<biquad_d> model_bands;
-    for (band_setting const& s : five_bands)
-        model_bands.push_back(cookbook(s.mode, s.f0, s.q, s.gain, 96000.0));
-    model_2x model(model_bands);
-
+    cascade c;
     std::vector<float> x = test_signal(4096);
-    std::vector<double> const expected = model.run(x.data(), 4096);
+    std::vector<double> const expected = five_band_model().run(x.data(), 4096);
     for (int p = 0; p < 4096; p += 32)
         c.run(x.data() + p, 32);
-    for (int i = 0; i < 4096; ++i)
-        ASSERT_NEAR(x[i], expected[i], 3e-4) << "sample " << i;
+    expect_near(x, expected, 3e-4);
 }
 
-TEST(EqCascadeFiltering, CascadeWithOneBandOnEqualsThatBandAlone)
+TEST(EqCascadeFiltering, SwitchedOffBandsAreSkippedAndTheLowPassStays)
 {
     for (int on = 0; on < 5; ++on) {
-        cascade c(five_bands);
+        cascade c;
         for (int i = 0; i < 5; ++i)
             if (i != on) c.b[i]->set_toggle(0.0f);
         // The lone band runs with its own low-pass, the cascade with the first band's.
         biquad_filter_upsampling alone;
         alone.copy_settings(c.b[on].get());
-
         std::vector<float> a = test_signal(1000), b = test_signal(1000);
         for (int p = 0; p < 1000; p += 40) {
             c.run(a.data() + p, 40);
@@ -122,31 +134,21 @@ TEST(EqCascadeFiltering, CascadeWithOneBandOnEqualsThatBandAlone)
         }
         EXPECT_EQ(a, b) << "band " << on;
     }
-}
-
-TEST(EqCascadeFiltering, AllBandsOffLeavesTheAntiImageLowPassAlone)
-{
-    band_setting flat[5];
-    for (band_setting& s : flat)
-        s = {4, 1000.0f, 1.0f, 0.0f};
-    cascade c(flat);
-    for (auto& b : c.b)
+    cascade off;
+    for (auto& b : off.b)
         b->set_toggle(0.0f);
-    model_2x model({});
     std::vector<float> x = test_signal(2048);
-    std::vector<double> const expected = model.run(x.data(), 2048);
-    c.run(x.data(), 2048);
-    for (int i = 0; i < 2048; ++i)
-        ASSERT_NEAR(x[i], expected[i], 1e-5) << "sample " << i;
+    std::vector<double> const expected = model_2x({}).run(x.data(), 2048);
+    off.run(x.data(), 2048);
+    expect_near(x, expected, 1e-5);
 }
 
 TEST(EqCascadeFiltering, MissingBandsOrBufferLeaveTheSignalAlone)
 {
-    cascade c(five_bands);
+    cascade c;
     std::vector<float> x(64, 0.5f);
     compute_5x_cascade(x.data(), 64, 0, nullptr, nullptr, c.b[0].get(), nullptr, c.b[2].get(), c.b[3].get(),
                        c.b[4].get(), 48000);
-    EXPECT_EQ(x, std::vector<float>(64, 0.5f));
     compute_5x_cascade(nullptr, 64, 0, nullptr, nullptr, c.b[0].get(), c.b[1].get(), c.b[2].get(),
                        c.b[3].get(), c.b[4].get(), 48000);
     c.run(x.data(), 0);
@@ -164,13 +166,15 @@ TEST(EqCascadeFiltering, StateRecordHoldsTheAntiImageTaps)
         EXPECT_FLOAT_EQ(state.taps[k], static_cast<float>(lp_b[k]));
         EXPECT_FLOAT_EQ(state.taps[6 + k], static_cast<float>(lp_a[k]));
     }
-    for (float v : state.delay_line)
-        EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(std::vector<float>(state.delay_line, state.delay_line + 10), std::vector<float>(10, 0.0f));
 }
+
+// ---------------------------------------------------------------------------------------------
+// Master equaliser modulation
 
 TEST(EqCascadeModulation, CoefficientsFollowTheLfosBlockByBlock)
 {
-    cascade c(five_bands);
+    cascade c;
     biquad_filter_upsampling& band = *c.b[2]; // peak at 3500 Hz, +5 dB
     band.set_lfo1_rate_hz(3.0f);              // gain: period 32000 doubled-rate samples
     band.set_lfo2_rate_hz(5.0f);              // frequency: period 19200
@@ -183,16 +187,14 @@ TEST(EqCascadeModulation, CoefficientsFollowTheLfosBlockByBlock)
     std::vector<float> x = test_signal(32);
     for (int call = 1; call <= 400; ++call) {
         c.run(x.data(), 32);
-        int const c1 = (64 * call) % 32000;
-        int const c2 = (64 * call) % 19200;
+        int const c1 = (64 * call) % 32000, c2 = (64 * call) % 19200;
         ASSERT_EQ(band.get_lfo1_counter(), c1);
         ASSERT_EQ(band.get_lfo2_counter(), c2);
         double const f = 3500.0 + 2000.0 * std::sin(2.0 * pi * (0.1 + c2 / 19200.0));
         double const g = 5.0 + 6.0 * std::sin(2.0 * pi * (0.6 + c1 / 32000.0));
         expect_coefficients_near(band.normalised_coefficients(),
                                  coefficients_for(band, static_cast<float>(g), static_cast<float>(f)), 2e-5);
-        // The stored settings stay where they were.
-        ASSERT_FLOAT_EQ(band.get_freq_f0(), 3500.0f);
+        ASSERT_FLOAT_EQ(band.get_freq_f0(), 3500.0f); // the stored settings stay
         ASSERT_FLOAT_EQ(band.get_gain_db(), 5.0f);
     }
     // Every band's LFOs move, but a band without depth keeps its coefficients.
@@ -200,42 +202,25 @@ TEST(EqCascadeModulation, CoefficientsFollowTheLfosBlockByBlock)
     expect_coefficients_near(c.b[0]->normalised_coefficients(), band0_before, 0.0);
 }
 
-TEST(EqCascadeModulation, NoDepthAnywhereLeavesTheLfosStill)
+TEST(EqCascadeModulation, NoDepthAnywhereLeavesTheLfosStillButTheDisplayStepsOn)
 {
-    cascade c(five_bands);
+    cascade c;
     std::vector<float> x = test_signal(32);
     c.run(x.data(), 32);
-    for (auto& b : c.b) {
-        EXPECT_EQ(b->get_lfo1_counter(), 0);
-        EXPECT_EQ(b->get_lfo2_counter(), 0);
-    }
-    // The editor's display advances one base sample (two doubled-rate samples) per call regardless.
-    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
-    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    for (auto& b : c.b)
+        EXPECT_EQ(b->get_lfo1_counter() + b->get_lfo2_counter(), 0);
+    // The editor's display advances one base sample (two doubled-rate samples) per call.
+    c.display_step();
+    c.display_step();
     for (auto& b : c.b) {
         EXPECT_EQ(b->get_lfo1_counter(), 4);
         EXPECT_EQ(b->get_lfo2_counter(), 4);
     }
 }
 
-TEST(EqCascadeModulation, QuarterCyclePhaseStartsAtThePeak)
-{
-    cascade c(five_bands);
-    biquad_filter_upsampling& band = *c.b[1]; // peak at 900 Hz, -6 dB
-    band.set_lfo1_rate_hz(0.1f);
-    band.set_lfo2_rate_hz(0.1f);
-    band.set_freq_mod(1000.0f); // depth 500 Hz
-    band.set_gain_db_mod(4.0f);
-    band.set_unity_range_freq_mod_phase(0.25f);
-    band.set_unity_range_gain_db_mod_phase(0.25f);
-    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
-    EXPECT_EQ(band.get_lfo2_counter(), 2);
-    expect_coefficients_near(band.normalised_coefficients(), coefficients_for(band, -2.0f, 1400.0f), 1e-5);
-}
-
 TEST(EqCascadeModulation, ModulatedValuesAreClamped)
 {
-    cascade c(five_bands);
+    cascade c;
     biquad_filter_upsampling& band = *c.b[3];
     band.set_freq_f0(20000.0f);
     band.set_gain_db(15.0f);
@@ -245,7 +230,7 @@ TEST(EqCascadeModulation, ModulatedValuesAreClamped)
     band.set_unity_range_gain_db_mod_phase(0.25f);
     band.set_lfo1_rate_hz(0.1f);
     band.set_lfo2_rate_hz(0.1f);
-    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    c.display_step();
     expect_coefficients_near(band.normalised_coefficients(), coefficients_for(band, 20.0f, 24000.0f), 1e-5);
 
     // The trough of a deep frequency swing stops at 20 Hz, and of the gain at -20 dB.
@@ -253,13 +238,13 @@ TEST(EqCascadeModulation, ModulatedValuesAreClamped)
     band.set_gain_db(-15.0f);
     band.set_unity_range_freq_mod_phase(0.75f);
     band.set_unity_range_gain_db_mod_phase(0.75f);
-    compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(), 48000);
+    c.display_step();
     expect_coefficients_near(band.normalised_coefficients(), coefficients_for(band, -20.0f, 20.0f), 1e-5);
 }
 
-TEST(EqCascadeSafety, ModulatedCascadeAllocatesNothing)
+TEST(EqCascadeSafety, ModulatedCascadeAllocatesNothingAndDecaysWithoutDenormals)
 {
-    cascade c(five_bands);
+    cascade c;
     for (auto& b : c.b) {
         b->set_freq_mod(2000.0f);
         b->set_gain_db_mod(3.0f);
@@ -267,27 +252,23 @@ TEST(EqCascadeSafety, ModulatedCascadeAllocatesNothing)
     std::vector<float> x = test_signal(32);
     long allocations = -1;
     {
-        corvella::test::AllocationCounter counter;
+        AllocationCounter counter;
         for (int i = 0; i < 10; ++i)
             c.run(x.data(), 32);
-        compute_coeffs_with_lfo_mod(c.b[0].get(), c.b[1].get(), c.b[2].get(), c.b[3].get(), c.b[4].get(),
-                                    48000);
+        c.display_step();
         allocations = counter.count();
     }
     EXPECT_EQ(allocations, 0);
-}
 
-TEST(EqCascadeSafety, DecayingInputNeverProducesDenormals)
-{
     // Without flush-to-zero the anti-denormal offset alone must keep the recursions normal.
     ippSetFlushToZero(0, nullptr);
     ippSetDenormAreZeros(0);
-    cascade c(five_bands);
-    std::vector<float> x(32, 0.0f);
+    cascade plain;
+    std::fill(x.begin(), x.end(), 0.0f);
     x[0] = 1.0f;
     int subnormals = 0;
     for (int block = 0; block < 20000; ++block) {
-        c.run(x.data(), 32);
+        plain.run(x.data(), 32);
         for (float v : x)
             subnormals += std::fpclassify(v) == FP_SUBNORMAL;
         std::fill(x.begin(), x.end(), 0.0f);
@@ -295,102 +276,87 @@ TEST(EqCascadeSafety, DecayingInputNeverProducesDenormals)
     EXPECT_EQ(subnormals, 0);
 }
 
+// ---------------------------------------------------------------------------------------------
+// IR equaliser sweeps
+
 TEST(EqCascadeSweeps, SweepLaws)
 {
     using corvella::ir_eq_sweep_frequency;
     using corvella::ir_eq_sweep_gain;
+    double const glide_midpoint = 8000.0 - 7000.0 * (1.0 - 0.09 / 0.99); // 1 - (0.1^(2t) - 0.01) / 0.99
     // Linear at shape 0.1 or below.
     EXPECT_FLOAT_EQ(ir_eq_sweep_frequency(1000.0f, 5000.0f, 0.25f, 0.1f), 2000.0f);
     EXPECT_FLOAT_EQ(ir_eq_sweep_gain(-6.0f, 6.0f, 0.75f, 0.0f), 3.0f);
-    // Falling glide: fast at first.
-    EXPECT_NEAR(ir_eq_sweep_frequency(8000.0f, 1000.0f, 0.0f, 0.5f), 8000.0f, 1e-2);
-    EXPECT_NEAR(ir_eq_sweep_frequency(8000.0f, 1000.0f, 1.0f, 0.5f), 1000.0f, 1e-2);
-    EXPECT_NEAR(ir_eq_sweep_frequency(8000.0f, 1000.0f, 0.5f, 0.5f), 8000.0 - 7000.0 * (1.0 - 0.09 / 0.99),
-                1e-2);
-    // Rising glide: slow at first.
-    EXPECT_NEAR(ir_eq_sweep_frequency(1000.0f, 8000.0f, 0.0f, 0.5f), 1000.0f, 1e-2);
-    EXPECT_NEAR(ir_eq_sweep_frequency(1000.0f, 8000.0f, 1.0f, 0.5f), 8000.0f, 1e-2);
-    EXPECT_NEAR(ir_eq_sweep_frequency(1000.0f, 8000.0f, 0.5f, 0.5f), 8000.0 - 7000.0 * (1.0 - 0.09 / 0.99),
-                1e-2);
-    // Raised cosine for the gain: the midpoint at t = 0.5.
+    // Falling glide fast at first, rising glide slow at first: both meet at the same midpoint.
+    for (auto [start, end] : {std::pair{8000.0f, 1000.0f}, {1000.0f, 8000.0f}}) {
+        EXPECT_NEAR(ir_eq_sweep_frequency(start, end, 0.0f, 0.5f), start, 1e-2);
+        EXPECT_NEAR(ir_eq_sweep_frequency(start, end, 1.0f, 0.5f), end, 1e-2);
+        EXPECT_NEAR(ir_eq_sweep_frequency(start, end, 0.5f, 0.5f), glide_midpoint, 1e-2);
+    }
+    // Raised cosine for the gain.
     EXPECT_NEAR(ir_eq_sweep_gain(-12.0f, 4.0f, 0.5f, 0.7f), -4.0f, 1e-5);
     EXPECT_NEAR(ir_eq_sweep_gain(-12.0f, 4.0f, 0.0f, 0.7f), -12.0f, 1e-5);
     EXPECT_NEAR(ir_eq_sweep_gain(-12.0f, 4.0f, 0.25f, 0.7f), -12.0 + 16.0 * (0.5 - 0.5 * std::cos(pi / 4)),
                 1e-4);
-
+    // Positions: (int)(u^2 x scale).
     EXPECT_EQ(corvella::ir_eq_sweep_position(0.5f, 48000.0), 12000);
     EXPECT_EQ(corvella::ir_eq_sweep_position(1.0f, 1000.0), 1000);
     EXPECT_EQ(corvella::ir_eq_sweep_position(0.0f, 1000.0), 0);
 }
 
-namespace {
-
-// Two channels of IR equaliser bands, channel 1 deliberately set differently: the pass must copy
+// Two channels of IR equaliser bands; channel 1 set differently, since the pass must copy
 // channel 0's settings over.
 struct ir_eq {
-    cascade ch0{five_bands};
-    cascade ch1{five_bands};
+    cascade ch[2];
     biquad_filter_upsampling* bands[2][5];
 
     ir_eq()
     {
         for (int b = 0; b < 5; ++b) {
-            bands[0][b] = ch0.b[b].get();
-            bands[1][b] = ch1.b[b].get();
-            ch1.b[b]->set_gain_db(-20.0f);
-            ch1.b[b]->compute_coeffs();
+            bands[0][b] = ch[0].b[b].get();
+            bands[1][b] = ch[1].b[b].get();
+            ch[1].b[b]->set_gain_db(-20.0f);
+            ch[1].b[b]->compute_coeffs();
         }
     }
+    // Runs the pass over two copies of `input`; the channels must come out identical.
+    std::vector<float> run(std::vector<float> const& input, corvella::ir_eq_band_sweep const (&sweeps)[5],
+                           bool on)
+    {
+        std::vector<float> left = input, right = input;
+        float* ir[2] = {left.data(), right.data()};
+        corvella::process_ir_eq_sweeps(ir, static_cast<int>(input.size()), 2, bands, sweeps, on, 48000);
+        EXPECT_EQ(left, right);
+        return left;
+    }
 };
-
-} // namespace
 
 TEST(EqCascadeSweeps, InactiveSweepsFilterWithTheStartValues)
 {
     int const frames = 6000;
-    std::vector<float> left = test_signal(frames), right = test_signal(frames);
-    std::vector<float> const input = left;
-    ir_eq eq;
-    eq.bands[0][2]->set_unity_range_gain_db_end(1.0f); // would sweep, but sweeps are off
-    float* ir[2] = {left.data(), right.data()};
+    std::vector<float> const input = test_signal(frames);
+    std::vector<double> const expected = five_band_model().run(input.data(), frames);
+
+    ir_eq off;
+    off.bands[0][2]->set_unity_range_gain_db_end(1.0f); // would sweep, but sweeps are off
     corvella::ir_eq_band_sweep sweeps[5];
     sweeps[2] = {0, frames, 0, frames, 0.0f, 0.0f};
-    corvella::process_ir_eq_sweeps(ir, frames, 2, eq.bands, sweeps, false, 48000);
+    expect_near(off.run(input, sweeps, false), expected, 3e-4);
 
-    std::vector<biquad_d> model_bands;
-    for (band_setting const& s : five_bands)
-        model_bands.push_back(cookbook(s.mode, s.f0, s.q, s.gain, 96000.0));
-    model_2x model(model_bands);
-    std::vector<double> const expected = model.run(input.data(), frames);
-    for (int i = 0; i < frames; ++i) {
-        ASSERT_NEAR(left[i], expected[i], 3e-4) << "sample " << i;
-        ASSERT_EQ(left[i], right[i]) << "sample " << i;
-    }
-
-    // A frequency end of exactly 20 Hz, or a start not before the end, does not sweep either.
-    ir_eq eq2;
-    eq2.bands[0][1]->set_unity_range_freq_f0_end(0.0f); // 0 Hz end: not above 20
+    // A frequency end of exactly 20 Hz or less, or a start not before the end, does not sweep either.
+    ir_eq on;
+    on.bands[0][1]->set_unity_range_freq_f0_end(0.0f);
     sweeps[1] = {0, frames, 0, 0, 0.0f, 0.0f};
     sweeps[2] = {frames, frames, 0, 0, 0.0f, 0.0f};
-    eq2.bands[0][2]->set_freq_f0(3500.0f);
-    std::vector<float> l2 = input, r2 = input;
-    float* ir2[2] = {l2.data(), r2.data()};
-    corvella::process_ir_eq_sweeps(ir2, frames, 2, eq2.bands, sweeps, true, 48000);
-    model_2x model2(model_bands);
-    std::vector<double> const expected2 = model2.run(input.data(), frames);
-    for (int i = 0; i < frames; ++i)
-        ASSERT_NEAR(l2[i], expected2[i], 3e-4) << "sample " << i;
+    expect_near(on.run(input, sweeps, true), expected, 3e-4);
 }
 
 TEST(EqCascadeSweeps, ActiveSweepsMatchTheChunkedModel)
 {
-    int const frames = 8000; // chunks of min(8000 / 32, 128) = 128 samples
-    int const chunk = 128;
+    int const frames = 8000, chunk = 128; // chunks of min(8000 / 32, 128) samples
     std::vector<float> const input = test_signal(frames);
-    std::vector<float> left = input, right = input;
     ir_eq eq;
     biquad_filter_upsampling& fb = *eq.bands[0][2]; // 3500 Hz, +5 dB peak
-    fb.set_freq_max_f0(24000.0f);
     fb.set_unity_range_freq_f0_end(0.6f);
     biquad_filter_upsampling& gb = *eq.bands[0][0]; // low shelf +4 dB
     gb.set_unity_range_gain_db_end(0.25f);
@@ -402,13 +368,9 @@ TEST(EqCascadeSweeps, ActiveSweepsMatchTheChunkedModel)
     corvella::ir_eq_band_sweep sweeps[5];
     sweeps[2] = {1000, 5000, 0, 0, 0.5f, 0.0f}; // exponential frequency glide
     sweeps[0] = {0, 0, 2000, 7000, 0.0f, 0.5f}; // raised-cosine gain
-    float* ir[2] = {left.data(), right.data()};
-    corvella::process_ir_eq_sweeps(ir, frames, 2, eq.bands, sweeps, true, 48000);
+    std::vector<float> const out = eq.run(input, sweeps, true);
 
-    std::vector<biquad_d> model_bands;
-    for (band_setting const& s : five_bands)
-        model_bands.push_back(cookbook(s.mode, s.f0, s.q, s.gain, 96000.0));
-    model_2x model(model_bands);
+    model_2x model = five_band_model();
     double f = f_start, g = g_start;
     std::vector<double> expected;
     for (int p = 0; p < frames; p += chunk) {
@@ -427,10 +389,7 @@ TEST(EqCascadeSweeps, ActiveSweepsMatchTheChunkedModel)
         std::vector<double> const part = model.run(input.data() + p, std::min(chunk, frames - p));
         expected.insert(expected.end(), part.begin(), part.end());
     }
-    for (int i = 0; i < frames; ++i) {
-        ASSERT_NEAR(left[i], expected[i], 5e-4) << "sample " << i;
-        ASSERT_EQ(left[i], right[i]) << "sample " << i;
-    }
+    expect_near(out, expected, 5e-4);
     // Past its window a band keeps the value of the last chunk inside it (t = 3992 / 4000 here).
     expect_coefficients_near(eq.bands[1][2]->normalised_coefficients(),
                              coefficients_for(fb, 5.0f, static_cast<float>(f)), 1e-5);
@@ -449,15 +408,10 @@ TEST(EqCascadeMaster, BandsFollowTheProgramSettings)
     program.flt2_gain_mod = 0.25f;
     program.flt2_gain_mod_phase = 0.4f;
     program.flt2_q = 0.5f;
-    cascade left(five_bands), right(five_bands);
-    biquad_filter_upsampling* bands[2][5];
-    for (int b = 0; b < 5; ++b) {
-        bands[0][b] = left.b[b].get();
-        bands[1][b] = right.b[b].get();
-    }
-    corvella::update_master_filter_coeffs_all(program, bands, 44100.0f, 22050.0f, 0.5f, 2.0f);
+    ir_eq eq;
+    corvella::update_master_filter_coeffs_all(program, eq.bands, 44100.0f, 22050.0f, 0.5f, 2.0f);
     for (int c = 0; c < 2; ++c) {
-        biquad_filter_upsampling const& b = *bands[c][1];
+        biquad_filter_upsampling const& b = *eq.bands[c][1];
         EXPECT_FLOAT_EQ(b.get_freq_fs(), 88200.0f);
         EXPECT_FLOAT_EQ(b.get_toggle(), 1.0f);
         EXPECT_EQ(b.get_mode(), 4); // unity 1 with the full-band restriction
@@ -473,6 +427,7 @@ TEST(EqCascadeMaster, BandsFollowTheProgramSettings)
         expect_coefficients_near(b.normalised_coefficients(), coefficients_for(b, 20.0f, b.get_freq_f0()),
                                  1e-6);
     }
-    // Band 1's settings are all zero in this record: off.
-    EXPECT_EQ(bands[0][0]->get_toggle(), 0.0f);
+    EXPECT_EQ(eq.bands[0][0]->get_toggle(), 0.0f); // band 1's settings are all zero in this record: off
 }
+
+} // namespace

@@ -12,14 +12,12 @@ namespace corvella::test {
 
 inline constexpr double pi = std::numbers::pi;
 
+// clang-format off
 inline constexpr double lp_b[6] = {0.028173040598630905, 0.14086520671844482, 0.28173041343688965,
                                    0.28173041343688965,  0.14086520671844482, 0.028173040598630905};
-inline constexpr double lp_a[6] = {1.0,
-                                   -0.9436643123626709,
-                                   1.4400171041488647,
-                                   -0.9628964066505432,
-                                   0.5300895571708679,
-                                   -0.1620086282491684};
+inline constexpr double lp_a[6] = {1.0, -0.9436643123626709, 1.4400171041488647, -0.9628964066505432,
+                                   0.5300895571708679, -0.1620086282491684};
+// clang-format on
 
 struct biquad_d {
     double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;

@@ -1,18 +1,29 @@
 #pragma once
 
 // An engine in a private settings folder, with helpers to load impulse responses, set the program
-// to known gains and run audio through the host entry in uneven blocks.
+// to known gains, drive IR builds through the engine's requests and run audio through the host
+// entry in uneven blocks.
 
 #include "engine/vst_plugin.h"
 #include "platform/settings_fixture.h"
 #include "platform/settings_store.h"
+#include "program/program_constants.h"
+#include "support/temp_dir.h"
+#include "support/wav_file.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace corvella::test {
@@ -21,70 +32,6 @@ using Signal = std::vector<float>;
 
 struct StereoSignal {
     Signal left, right;
-};
-
-class EngineTest : public SettingsTest {
-protected:
-    // Messages other than the once-per-process notice that the system refused a thread priority
-    // (which the first engine of the process may show, whichever test builds it).
-    std::vector<RecordedMessage> engine_messages() const
-    {
-        std::vector<RecordedMessage> kept;
-        for (RecordedMessage const& message : messages_.messages())
-            if (message.text.find("does not permit raising the priority") == std::string::npos)
-                kept.push_back(message);
-        return kept;
-    }
-
-    // Writes the settings the engine reads, then builds it. Other settings keep their defaults.
-    std::unique_ptr<VST_Plugin> make_engine(int latency, int rate = 48000, int sr_norm = 0)
-    {
-        CheckPrefs();
-        set_latency_in_registry(latency);
-        set_sr_gain_in_registry(sr_norm);
-        return std::make_unique<VST_Plugin>(rate);
-    }
-
-    // Gains that make the result an exact multiple of the convolution: IR1 alone, 0 dB everywhere,
-    // wet only, no glide or modulation.
-    static void set_unity_program(VST_Plugin& engine)
-    {
-        VST_Plugin_Program& p = *engine.program;
-        p.master_gain = 0.5f;
-        p.master_mix = 1.0f;
-        p.master_ir1_ir2_mix = 0.0f;
-        engine.smoothed_mix = 0.0f;
-        p.master_ir1_ir2_mix_mod = 0.0f;
-        p.ir1_toggle = 1.0f;
-        p.ir2_toggle = 0.0f;
-        p.ir1_gain = 0.5f;
-        p.ir2_gain = 0.5f;
-        p.ir1_balance = 0.5f;
-        p.ir2_balance = 0.5f;
-        p.ir1_topology = 0.0f;
-        p.ir2_topology = 0.0f;
-    }
-
-    // Runs stereo audio through processReplacing (layout 2) in blocks whose sizes cycle through
-    // `blocks`.
-    static StereoSignal run_stereo(VST_Plugin& engine, StereoSignal const& input,
-                                   std::vector<int> const& blocks = {1000, 1, 37, 512, 4096, 129})
-    {
-        engine.channel_mode = 2;
-        StereoSignal in = input;
-        size_t const total = in.left.size();
-        StereoSignal out{Signal(total, 0.0f), Signal(total, 0.0f)};
-        size_t done = 0;
-        for (size_t b = 0; done < total; ++b) {
-            int const n = static_cast<int>(
-                std::min<size_t>(static_cast<size_t>(blocks[b % blocks.size()]), total - done));
-            float* ins[2] = {in.left.data() + done, in.right.data() + done};
-            float* outs[2] = {out.left.data() + done, out.right.data() + done};
-            engine.processReplacing(ins, outs, n);
-            done += static_cast<size_t>(n);
-        }
-        return out;
-    }
 };
 
 // Decaying noise, as a reverb's impulse response.
@@ -110,25 +57,161 @@ inline Signal noise_burst(size_t total, size_t active, unsigned seed)
     return x;
 }
 
+// `length` zeros with impulses (position, amplitude).
+inline Signal sparse(int length, std::vector<std::pair<int, float>> const& impulses)
+{
+    Signal s(static_cast<size_t>(length), 0.0f);
+    for (auto const& [position, amplitude] : impulses)
+        s[static_cast<size_t>(position)] = amplitude;
+    return s;
+}
+
 // Four channels (A left, A right, B left, B right) for load_ir_into_slot.
 struct FourChannelIr {
     Signal channel[4];
     float* pointers[4];
-    explicit FourChannelIr(Signal a_left, Signal a_right, Signal b_left, Signal b_right)
+    FourChannelIr(Signal a_left, Signal a_right, Signal b_left, Signal b_right)
         : channel{std::move(a_left), std::move(a_right), std::move(b_left), std::move(b_right)}
     {
         for (int c = 0; c < 4; ++c)
             pointers[c] = channel[c].data();
     }
+    explicit FourChannelIr(Signal const& all) : FourChannelIr(all, all, all, all) {}
     int length() const { return static_cast<int>(channel[0].size()); }
 };
 
-// A unit impulse `delay` samples in, in a response of `length`.
-inline Signal delayed_impulse(int length, int delay, float amplitude = 1.0f)
+inline float max_difference(Signal const& a, Signal const& b)
 {
-    Signal ir(static_cast<size_t>(length), 0.0f);
-    ir[static_cast<size_t>(delay)] = amplitude;
-    return ir;
+    float worst = a.size() == b.size() ? 0.0f : 1e30f;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        worst = std::max(worst, std::fabs(a[i] - b[i]));
+    return worst;
 }
+
+inline size_t peak_position(Signal const& s)
+{
+    return static_cast<size_t>(
+        std::max_element(s.begin(), s.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); }) -
+        s.begin());
+}
+
+class EngineTest : public SettingsTest {
+protected:
+    // Messages other than the once-per-process notice that the system refused a thread priority
+    // (which the first engine of the process may show, whichever test builds it).
+    std::vector<RecordedMessage> engine_messages() const
+    {
+        std::vector<RecordedMessage> kept;
+        for (RecordedMessage const& message : messages_.messages())
+            if (message.text.find("does not permit raising the priority") == std::string::npos)
+                kept.push_back(message);
+        return kept;
+    }
+
+    // Writes the settings the engine reads, then builds it. Other settings keep their defaults.
+    std::unique_ptr<VST_Plugin> make_engine(int latency, int rate = 48000, int sr_norm = 0)
+    {
+        CheckPrefs();
+        set_latency_in_registry(latency);
+        set_sr_gain_in_registry(sr_norm);
+        return std::make_unique<VST_Plugin>(rate);
+    }
+
+    // Gains that make the result an exact multiple of the convolution: IR1 alone in Parallel
+    // Stereo, 0 dB everywhere, wet only, no glide or modulation.
+    static void unity_fields(VST_Plugin_Program& p)
+    {
+        p.master_gain = 0.5f;
+        p.master_mix = 1.0f;
+        p.master_ir1_ir2_mix = 0.0f;
+        p.master_ir1_ir2_mix_mod = 0.0f;
+        p.ir1_toggle = 1.0f;
+        p.ir2_toggle = 0.0f;
+        p.ir1_gain = p.ir2_gain = 0.5f;
+        p.ir1_balance = p.ir2_balance = 0.5f;
+        p.ir1_topology = p.ir2_topology = 0.0f;
+    }
+    static void set_unity_program(VST_Plugin& engine)
+    {
+        unity_fields(*engine.program);
+        engine.smoothed_mix = 0.0f;
+    }
+
+    // Applies `edit` to a copy of the current program and hands the bank over, as the host binding
+    // does (what the IR computation thread reads).
+    static void edit_program(VST_Plugin& engine, std::function<void(VST_Plugin_Program&)> const& edit)
+    {
+        std::vector<VST_Plugin_Program> bank(engine.programs, engine.programs + programs_per_bank);
+        int const current = static_cast<int>(engine.program - engine.programs);
+        edit(bank[static_cast<size_t>(current)]);
+        engine.update_programs(bank.data(), current);
+    }
+
+    static void set_path(char (&field)[program_path_size], std::string const& path)
+    {
+        std::memset(field, 0, sizeof field);
+        std::strncpy(field, path.c_str(), sizeof field - 1);
+    }
+
+    // Runs stereo audio through processReplacing (layout 2) in blocks whose sizes cycle through
+    // `blocks`.
+    static StereoSignal run_stereo(VST_Plugin& engine, StereoSignal input,
+                                   std::vector<int> const& blocks = {1000, 1, 37, 512, 4096, 129})
+    {
+        engine.channel_mode = 2;
+        size_t const total = input.left.size();
+        StereoSignal out{Signal(total, 0.0f), Signal(total, 0.0f)};
+        for (size_t b = 0, done = 0; done < total; ++b) {
+            int const n = static_cast<int>(
+                std::min<size_t>(static_cast<size_t>(blocks[b % blocks.size()]), total - done));
+            float* ins[2] = {input.left.data() + done, input.right.data() + done};
+            float* outs[2] = {out.left.data() + done, out.right.data() + done};
+            engine.processReplacing(ins, outs, n);
+            done += static_cast<size_t>(n);
+        }
+        return out;
+    }
+
+    // The engine's output for one impulse of the given amplitudes at frame 0, from silent histories.
+    static StereoSignal respond(VST_Plugin& engine, float left, float right, size_t frames)
+    {
+        engine.silence_buffers();
+        StereoSignal in{Signal(frames, 0.0f), Signal(frames, 0.0f)};
+        in.left[0] = left;
+        in.right[0] = right;
+        return run_stereo(engine, in);
+    }
+
+    // Waits until the IR computation thread has served every request; false after `limit`.
+    static bool wait_idle(VST_Plugin& engine, std::chrono::seconds limit = std::chrono::seconds(120))
+    {
+        auto const end = std::chrono::steady_clock::now() + limit;
+        while (engine.is_ir_work_pending()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+
+    // Raises a request for IR1 and waits until it has been served.
+    static void rebuild_ir1(VST_Plugin& engine, bool full)
+    {
+        if (full)
+            engine.signal_recompute_ir1_full();
+        else
+            engine.signal_recompute_ir1_partial();
+        ASSERT_TRUE(wait_idle(engine));
+    }
+
+    // A 32-bit float WAVE file in the test's folder, one channel per entry.
+    std::filesystem::path write_wav(std::string const& name, std::vector<Signal> const& channels, int rate)
+    {
+        auto const path = files_.path() / name;
+        EXPECT_TRUE(write_planar_wav(path, channels, rate)) << path;
+        return path;
+    }
+
+    TempDir files_;
+};
 
 } // namespace corvella::test

@@ -13,25 +13,19 @@ namespace {
 
 using SignallingTest = EngineTest;
 
-TEST_F(SignallingTest, TheStoredTempoChangesNothingAndANewOneAsksForARedraw)
+TEST_F(SignallingTest, EverySettingsPushAndANewTempoAskForARedraw)
 {
     auto engine = make_engine(1024);
     engine->editor_refresh_pending = false;
     engine->update_tempo(120.0f); // the tempo of a new engine
     EXPECT_FALSE(engine->editor_refresh_pending);
-
     engine->update_tempo(97.5f);
     EXPECT_TRUE(engine->editor_refresh_pending);
     EXPECT_EQ(engine->host_tempo, 97.5f);
-
     engine->editor_refresh_pending = false;
     engine->update_tempo(97.5f);
     EXPECT_FALSE(engine->editor_refresh_pending);
-}
 
-TEST_F(SignallingTest, EverySettingsPushAsksForARedraw)
-{
-    auto engine = make_engine(1024);
     void (VST_Plugin::*const pushes[])() = {
         &VST_Plugin::signal_update_master_chorus,    &VST_Plugin::signal_update_ir1_chorus,
         &VST_Plugin::signal_update_ir2_chorus,       &VST_Plugin::signal_update_master_delay,
@@ -48,10 +42,10 @@ TEST_F(SignallingTest, EverySettingsPushAsksForARedraw)
 TEST_F(SignallingTest, TheStsHighPassIsReportedInHertz)
 {
     auto engine = make_engine(1024, 48000, 1); // equaliser ceiling 24 kHz
-    std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + programs_per_bank);
-    bank[0].ir1_sts_high_pass_freq = 0.5f;
-    bank[0].ir2_sts_high_pass_freq = 1.0f;
-    engine->update_programs(bank.data(), 0);
+    edit_program(*engine, [](VST_Plugin_Program& p) {
+        p.ir1_sts_high_pass_freq = 0.5f;
+        p.ir2_sts_high_pass_freq = 1.0f;
+    });
     engine->populate_supporting_obj_struct();
     double const taper = (std::pow(10.0, (std::pow(10.0, 0.5) - 1.0) / 9.0) - 1.0) / 9.0;
     EXPECT_NEAR(engine->supporting.sts_high_pass_hz[0], taper * 24000.0, 0.05);
@@ -86,39 +80,20 @@ TEST_F(SignallingTest, ParametersReadByEditorNumber)
     bank[0].master_mix_locked_value = 0.7f;
     engine->update_programs(bank.data(), 3);
 
-    struct Case {
-        int number;
-        float value;
-    } const cases[] = {
-        {0, 0.25f * 0.8f + 0.75f * 0.4f}, // master_gain blended with the lock of record 0
-        {1, 0.7f},                        // master_mix, locked
-        {39, 0.11f},
-        {40, 0.12f}, // the tail variants have editor numbers but no host parameter
-        {41, 0.13f},
-        {75, 0.21f},
-        {76, 0.22f},
-        {77, 0.23f},
-        {211, 0.31f},
-        {330, 0.25f}, // "330: GainLock" from record 0
-        {358, 0.32f},
-        {360, 0.41f},
-        {361, 0.42f},
-        {362, 0.43f},
-        {363, 0.44f},
-        {364, 0.45f},
-        {365, 0.46f},
-        {342, 0.0f}, // the program selector has no slot
-        {366, 0.0f},
-        {-1, 0.0f},
+    // 0: master_gain blended with the lock of record 0; 1: master_mix, locked; 40 and 76: the tail
+    // variants have editor numbers but no host parameter; 330: "GainLock" from record 0; 342: the
+    // program selector has no slot.
+    // clang-format off
+    std::pair<int, float> const cases[] = {
+        {0, 0.25f * 0.8f + 0.75f * 0.4f}, {1, 0.7f}, {39, 0.11f}, {40, 0.12f}, {41, 0.13f}, {75, 0.21f},
+        {76, 0.22f}, {77, 0.23f}, {211, 0.31f}, {330, 0.25f}, {358, 0.32f}, {360, 0.41f}, {361, 0.42f},
+        {362, 0.43f}, {363, 0.44f}, {364, 0.45f}, {365, 0.46f}, {342, 0.0f}, {366, 0.0f}, {-1, 0.0f},
     };
-    for (Case const& c : cases)
-        EXPECT_FLOAT_EQ(engine->getParameter(c.number), c.value) << c.number;
-}
+    // clang-format on
+    for (auto const& [number, value] : cases)
+        EXPECT_FLOAT_EQ(engine->getParameter(number), value) << number;
 
-TEST_F(SignallingTest, ALockedEngineReadsZero)
-{
-    auto engine = make_engine(1024);
-    engine->processing_enabled = false;
+    engine->processing_enabled = false; // a locked engine reads 0
     EXPECT_EQ(engine->getParameter(1), 0.0f);
 }
 

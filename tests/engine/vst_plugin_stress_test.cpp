@@ -2,7 +2,7 @@
 // thread processes and the IR computation thread rebuilds. Meant for ThreadSanitizer: the run lasts
 // CORVELLA_STRESS_SECONDS seconds (default 20 in a ThreadSanitizer build, 2 otherwise).
 
-#include "ir_build_fixture.h"
+#include "engine_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -37,17 +37,13 @@ double stress_seconds()
 #endif
 }
 
-using StressTest = IrBuildTest;
+using StressTest = EngineTest;
 
 TEST_F(StressTest, BankChangesRequestsAudioAndRebuildsRunTogether)
 {
-    int const rate = 48000;
-    auto const first = file("a.wav");
-    auto const second = file("b.wav");
-    write_wav(first, {decaying_noise(9600, 71), decaying_noise(9600, 72)}, rate);
-    write_wav(second, {decaying_noise(4800, 73), decaying_noise(4800, 74)}, 44100);
-
-    auto engine = make_engine(0, rate, 0);
+    auto const first = write_wav("a.wav", {decaying_noise(9600, 71), decaying_noise(9600, 72)}, 48000);
+    auto const second = write_wav("b.wav", {decaying_noise(4800, 73), decaying_noise(4800, 74)}, 44100);
+    auto engine = make_engine(0, 48000, 0);
     std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + programs_per_bank);
     for (VST_Plugin_Program& p : bank) {
         set_path(p.ir1_file_a, first.string());

@@ -1,5 +1,5 @@
 // The parameters object: the parameter list the host sees, the packets and pending requests a
-// change raises, the program selector, the locks, the host entry points with bad input, the
+// change raises, the program selector, the locks, bad input at the host entry points, the
 // notifications and the tempo check.
 #include "host/demogain_parameters.h"
 
@@ -14,14 +14,19 @@
 #include <string>
 #include <vector>
 
-using corvella::Request;
 namespace host = corvella::host;
 
 namespace {
 
 using Fields = std::vector<int>;
-using corvella::test::Packet;
-using corvella::test::RecordingController;
+// The fields of a full recompute, in order.
+Fields const kFull{19, 12, 14, 15, 16, 17, 18, 21, 22, 23, 24, 25, 26, 28, 29, 27, 13};
+
+Fields operator+(Fields a, Fields const& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 class DemoGainParametersTest : public corvella::test::ParametersTest {
 protected:
@@ -44,11 +49,12 @@ protected:
     }
 };
 
+} // namespace
+
 TEST_F(DemoGainParametersTest, TheHostSeesTheBypassAndThen366ParametersInOrder)
 {
     host::ParameterManager const& manager = parameters.parameter_manager();
     ASSERT_EQ(manager.count(), 367);
-
     host::Parameter const& bypass = *manager.at(0);
     EXPECT_EQ(bypass.name(), "Master Bypass");
     EXPECT_EQ(bypass.identifier(), corvella::master_bypass_identifier);
@@ -65,48 +71,35 @@ TEST_F(DemoGainParametersTest, TheHostSeesTheBypassAndThen366ParametersInOrder)
     for (int index = 1; index < manager.count(); ++index) {
         host::Parameter const& parameter = *manager.at(index);
         corvella::ParameterRow const& row = *corvella::parameter_at(index - 1);
+        SCOPED_TRACE(row.key);
         EXPECT_EQ(parameter.identifier(), row.key);
         EXPECT_EQ(parameter.name(), row.name);
         EXPECT_EQ(parameter.name().rfind("40:", 0), std::string::npos);
         EXPECT_EQ(parameter.name().rfind("76:", 0), std::string::npos);
         EXPECT_EQ(manager.packet_field(row.key), row.field);
+        EXPECT_EQ(parameter.default_normalized(), double(row.default_value)); // a reset program's value
         EXPECT_TRUE(parameter.automatable());
-        if (row.kind == corvella::ParameterKind::on_off) {
-            EXPECT_EQ(parameter.steps(), 2) << row.key;
-            EXPECT_TRUE(parameter.is_boolean()) << row.key;
-            EXPECT_EQ(parameter.display().text(0.0), "Off");
-            EXPECT_EQ(parameter.display().text(1.0), "On");
-        } else {
-            EXPECT_EQ(parameter.steps(), row.kind == corvella::ParameterKind::program_selector ? 48 : 128);
-            EXPECT_FALSE(parameter.is_boolean()) << row.key;
-            EXPECT_EQ(parameter.display().text(0.256), "0.26");
-        }
+        bool const on_off = row.kind == corvella::ParameterKind::on_off;
+        EXPECT_EQ(parameter.is_boolean(), on_off);
+        EXPECT_EQ(parameter.steps(), on_off                                                  ? 2
+                                     : row.kind == corvella::ParameterKind::program_selector ? 48
+                                                                                             : 128);
+        EXPECT_EQ(parameter.display().text(0.0), on_off ? "Off" : "0.00");
+        EXPECT_EQ(parameter.display().text(on_off ? 1.0 : 0.256), on_off ? "On" : "0.26");
     }
-    // The post EQ band 2 exceptions keep their fields.
+    // Spot checks against typed values: defaults, the selector and the post EQ band 2 fields.
+    for (auto [key, value] : {std::pair{"master_mix", 1.0}, std::pair{"ir2_toggle", 0.0},
+                              std::pair{"flt3_freq", double(0.6f)}, std::pair{"automated_prog_num_sel", 0.0}})
+        EXPECT_EQ(manager.find(key)->default_normalized(), value) << key;
+    EXPECT_EQ(manager.find("automated_prog_num_sel")->steps(), 48);
     EXPECT_EQ(manager.packet_field("flt2_gain"), 259);
     EXPECT_EQ(manager.packet_field("flt2_gain_mod"), 257);
     EXPECT_EQ(manager.packet_field("flt2_gain_mod_phase"), 258);
 }
 
-TEST_F(DemoGainParametersTest, DefaultsComeFromADefaultProgram)
-{
-    host::ParameterManager const& manager = parameters.parameter_manager();
-    struct Expected {
-        char const* key;
-        double value;
-    };
-    for (Expected const& e :
-         {Expected{"master_gain", 0.5}, Expected{"master_mix", 1.0}, Expected{"ir1_toggle", 1.0},
-          Expected{"ir2_toggle", 0.0}, Expected{"flt3_freq", double(0.6f)},
-          Expected{"ir1_crop_from_end", 1.0}, Expected{"lfo2_rate", 0.125},
-          Expected{"master_delay_l_tempo_lock", 1.0}, Expected{"automated_prog_num_sel", 0.0}})
-        EXPECT_EQ(manager.find(e.key)->default_normalized(), e.value) << e.key;
-    EXPECT_EQ(manager.find("automated_prog_num_sel")->steps(), 48);
-}
-
 TEST_F(DemoGainParametersTest, AfterEffectInitEveryRequestIsPendingAndTheStartUpBankIsPosted)
 {
-    RecordingController fresh;
+    corvella::test::RecordingController fresh;
     DemoGain_Parameters object;
     fresh.tempo = 99.0;
     ASSERT_EQ(object.Initialize(&fresh), host::success);
@@ -116,9 +109,7 @@ TEST_F(DemoGainParametersTest, AfterEffectInitEveryRequestIsPendingAndTheStartUp
     EXPECT_EQ(pending.tempo, 99.0);
     EXPECT_EQ(object.host_tempo(), 99.0);
     // Tempo (6, 20, 13), program change (19), the full recompute, initialise (12), the bank.
-    Fields const expected{6,  20, 13, 19, 19, 12, 14, 15, 16, 17, 18, 21,
-                          22, 23, 24, 25, 26, 28, 29, 27, 13, 12, 10};
-    EXPECT_EQ(fresh.fields(), expected);
+    EXPECT_EQ(fresh.fields(), (Fields{6, 20, 13, 19} + kFull + Fields{12, 10}));
     EXPECT_EQ(fresh.packets.back().data.size(), corvella::bank_size_bytes);
 }
 
@@ -129,31 +120,23 @@ TEST_F(DemoGainParametersTest, AChangeRaisesExactlyTheRequestsOfItsKey)
         Fields fields;          // after the snapshot (field 10)
         std::vector<int> bytes; // pending bytes
     };
-    std::vector<Case> const cases{
-        {"ir1_er_size", {14, 16, 13}, {1, 2, 4}},
-        {"ir1_er_type", {14, 13}, {1, 2}},
-        {"ir2_tail_variant", {15, 17, 13}, {1, 3, 5}},
-        {"ir1_toggle", {18, 13}, {1, 6}},
+    // clang-format off
+    Case const cases[] = {
+        {"ir1_er_size", {14, 16, 13}, {1, 2, 4}}, {"ir1_er_type", {14, 13}, {1, 2}},
+        {"ir2_tail_variant", {15, 17, 13}, {1, 3, 5}}, {"ir1_toggle", {18, 13}, {1, 6}},
         {"pitch_mod_ir2_split_point", {18, 15, 29, 13}, {1, 3, 6, 17}},
-        {"force_master_delay_recompute", {24, 13}, {1, 12}},
-        {"chorus_ir2_wet", {23, 13}, {1, 11}},
-        {"ir1_delay_r_wet", {25, 13}, {1, 13}},
-        {"flt2_gain", {27, 13}, {1, 15}},
-        {"master_gain", {13}, {1}},
-        {"no_such_key", {13}, {1}},
-    };
+        {"force_master_delay_recompute", {24, 13}, {1, 12}}, {"chorus_ir2_wet", {23, 13}, {1, 11}},
+        {"ir1_delay_r_wet", {25, 13}, {1, 13}}, {"flt2_gain", {27, 13}, {1, 15}}, {"master_gain", {13}, {1}},
+        {"no_such_key", {13}, {1}}};
+    // clang-format on
     for (Case const& c : cases) {
+        SCOPED_TRACE(c.key);
         clear_pending();
         parameters.notify_plugin_of_changes(c.key);
-        Fields expected{10};
-        expected.insert(expected.end(), c.fields.begin(), c.fields.end());
-        EXPECT_EQ(controller.fields(), expected) << c.key;
-        EXPECT_EQ(pending_bytes(), c.bytes) << c.key;
-        for (Packet const& packet : controller.packets) {
-            if (packet.field != 10) {
-                EXPECT_EQ(packet.data, std::vector<std::uint8_t>{1}) << c.key;
-            }
-        }
+        EXPECT_EQ(controller.fields(), Fields{10} + c.fields);
+        EXPECT_EQ(pending_bytes(), c.bytes);
+        for (corvella::test::Packet const& packet : controller.packets)
+            EXPECT_TRUE(packet.field == 10 || packet.data == std::vector<std::uint8_t>{1}) << packet.field;
     }
 }
 
@@ -164,35 +147,29 @@ TEST_F(DemoGainParametersTest, AssignStoresAndNotifies)
     EXPECT_EQ(current().ir2_tail_variant, 0.6f);
     EXPECT_EQ(current().ir1_tail_variant, 0.0f);
     EXPECT_EQ(pending_bytes(), (std::vector<int>{1, 3, 5}));
-    // The snapshot carries the new value.
-    auto const snapshot = parameters.snapshot_copy();
-    EXPECT_EQ(snapshot[0].ir2_tail_variant, 0.6f);
+    EXPECT_EQ(parameters.snapshot_copy()[0].ir2_tail_variant, 0.6f); // the snapshot carries it
 
-    // Without notify nothing is posted.
-    clear_pending();
+    clear_pending(); // without notify nothing is posted
     EXPECT_TRUE(parameters.assign_parameter_float_value("ir1_width", 0.1f, false));
     EXPECT_TRUE(controller.packets.empty());
     EXPECT_TRUE(pending_bytes().empty());
     EXPECT_EQ(current().ir1_width, 0.1f);
 
-    // An unknown key stores nothing but still reports the change.
-    clear_pending();
+    clear_pending(); // an unknown key stores nothing but still reports the change
     auto const before = parameters.bank_copy();
     EXPECT_FALSE(parameters.assign_parameter_float_value("no_such_key", 0.3f, true));
     EXPECT_EQ(pending_bytes(), std::vector<int>{1});
-    auto const after = parameters.bank_copy();
-    EXPECT_EQ(std::memcmp(before.data(), after.data(), corvella::bank_size_bytes), 0);
+    EXPECT_TRUE(same_bank(before, parameters.bank_copy()));
 }
 
-TEST_F(DemoGainParametersTest, MasterGainLock)
+TEST_F(DemoGainParametersTest, MasterGainLockKeepsTheLockedValueInForce)
 {
     ASSERT_TRUE(parameters.assign_parameter_float_value("master_gain_lock_status", 1.0f, true));
     ASSERT_TRUE(parameters.assign_parameter_float_value("master_gain", 0.8f, true));
-    auto bank = parameters.bank_copy();
+    auto const bank = parameters.bank_copy();
     EXPECT_EQ(bank[0].master_gain, 0.8f);
     EXPECT_EQ(bank[0].master_gain_locked_value, 0.8f);
     EXPECT_DOUBLE_EQ(parameters.return_parameter_float_value("master_gain"), double(0.8f));
-    // Another program keeps the locked value in force.
     parameters.edit_bank([](VST_Plugin_Program* b) { b[3].master_gain = 0.1f; });
     std::int32_t const three = 3;
     ASSERT_EQ(parameters.SetCustomData(corvella::custom_data::current_program, 4, &three), host::success);
@@ -205,10 +182,8 @@ TEST_F(DemoGainParametersTest, ProgramSelector)
     ASSERT_TRUE(parameters.assign_parameter_float_value("automated_prog_num_sel", 0.5f, true));
     EXPECT_EQ(parameters.bank_copy()[0].current_program, 24);
     EXPECT_TRUE(parameters.program_changed());
-    Fields const expected{10, 19, 12, 14, 15, 16, 17, 18, 21, 22, 23, 24, 25, 26, 28, 29, 27, 13, 10, 13};
-    EXPECT_EQ(controller.fields(), expected);
+    EXPECT_EQ(controller.fields(), (Fields{10} + kFull + Fields{10, 13}));
     EXPECT_EQ(parameters.return_parameter_float_value("automated_prog_num_sel"), 0.0);
-
     // No selection: too small, 1.0, and the program already current.
     for (float value : {0.0005f, 1.0f, 0.5f}) {
         clear_pending();
@@ -220,7 +195,7 @@ TEST_F(DemoGainParametersTest, ProgramSelector)
     }
 }
 
-TEST_F(DemoGainParametersTest, HostEntryPointsRefuseBadValues)
+TEST_F(DemoGainParametersTest, HostEntryPointsRefuseBadValuesAndClampTheRest)
 {
     auto const before = parameters.bank_copy();
     for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
@@ -234,24 +209,21 @@ TEST_F(DemoGainParametersTest, HostEntryPointsRefuseBadValues)
     EXPECT_EQ(parameters.SetParameterNormalizedValue("ir1_tail_variant", 0.5), host::error_unknown_id);
     EXPECT_EQ(parameters.SetParameterNormalizedValue(nullptr, 0.5), host::error_null_argument);
     EXPECT_TRUE(controller.packets.empty());
-    auto const after = parameters.bank_copy();
-    EXPECT_EQ(std::memcmp(before.data(), after.data(), corvella::bank_size_bytes), 0);
+    EXPECT_TRUE(same_bank(before, parameters.bank_copy()));
 
     // Out of range is clamped; on/off parameters hold 0 or 1.
-    EXPECT_EQ(parameters.SetParameterNormalizedValue("ir1_width", 1.7), host::success);
-    EXPECT_EQ(current().ir1_width, 1.0f);
-    EXPECT_EQ(parameters.SetParameterNormalizedValue("ir1_width", -0.5), host::success);
-    EXPECT_EQ(current().ir1_width, 0.0f);
-    EXPECT_EQ(parameters.SetParameterNormalizedValue("ir2_toggle", 0.7), host::success);
-    EXPECT_EQ(current().ir2_toggle, 1.0f);
-    double stored = -1.0;
-    EXPECT_EQ(parameters.GetParameterNormalizedValue("ir2_toggle", &stored), host::success);
-    EXPECT_EQ(stored, 1.0);
+    for (auto [key, value, stored] : {std::tuple{"ir1_width", 1.7, 1.0f}, std::tuple{"ir1_width", -0.5, 0.0f},
+                                      std::tuple{"ir2_toggle", 0.7, 1.0f}}) {
+        EXPECT_EQ(parameters.SetParameterNormalizedValue(key, value), host::success);
+        EXPECT_EQ(current().*corvella::find_parameter(key)->slot, stored) << key << " " << value;
+    }
+    double normalized = -1.0;
+    EXPECT_EQ(parameters.GetParameterNormalizedValue("ir2_toggle", &normalized), host::success);
+    EXPECT_EQ(normalized, 1.0);
     EXPECT_TRUE(parameters.assign_parameter_float_value("ir1_width", 2.0f, false));
     EXPECT_EQ(current().ir1_width, 1.0f);
 
-    // The bypass goes to field 0 only.
-    controller.clear();
+    controller.clear(); // the bypass goes to field 0 only
     EXPECT_EQ(parameters.SetParameterNormalizedValue(corvella::master_bypass_identifier, 1.0), host::success);
     ASSERT_EQ(controller.fields(), Fields{0});
     std::int32_t state = 0;
@@ -261,12 +233,11 @@ TEST_F(DemoGainParametersTest, HostEntryPointsRefuseBadValues)
 
 TEST_F(DemoGainParametersTest, TheTwoHostNotificationsSilenceTheBuffers)
 {
-    for (char const* type : {"AXof", "AXox"}) {
+    for (host::TypeId type : {host::four_char_code("AXof"), host::four_char_code("AXox")}) {
         clear_pending();
-        char const code[5] = {type[0], type[1], type[2], type[3], 0};
-        EXPECT_EQ(parameters.NotificationReceived(host::four_char_code(code), nullptr, 0), host::success);
-        EXPECT_EQ(controller.fields(), Fields{18});
-        EXPECT_EQ(pending_bytes(), std::vector<int>{6});
+        EXPECT_EQ(parameters.NotificationReceived(type, nullptr, 0), host::success);
+        EXPECT_EQ(controller.fields(), Fields{18}) << type;
+        EXPECT_EQ(pending_bytes(), std::vector<int>{6}) << type;
     }
     clear_pending();
     parameters.NotificationReceived(host::four_char_code("AXon"), nullptr, 0);
@@ -293,8 +264,7 @@ TEST_F(DemoGainParametersTest, TheTempoIsCheckedAtMostEvery500ms)
     parameters.TimerWakeup();
     EXPECT_EQ(parameters.host_tempo(), 150.0);
 
-    // The same tempo posts nothing; no transport, nothing is read.
-    clear_pending();
+    clear_pending(); // the same tempo posts nothing; without a transport nothing is read
     now += 500;
     parameters.TimerWakeup();
     controller.has_transport = false;
@@ -305,7 +275,7 @@ TEST_F(DemoGainParametersTest, TheTempoIsCheckedAtMostEvery500ms)
     EXPECT_EQ(parameters.host_tempo(), 150.0);
 }
 
-TEST(HostParameterObjects, TapersAndDisplays)
+TEST(HostParameterObjects, TapersDisplaysAndTheManager)
 {
     host::Taper const linear = host::linear_taper(0.0, 1.0);
     EXPECT_EQ(linear.constrain(1.5), 1.0);
@@ -313,22 +283,21 @@ TEST(HostParameterObjects, TapersAndDisplays)
     EXPECT_EQ(linear.constrain(std::nan("")), 0.0);
     EXPECT_EQ(host::linear_taper(-30.0, 30.0).real_from_normalized(0.25), -15.0);
     EXPECT_EQ(host::linear_taper(-30.0, 30.0).normalized_from_real(15.0), 0.75);
-    host::Taper const binary = host::binary_taper();
-    EXPECT_EQ(binary.constrain(0.49), 0.0);
-    EXPECT_EQ(binary.constrain(0.5), 1.0);
+    EXPECT_EQ(host::binary_taper().constrain(0.49), 0.0);
+    EXPECT_EQ(host::binary_taper().constrain(0.5), 1.0);
     EXPECT_EQ(host::number_display(2, false).text(0.125), "0.12");
     EXPECT_EQ(host::number_display(1, true).text(3.0), "3.0 ");
     EXPECT_EQ(host::binary_display("Off", "On").text(1.0), "On");
 
     host::ParameterManager manager;
-    EXPECT_TRUE(manager.add(
-        std::make_unique<host::Parameter>("a", "A", 0.5, linear, host::number_display(2, false), true)));
-    EXPECT_FALSE(manager.add(
-        std::make_unique<host::Parameter>("a", "A2", 0.5, linear, host::number_display(2, false), true)));
+    auto const parameter = [&](char const* name) {
+        return std::make_unique<host::Parameter>("a", name, 0.5, linear, host::number_display(2, false),
+                                                 true);
+    };
+    EXPECT_TRUE(manager.add(parameter("A")));
+    EXPECT_FALSE(manager.add(parameter("A2"))); // the identifier is taken
     EXPECT_EQ(manager.count(), 1);
     EXPECT_EQ(manager.at(1), nullptr);
     EXPECT_EQ(manager.find("b"), nullptr);
     EXPECT_FALSE(manager.packet_field("a").has_value());
 }
-
-} // namespace

@@ -39,10 +39,6 @@ protected:
         parameters.CompareActiveChunk(&chunk, &equal);
         return equal;
     }
-    bool same_bank(std::vector<VST_Plugin_Program> const& a, std::vector<VST_Plugin_Program> const& b)
-    {
-        return std::memcmp(a.data(), b.data(), corvella::bank_size_bytes) == 0;
-    }
     VST_Plugin_Program* records(host::Chunk& chunk)
     {
         return reinterpret_cast<VST_Plugin_Program*>(chunk.data.data());

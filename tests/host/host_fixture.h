@@ -13,9 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,23 +23,12 @@ class HostTest : public SettingsTest {
 protected:
     HostTest()
     {
-        if (char const* value = std::getenv("XDG_DATA_HOME")) saved_data_home_ = value;
-        setenv("XDG_DATA_HOME", data_.path().c_str(), 1);
         CheckPrefs();
         set_data_in_registry_int("AAXEmptyInitialPreset", 1);
     }
-    ~HostTest() override
-    {
-        if (saved_data_home_)
-            setenv("XDG_DATA_HOME", saved_data_home_->c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
-    }
 
     TempDir data_{"corvella-data-"};
-
-private:
-    std::optional<std::string> saved_data_home_;
+    ScopedVariable data_home_{"XDG_DATA_HOME", data_.path().c_str()};
 };
 
 struct Packet {
@@ -94,6 +81,11 @@ protected:
         controller.parameters = &parameters;
         EXPECT_EQ(parameters.Initialize(&controller), host::success);
         controller.clear();
+    }
+
+    static bool same_bank(std::vector<VST_Plugin_Program> const& a, std::vector<VST_Plugin_Program> const& b)
+    {
+        return std::memcmp(a.data(), b.data(), bank_size_bytes) == 0;
     }
 
     VST_Plugin_Program current() const

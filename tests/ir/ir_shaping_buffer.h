@@ -1,8 +1,8 @@
 #pragma once
 
-// A multichannel IR buffer for the shaping tests: channels from the aligned allocator that IR
-// buffers use, each followed by guard floats that any write past the allocated length changes.
-// The resampler may replace channels; the destructor frees whatever the table holds then.
+// A multichannel IR buffer for the shaping tests: channels from the aligned allocator IR buffers
+// use, each followed by guard floats that a write past the allocated length changes. The
+// resampler may replace channels; the destructor frees whatever the table then holds.
 
 #include <cstddef>
 #include <cstdlib>
@@ -15,19 +15,16 @@ public:
     static constexpr int guard_floats = 16;
     static constexpr float guard_value = -123456.0f;
 
-    IrBuffer(int channels, int allocated)
-        : allocated_(allocated), table_(static_cast<std::size_t>(channels), nullptr)
+    IrBuffer(int channels, int allocated) : allocated_(allocated), table_(static_cast<std::size_t>(channels))
     {
         for (float*& channel : table_) {
             void* block = nullptr;
             if (posix_memalign(&block, 32,
-                               sizeof(float) * static_cast<std::size_t>(allocated + guard_floats)) != 0)
+                               sizeof(float) * static_cast<std::size_t>(allocated + guard_floats)))
                 block = nullptr;
             channel = static_cast<float*>(block);
-            for (int i = 0; i < allocated; ++i)
-                channel[i] = 0.0f;
-            for (int i = 0; i < guard_floats; ++i)
-                channel[allocated + i] = guard_value;
+            for (int i = 0; i < allocated + guard_floats; ++i)
+                channel[i] = i < allocated ? 0.0f : guard_value;
         }
         originals_ = table_;
     }
@@ -41,8 +38,6 @@ public:
 
     float** data() { return table_.data(); }
     float* operator[](int c) { return table_[static_cast<std::size_t>(c)]; }
-    int allocated() const { return allocated_; }
-    int channels() const { return static_cast<int>(table_.size()); }
 
     std::vector<float> copy(int c, int count) const
     {
@@ -58,11 +53,9 @@ public:
     // True while no write went past the allocated length of a channel that is still the original.
     bool guards_intact() const
     {
-        for (std::size_t c = 0; c < table_.size(); ++c) {
-            if (table_[c] != originals_[c]) continue;
-            for (int i = 0; i < guard_floats; ++i)
+        for (std::size_t c = 0; c < table_.size(); ++c)
+            for (int i = 0; table_[c] == originals_[c] && i < guard_floats; ++i)
                 if (table_[c][allocated_ + i] != guard_value) return false;
-        }
         return true;
     }
 

@@ -15,145 +15,100 @@
 #include <filesystem>
 #include <limits>
 #include <numeric>
+#include <string>
 #include <vector>
 
 namespace {
 
-using corvella::test::make_unreadable_file;
-using corvella::test::read_bytes;
-using corvella::test::TempDir;
-using corvella::test::test_signal;
-using corvella::test::write_bytes;
-using corvella::test::write_wir_file;
+using namespace corvella::test;
+using Bytes = std::vector<unsigned char>;
 
-// An image over a caller-owned byte array (never released by the tests that use it).
-virtual_file image_over(std::vector<unsigned char>& bytes, sf_count_t declared = -1)
-{
-    virtual_file image;
-    image.data = bytes.data();
-    image.held = static_cast<sf_count_t>(bytes.size());
-    image.length = declared < 0 ? image.held : declared;
-    return image;
-}
-
-std::vector<unsigned char> counting_bytes(std::size_t count)
-{
-    std::vector<unsigned char> bytes(count);
-    std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(1));
-    return bytes;
-}
+// Bytes 1, 2, 3, ... and an image over them (never released by the tests).
+struct Image {
+    Bytes bytes;
+    virtual_file file;
+    explicit Image(std::size_t count, sf_count_t declared = -1) : bytes(count)
+    {
+        std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(1));
+        file.data = bytes.data();
+        file.held = static_cast<sf_count_t>(count);
+        file.length = declared < 0 ? file.held : declared;
+    }
+};
 
 // ---------------------------------------------------------------------------------------------
 // Virtual I/O callbacks
 
-TEST(VirtualFileSeek, FollowsWhenceAndClampsToTheImage)
+TEST(VirtualFileSeek, FollowsWhenceAndClampsToTheImageWithoutOverflowing)
 {
-    auto bytes = counting_bytes(100);
-    virtual_file image = image_over(bytes);
+    Image image(100);
+    virtual_file* f = &image.file;
+    EXPECT_EQ(virtual_file_seek(10, SEEK_SET, f), 10);
+    EXPECT_EQ(virtual_file_seek(5, SEEK_CUR, f), 15);
+    EXPECT_EQ(virtual_file_seek(-3, SEEK_CUR, f), 12);
+    EXPECT_EQ(virtual_file_seek(-10, SEEK_END, f), 90);
+    EXPECT_EQ(virtual_file_tell(f), 90);
+    EXPECT_EQ(virtual_file_seek(7, 3, f), 90) << "an unknown whence leaves the position";
+    EXPECT_EQ(virtual_file_seek(-5, SEEK_SET, f), 0);
+    EXPECT_EQ(virtual_file_seek(-50, SEEK_CUR, f), 0);
+    EXPECT_EQ(virtual_file_seek(101, SEEK_SET, f), 100);
+    EXPECT_EQ(virtual_file_seek(1, SEEK_END, f), 100);
+    EXPECT_EQ(virtual_file_tell(f), 100);
 
-    EXPECT_EQ(virtual_file_seek(10, SEEK_SET, &image), 10);
-    EXPECT_EQ(virtual_file_seek(5, SEEK_CUR, &image), 15);
-    EXPECT_EQ(virtual_file_seek(-3, SEEK_CUR, &image), 12);
-    EXPECT_EQ(virtual_file_seek(-10, SEEK_END, &image), 90);
-    EXPECT_EQ(virtual_file_tell(&image), 90);
-
-    EXPECT_EQ(virtual_file_seek(7, 3, &image), 90) << "an unknown whence leaves the position";
-    EXPECT_EQ(virtual_file_seek(-5, SEEK_SET, &image), 0) << "before the start";
-    EXPECT_EQ(virtual_file_seek(-50, SEEK_CUR, &image), 0);
-    EXPECT_EQ(virtual_file_seek(101, SEEK_SET, &image), 100) << "beyond the end";
-    EXPECT_EQ(virtual_file_seek(1, SEEK_END, &image), 100);
-    EXPECT_EQ(virtual_file_tell(&image), 100);
-}
-
-TEST(VirtualFileSeek, ExtremeOffsetsSaturateInsteadOfOverflowing)
-{
-    auto bytes = counting_bytes(100);
-    virtual_file image = image_over(bytes);
     constexpr sf_count_t huge = std::numeric_limits<sf_count_t>::max();
     constexpr sf_count_t tiny = std::numeric_limits<sf_count_t>::min();
-
-    virtual_file_seek(50, SEEK_SET, &image);
-    EXPECT_EQ(virtual_file_seek(huge, SEEK_CUR, &image), 100);
-    EXPECT_EQ(virtual_file_seek(tiny, SEEK_CUR, &image), 0);
-    EXPECT_EQ(virtual_file_seek(huge, SEEK_END, &image), 100);
-    EXPECT_EQ(virtual_file_seek(tiny, SEEK_END, &image), 0);
+    virtual_file_seek(50, SEEK_SET, f);
+    EXPECT_EQ(virtual_file_seek(huge, SEEK_CUR, f), 100);
+    EXPECT_EQ(virtual_file_seek(tiny, SEEK_CUR, f), 0);
+    EXPECT_EQ(virtual_file_seek(huge, SEEK_END, f), 100);
+    EXPECT_EQ(virtual_file_seek(tiny, SEEK_END, f), 0);
 }
 
-TEST(VirtualFileRead, CopiesFromThePositionAndAdvances)
+TEST(VirtualFileRead, CopiesFromThePositionNeverPastTheEndAndWritesNothing)
 {
-    auto bytes = counting_bytes(100);
-    virtual_file image = image_over(bytes);
-    std::array<unsigned char, 8> out{};
-
-    virtual_file_seek(20, SEEK_SET, &image);
-    ASSERT_EQ(virtual_file_read(out.data(), 8, &image), 8);
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(out[static_cast<std::size_t>(i)], 21 + i) << "byte " << i;
-    EXPECT_EQ(virtual_file_tell(&image), 28);
-    EXPECT_EQ(virtual_file_get_length(&image), 100);
-}
-
-TEST(VirtualFileRead, NeverCopiesPastTheEndOfTheImage)
-{
-    auto bytes = counting_bytes(100);
-    virtual_file image = image_over(bytes);
+    Image image(100);
+    virtual_file* f = &image.file;
     std::array<unsigned char, 16> out{};
     out.fill(0xEE);
+    virtual_file_seek(20, SEEK_SET, f);
+    ASSERT_EQ(virtual_file_read(out.data(), 8, f), 8);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 8), Bytes(image.bytes.begin() + 20, image.bytes.begin() + 28));
+    EXPECT_EQ(virtual_file_tell(f), 28);
+    EXPECT_EQ(virtual_file_get_length(f), 100);
 
-    virtual_file_seek(95, SEEK_SET, &image);
-    EXPECT_EQ(virtual_file_read(out.data(), 10, &image), 5);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(out[static_cast<std::size_t>(i)], 96 + i);
-    for (std::size_t i = 5; i < out.size(); ++i)
-        EXPECT_EQ(out[i], 0xEE) << "byte " << i << " was written past the cut";
-    EXPECT_EQ(virtual_file_tell(&image), 100);
-    EXPECT_EQ(virtual_file_read(out.data(), 4, &image), 0) << "at the end nothing remains";
+    out.fill(0xEE);
+    virtual_file_seek(95, SEEK_SET, f);
+    EXPECT_EQ(virtual_file_read(out.data(), 10, f), 5);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 6), (Bytes{96, 97, 98, 99, 100, 0xEE}));
+    EXPECT_EQ(virtual_file_tell(f), 100);
+    EXPECT_EQ(virtual_file_read(out.data(), 4, f), 0) << "at the end nothing remains";
+
+    virtual_file_seek(0, SEEK_SET, f);
+    EXPECT_EQ(virtual_file_read(out.data(), 0, f), 0);
+    EXPECT_EQ(virtual_file_read(out.data(), -4, f), 0);
+    EXPECT_EQ(virtual_file_tell(f), 0);
+    Image empty(0);
+    EXPECT_EQ(virtual_file_read(out.data(), 4, &empty.file), 0);
+
+    Bytes const before = image.bytes; // writing is refused
+    EXPECT_EQ(virtual_file_write(out.data(), 4, f), 0);
+    EXPECT_EQ(image.bytes, before);
+    EXPECT_EQ(virtual_file_tell(f), 0);
 }
 
 TEST(VirtualFileRead, DeclaredBytesThatAreNotHeldReadAsZero)
 {
-    auto bytes = counting_bytes(44);
-    virtual_file image = image_over(bytes, 1000); // the probe's 44-byte image of a longer file
+    Image image(44, 1000); // the probe's 44-byte image of a longer file
     std::array<unsigned char, 12> out{};
     out.fill(0xEE);
-
-    virtual_file_seek(40, SEEK_SET, &image);
-    ASSERT_EQ(virtual_file_read(out.data(), 10, &image), 10);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(out[static_cast<std::size_t>(i)], 41 + i);
-    for (std::size_t i = 4; i < 10; ++i)
-        EXPECT_EQ(out[i], 0) << "byte " << i;
-    EXPECT_EQ(out[10], 0xEE);
-    EXPECT_EQ(virtual_file_tell(&image), 50);
-}
-
-TEST(VirtualFileRead, AnEmptyImageOrANonPositiveCountReadsNothing)
-{
-    std::vector<unsigned char> none;
-    virtual_file empty = image_over(none);
-    std::array<unsigned char, 4> out{};
-    EXPECT_EQ(virtual_file_read(out.data(), 4, &empty), 0);
-
-    auto bytes = counting_bytes(10);
-    virtual_file image = image_over(bytes);
-    EXPECT_EQ(virtual_file_read(out.data(), 0, &image), 0);
-    EXPECT_EQ(virtual_file_read(out.data(), -4, &image), 0);
-    EXPECT_EQ(virtual_file_tell(&image), 0);
-}
-
-TEST(VirtualFileWrite, WritesNothing)
-{
-    auto bytes = counting_bytes(10);
-    auto const before = bytes;
-    virtual_file image = image_over(bytes);
-    std::array<unsigned char, 4> source{9, 9, 9, 9};
-    EXPECT_EQ(virtual_file_write(source.data(), 4, &image), 0);
-    EXPECT_EQ(bytes, before);
-    EXPECT_EQ(virtual_file_tell(&image), 0);
+    virtual_file_seek(40, SEEK_SET, &image.file);
+    ASSERT_EQ(virtual_file_read(out.data(), 10, &image.file), 10);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 11), (Bytes{41, 42, 43, 44, 0, 0, 0, 0, 0, 0, 0xEE}));
+    EXPECT_EQ(virtual_file_tell(&image.file), 50);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Import
+// Import and probe
 
 class WirImport : public ::testing::Test {
 protected:
@@ -162,11 +117,15 @@ protected:
         if (handle_) sf_close(handle_);
         corvella::release_virtual_file(image_);
     }
-
     int import(std::filesystem::path const& path)
     {
         return allocate_memory_load_wir_sndfile(path.c_str(), nullptr, &info_, &handle_, &image_);
     }
+    int probe(std::filesystem::path const& path)
+    {
+        return populate_wir_sndfile_stats(path.c_str(), &info_, &handle_, &image_);
+    }
+    Bytes image() const { return Bytes(image_.data, image_.data + image_.length); }
 
     TempDir dir_;
     SF_INFO info_{};
@@ -178,66 +137,25 @@ TEST_F(WirImport, PatchesOnlyTheMagicAndTheBitsPerSampleByte)
 {
     auto const path = dir_ / "room.wir";
     write_wir_file(path, 2, 48000, 300);
-    auto const file = read_bytes(path);
-
+    Bytes expected = read_bytes(path);
     ASSERT_EQ(import(path), 0);
     ASSERT_NE(image_.data, nullptr);
-    ASSERT_EQ(image_.length, static_cast<sf_count_t>(file.size()));
     EXPECT_EQ(image_.held, image_.length);
-
-    std::vector<unsigned char> expected = file;
     std::memcpy(expected.data(), "RIFF", 4);
     std::memcpy(expected.data() + 8, "WAVE", 4);
     expected[34] = 32;
-    std::vector<unsigned char> const image(image_.data, image_.data + image_.length);
-    EXPECT_EQ(image, expected);
+    EXPECT_EQ(image(), expected);
 }
 
-TEST_F(WirImport, OpensThePatchedImageWithLibsndfile)
-{
-    auto const path = dir_ / "room.wir";
-    write_wir_file(path, 2, 44100, 300);
-
-    ASSERT_EQ(import(path), 0);
-    ASSERT_NE(handle_, nullptr) << sf_strerror(nullptr);
-    EXPECT_EQ(info_.channels, 2);
-    EXPECT_EQ(info_.samplerate, 44100);
-    EXPECT_EQ(info_.frames, 300);
-    EXPECT_EQ(info_.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);
-    EXPECT_EQ(info_.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
-
-    std::vector<float> samples(600);
-    ASSERT_EQ(sf_readf_float(handle_, samples.data(), 300), 300);
-    for (int i = 0; i < 300; ++i)
-        for (int c = 0; c < 2; ++c)
-            ASSERT_EQ(samples[static_cast<std::size_t>(i * 2 + c)], test_signal(i, c)) << i << "," << c;
-}
-
-TEST_F(WirImport, AcceptsACapitalExtension)
-{
-    auto const path = dir_ / "ROOM.WIR";
-    write_wir_file(path, 1, 48000, 100);
-    ASSERT_EQ(import(path), 0);
-    EXPECT_NE(handle_, nullptr);
-    EXPECT_EQ(info_.frames, 100);
-}
-
-TEST_F(WirImport, AFileOf34BytesOrFewerIsHandedOverUnpatched)
+TEST_F(WirImport, AFileOf34BytesOrFewerIsHandedOverUnpatchedAnd35IsPatched)
 {
     auto const path = dir_ / "short.wir";
     write_wir_file(path, 1, 48000, 100, test_signal, 34);
-    auto const file = read_bytes(path);
-    ASSERT_EQ(file.size(), 34u);
-
     ASSERT_EQ(import(path), 0);
-    std::vector<unsigned char> const image(image_.data, image_.data + image_.length);
-    EXPECT_EQ(image, file);
+    EXPECT_EQ(image(), read_bytes(path));
     EXPECT_EQ(handle_, nullptr) << "libsndfile cannot read a header this short";
-}
+    corvella::release_virtual_file(image_);
 
-TEST_F(WirImport, AFileOf35BytesIsPatched)
-{
-    auto const path = dir_ / "short.wir";
     write_wir_file(path, 1, 48000, 100, test_signal, 35);
     ASSERT_EQ(import(path), 0);
     ASSERT_EQ(image_.length, 35);
@@ -246,21 +164,31 @@ TEST_F(WirImport, AFileOf35BytesIsPatched)
     EXPECT_EQ(image_.data[34], 32);
 }
 
-TEST_F(WirImport, RefusesEmptyMissingAndWronglyNamedFiles)
+TEST_F(WirImport, RefusesEmptyMissingWronglyNamedAndNullArguments)
 {
     write_bytes(dir_ / "empty.wir", {});
-    EXPECT_EQ(import(dir_ / "empty.wir"), -1);
-    EXPECT_EQ(import(dir_ / "missing.wir"), -1);
-
     write_wir_file(dir_ / "room.wav", 1, 48000, 100);
-    EXPECT_EQ(import(dir_ / "room.wav"), -1);
-
+    write_wir_file(dir_ / "room.wir", 1, 48000, 10);
+    for (char const* name : {"empty.wir", "missing.wir", "room.wav"}) {
+        EXPECT_EQ(import(dir_ / name), -1) << name;
+        EXPECT_EQ(probe(dir_ / name), -1) << name;
+    }
+    std::string const path = (dir_ / "room.wir").string();
+    char const* room = path.c_str();
+    EXPECT_EQ(allocate_memory_load_wir_sndfile(nullptr, nullptr, &info_, &handle_, &image_), -1);
+    EXPECT_EQ(allocate_memory_load_wir_sndfile(room, nullptr, nullptr, &handle_, &image_), -1);
+    EXPECT_EQ(allocate_memory_load_wir_sndfile(room, nullptr, &info_, nullptr, &image_), -1);
+    EXPECT_EQ(allocate_memory_load_wir_sndfile(room, nullptr, &info_, &handle_, nullptr), -1);
     EXPECT_EQ(handle_, nullptr);
     EXPECT_EQ(image_.data, nullptr);
 }
 
-TEST_F(WirImport, AFileThatCannotBeOpenedGivesMinus3)
+TEST_F(WirImport, AShortReadGivesMinus4AndAFileThatCannotBeOpenedMinus3)
 {
+    std::filesystem::create_directory(dir_ / "folder.wir"); // a folder has a size but yields no bytes
+    EXPECT_EQ(import(dir_ / "folder.wir"), -4);
+    EXPECT_EQ(image_.data, nullptr);
+
     auto const path = dir_ / "locked.wir";
     if (!make_unreadable_file(path, [&] { write_wir_file(path, 1, 48000, 100); }))
         GTEST_SKIP() << "no way to make an unreadable file here";
@@ -268,59 +196,26 @@ TEST_F(WirImport, AFileThatCannotBeOpenedGivesMinus3)
     EXPECT_EQ(image_.data, nullptr);
 }
 
-TEST_F(WirImport, AShortReadGivesMinus4)
-{
-    // A folder has a size but yields no bytes.
-    auto const path = dir_ / "folder.wir";
-    std::filesystem::create_directory(path);
-    EXPECT_EQ(import(path), -4);
-    EXPECT_EQ(image_.data, nullptr);
-}
-
-TEST_F(WirImport, NullArgumentsAreRefused)
-{
-    EXPECT_EQ(allocate_memory_load_wir_sndfile(nullptr, nullptr, &info_, &handle_, &image_), -1);
-    auto const path = dir_ / "room.wir";
-    write_wir_file(path, 1, 48000, 10);
-    EXPECT_EQ(allocate_memory_load_wir_sndfile(path.c_str(), nullptr, nullptr, &handle_, &image_), -1);
-    EXPECT_EQ(allocate_memory_load_wir_sndfile(path.c_str(), nullptr, &info_, nullptr, &image_), -1);
-    EXPECT_EQ(allocate_memory_load_wir_sndfile(path.c_str(), nullptr, &info_, &handle_, nullptr), -1);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Header-only probe
-
 TEST_F(WirImport, TheProbeReadsOnlyTheHeaderButReportsTheWholeFile)
 {
     auto const path = dir_ / "hall.wir";
     write_wir_file(path, 4, 96000, 5000);
-    auto const size = static_cast<sf_count_t>(std::filesystem::file_size(path));
-
-    ASSERT_EQ(populate_wir_sndfile_stats(path.c_str(), &info_, &handle_, &image_), 0);
+    ASSERT_EQ(probe(path), 0);
     EXPECT_EQ(image_.held, 44);
-    EXPECT_EQ(image_.length, size);
+    EXPECT_EQ(image_.length, static_cast<sf_count_t>(std::filesystem::file_size(path)));
     ASSERT_NE(handle_, nullptr) << sf_strerror(nullptr);
     EXPECT_EQ(info_.channels, 4);
     EXPECT_EQ(info_.samplerate, 96000);
     EXPECT_EQ(info_.frames, 5000);
     EXPECT_EQ(std::memcmp(image_.data, "RIFF", 4), 0);
     EXPECT_EQ(image_.data[34], 32);
-}
+    sf_close(handle_);
+    handle_ = nullptr;
+    corvella::release_virtual_file(image_);
 
-TEST_F(WirImport, TheProbeRefusesWhatTheImportRefuses)
-{
-    write_bytes(dir_ / "empty.wir", {});
-    EXPECT_EQ(populate_wir_sndfile_stats((dir_ / "empty.wir").c_str(), &info_, &handle_, &image_), -1);
-    write_wir_file(dir_ / "room.aif", 1, 48000, 100);
-    EXPECT_EQ(populate_wir_sndfile_stats((dir_ / "room.aif").c_str(), &info_, &handle_, &image_), -1);
-    EXPECT_EQ(image_.data, nullptr);
-}
-
-TEST_F(WirImport, TheProbeOfAFileShorterThanAHeaderHoldsOnlyTheFile)
-{
-    auto const path = dir_ / "tiny.wir";
-    write_wir_file(path, 1, 48000, 100, test_signal, 40);
-    ASSERT_EQ(populate_wir_sndfile_stats(path.c_str(), &info_, &handle_, &image_), 0);
+    // A file shorter than a header: the image holds only the file.
+    write_wir_file(dir_ / "tiny.wir", 1, 48000, 100, test_signal, 40);
+    ASSERT_EQ(probe(dir_ / "tiny.wir"), 0);
     EXPECT_EQ(image_.held, 40);
     EXPECT_EQ(image_.length, 40);
 }

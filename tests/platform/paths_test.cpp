@@ -1,6 +1,7 @@
+// The preferences and Library folders from the environment, and where data files are found.
 #include "platform/paths.h"
 
-#include "support/temp_dir.h"
+#include "settings_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -15,93 +16,21 @@
 namespace {
 
 namespace fs = std::filesystem;
+using corvella::test::ScopedVariable;
 using corvella::test::TempDir;
 
-// The data folder of the source tree, found from this file's own place in it.
 fs::path const source_data_folder = fs::path(__FILE__).parent_path().parent_path().parent_path() / "data";
+fs::path share_folder()
+{
+    return corvella::executable_folder() / ".." / "share" / "corvella";
+}
 
-// Restores an environment variable when the test ends.
-class SavedVariable {
-public:
-    explicit SavedVariable(char const* name) : name_(name)
-    {
-        if (char const* value = std::getenv(name)) value_ = value;
-    }
-    ~SavedVariable()
-    {
-        if (value_)
-            setenv(name_, value_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    char const* name_;
-    std::optional<std::string> value_;
-};
-
-class PreferencesFolder : public testing::Test {
+class Environment : public testing::Test {
 protected:
-    SavedVariable config_home_{"XDG_CONFIG_HOME"};
-    SavedVariable home_{"HOME"};
+    ScopedVariable config_home_{"XDG_CONFIG_HOME"};
+    ScopedVariable data_home_{"XDG_DATA_HOME"};
+    ScopedVariable home_{"HOME"};
 };
-
-TEST_F(PreferencesFolder, AbsoluteConfigHomeWins)
-{
-    setenv("XDG_CONFIG_HOME", "/srv/config", 1);
-    setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(corvella::preferences_folder(), "/srv/config/");
-}
-
-TEST_F(PreferencesFolder, TrailingSeparatorsAreNotDoubled)
-{
-    setenv("XDG_CONFIG_HOME", "/srv/config//", 1);
-    EXPECT_EQ(corvella::preferences_folder(), "/srv/config/");
-    setenv("XDG_CONFIG_HOME", "/", 1);
-    EXPECT_EQ(corvella::preferences_folder(), "/");
-}
-
-TEST_F(PreferencesFolder, RelativeOrEmptyConfigHomeFallsBackToHome)
-{
-    setenv("HOME", "/home/someone", 1);
-    setenv("XDG_CONFIG_HOME", "relative/config", 1);
-    EXPECT_EQ(corvella::preferences_folder(), "/home/someone/.config/");
-    setenv("XDG_CONFIG_HOME", "", 1);
-    EXPECT_EQ(corvella::preferences_folder(), "/home/someone/.config/");
-    unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(corvella::preferences_folder(), "/home/someone/.config/");
-}
-
-// The Library folder of the start-up bank (factory impulse responses) is the XDG data folder, by
-// the same rules.
-class LibraryFolder : public testing::Test {
-protected:
-    SavedVariable data_home_{"XDG_DATA_HOME"};
-    SavedVariable home_{"HOME"};
-};
-
-TEST_F(LibraryFolder, DataHomeThenHomeLocalShare)
-{
-    setenv("HOME", "/home/someone", 1);
-    setenv("XDG_DATA_HOME", "/srv/data//", 1);
-    EXPECT_EQ(corvella::library_folder(), "/srv/data/");
-    setenv("XDG_DATA_HOME", "relative/data", 1);
-    EXPECT_EQ(corvella::library_folder(), "/home/someone/.local/share/");
-    unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(corvella::library_folder(), "/home/someone/.local/share/");
-}
-
-TEST_F(PreferencesFolder, WithoutEitherVariableTheAccountHomeIsUsed)
-{
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("HOME");
-    passwd const* account = getpwuid(getuid());
-    if (account == nullptr || account->pw_dir == nullptr || account->pw_dir[0] != '/')
-        GTEST_SKIP() << "this account has no home folder";
-    std::string home = account->pw_dir;
-    if (home.back() != '/') home += '/';
-    EXPECT_EQ(corvella::preferences_folder(), home + ".config/");
-}
 
 // Registers a bundle resources folder for one test.
 class RegisteredBundle {
@@ -115,67 +44,84 @@ void write_file(fs::path const& path, std::string const& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-TEST(DataFiles, SearchOrder)
+} // namespace
+
+TEST_F(Environment, AbsoluteXdgFolderThenHome)
 {
-    fs::path const share = corvella::executable_folder() / ".." / "share" / "corvella";
+    setenv("HOME", "/home/someone", 1);
+    struct Case {
+        char const* value; // null: unset
+        char const* preferences;
+        char const* library;
+    };
+    for (Case c :
+         {Case{"/srv/x", "/srv/x/", "/srv/x/"}, Case{"/srv/x//", "/srv/x/", "/srv/x/"}, Case{"/", "/", "/"},
+          Case{"relative/x", "/home/someone/.config/", "/home/someone/.local/share/"},
+          Case{"", "/home/someone/.config/", "/home/someone/.local/share/"},
+          Case{nullptr, "/home/someone/.config/", "/home/someone/.local/share/"}}) {
+        SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
+        for (char const* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+            c.value == nullptr ? unsetenv(name) : setenv(name, c.value, 1);
+        EXPECT_EQ(corvella::preferences_folder(), c.preferences);
+        EXPECT_EQ(corvella::library_folder(), c.library);
+    }
+}
+
+TEST_F(Environment, WithoutEitherVariableTheAccountHomeIsUsed)
+{
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("HOME");
+    passwd const* account = getpwuid(getuid());
+    if (account == nullptr || account->pw_dir == nullptr || account->pw_dir[0] != '/')
+        GTEST_SKIP() << "this account has no home folder";
+    std::string home = account->pw_dir;
+    if (home.back() != '/') home += '/';
+    EXPECT_EQ(corvella::preferences_folder(), home + ".config/");
+}
+
+TEST(DataFiles, SearchOrderIsBundleThenBesideTheExecutableThenTheSourceTree)
+{
     std::vector<fs::path> folders = corvella::data_search_folders();
     ASSERT_GE(folders.size(), 3u);
-    EXPECT_EQ(folders.front(), share);
+    EXPECT_EQ(folders.front(), share_folder());
     EXPECT_EQ(fs::weakly_canonical(folders.back()), fs::weakly_canonical(source_data_folder));
+    fs::path const found = corvella::find_data_file("Corvella.xml");
+    EXPECT_EQ(found.filename(), "Corvella.xml");
+    EXPECT_TRUE(fs::is_regular_file(found));
 
     TempDir bundle;
+    write_file(bundle / "Corvella.xml", "bundle copy");
     RegisteredBundle registered(bundle.path());
     folders = corvella::data_search_folders();
     ASSERT_GE(folders.size(), 4u);
     EXPECT_EQ(folders[0], bundle.path());
-    EXPECT_EQ(folders[1], share);
-}
-
-TEST(DataFiles, TheShippedSettingsFileIsFoundWithoutABundle)
-{
-    fs::path const found = corvella::find_data_file("Corvella.xml");
-    ASSERT_FALSE(found.empty());
-    EXPECT_EQ(found.filename(), "Corvella.xml");
-    EXPECT_TRUE(fs::is_regular_file(found));
-}
-
-TEST(DataFiles, TheBundleFolderComesFirst)
-{
-    TempDir bundle;
-    write_file(bundle / "Corvella.xml", "bundle copy");
-    RegisteredBundle registered(bundle.path());
+    EXPECT_EQ(folders[1], share_folder());
     EXPECT_EQ(corvella::find_data_file("Corvella.xml"), bundle / "Corvella.xml");
     EXPECT_EQ(corvella::bundle_resources_folder(), bundle.path());
 }
 
-TEST(DataFiles, AFileBesideTheExecutableIsFound)
+TEST(DataFiles, AFileBesideTheExecutableIsFoundAfterTheBundle)
 {
-    fs::path const share = corvella::executable_folder() / ".." / "share" / "corvella";
-    bool const created_share = !fs::exists(share);
-    fs::create_directories(share);
+    bool const created_share = !fs::exists(share_folder());
+    fs::create_directories(share_folder());
     std::string const name = "paths-test-" + std::to_string(getpid()) + ".txt";
-    write_file(share / name, "beside the executable");
-
-    EXPECT_EQ(corvella::find_data_file(name), share / name);
-
-    // Still after a registered bundle that holds the file.
+    write_file(share_folder() / name, "beside the executable");
+    EXPECT_EQ(corvella::find_data_file(name), share_folder() / name);
     TempDir bundle;
     write_file(bundle / name, "bundle");
     {
         RegisteredBundle registered(bundle.path());
         EXPECT_EQ(corvella::find_data_file(name), bundle / name);
     }
-
-    fs::remove(share / name);
+    fs::remove(share_folder() / name);
     EXPECT_TRUE(corvella::find_data_file(name).empty());
     if (created_share) fs::remove_all(corvella::executable_folder() / ".." / "share");
 }
 
-TEST(DataFiles, MissingNamesGiveAnEmptyPath)
+TEST(DataFiles, MissingNamesAndFoldersGiveAnEmptyPath)
 {
     EXPECT_TRUE(corvella::find_data_file("no-such-file-anywhere.xml").empty());
     EXPECT_TRUE(corvella::find_data_file("").empty());
-    // A folder is not a file.
     TempDir bundle;
     fs::create_directory(bundle / "Corvella-folder");
     RegisteredBundle registered(bundle.path());
@@ -184,12 +130,9 @@ TEST(DataFiles, MissingNamesGiveAnEmptyPath)
 
 TEST(BundlePath, IsTheParentOfTheResourcesFolder)
 {
-    {
-        RegisteredBundle registered("/opt/plugins/Corvella.bundle/Contents/Resources/");
-        EXPECT_EQ(GetCurrentBundlePathName(), "/opt/plugins/Corvella.bundle/Contents/");
-    }
-    {
-        RegisteredBundle registered("/opt/plugins/Corvella.bundle/Contents/Resources");
+    for (char const* resources : {"/opt/plugins/Corvella.bundle/Contents/Resources/",
+                                  "/opt/plugins/Corvella.bundle/Contents/Resources"}) {
+        RegisteredBundle registered(resources);
         EXPECT_EQ(GetCurrentBundlePathName(), "/opt/plugins/Corvella.bundle/Contents/");
     }
     EXPECT_EQ(GetCurrentBundlePathName(), corvella::executable_folder().string() + "/");
@@ -205,5 +148,3 @@ TEST(CheckDirPath, OnlyExistingFoldersPass)
     EXPECT_FALSE(check_dir_path((folder / "missing").string()));
     EXPECT_FALSE(check_dir_path(""));
 }
-
-} // namespace

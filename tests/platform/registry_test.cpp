@@ -1,3 +1,4 @@
+// The registry-style calls over the settings file: key handles, queries and writes.
 #include "platform/registry.h"
 
 #include "settings_fixture.h"
@@ -10,7 +11,6 @@
 namespace {
 
 using namespace corvella::test;
-
 using RegistryTest = SettingsTest;
 
 constexpr char key_path[] = "SOFTWARE\\Tarnwick\\Corvella";
@@ -26,46 +26,38 @@ private:
     HKEY key_ = nullptr;
 };
 
-TEST(RegistryRoots, AreDistinctAndNamedAfterTheRoot)
-{
-    EXPECT_NE(HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE);
-    EXPECT_STREQ(HKEY_CURRENT_USER, "HKEY_CURRENT_USER");
-    EXPECT_STREQ(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE");
-}
+} // namespace
 
 TEST(RegistryKeys, HandleHoldsRootAndKeyPath)
 {
+    EXPECT_STREQ(HKEY_CURRENT_USER, "HKEY_CURRENT_USER");
+    EXPECT_STREQ(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE");
     HKEY opened = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, key_path, 0, 0, &opened), 0);
-    ASSERT_NE(opened, nullptr);
     EXPECT_STREQ(opened, "HKEY_CURRENT_USER\\SOFTWARE\\Tarnwick\\Corvella");
     EXPECT_EQ(RegCloseKey(opened), 0);
-
     HKEY created = nullptr;
     unsigned disposition = 77;
     ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, 0, nullptr, &created, &disposition),
               0);
     EXPECT_STREQ(created, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick\\Corvella");
     EXPECT_EQ(RegCloseKey(created), 0);
+    // Closing a root leaves it usable.
+    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), 0);
+    EXPECT_STREQ(HKEY_CURRENT_USER, "HKEY_CURRENT_USER");
 }
 
-TEST(RegistryKeys, AKeyPathLongerThanTheHandleIsRefused)
+TEST(RegistryKeys, LongKeyPathsAndNullArgumentsAreRefused)
 {
     std::string const fits(1023 - std::strlen("HKEY_CURRENT_USER\\"), 'k');
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, fits.c_str(), 0, 0, &key), 0);
     EXPECT_EQ(std::strlen(key), 1023u);
     RegCloseKey(key);
-
-    std::string const too_long = fits + "k";
     key = reinterpret_cast<HKEY>(1);
-    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, too_long.c_str(), 0, 0, &key), 1);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, (fits + "k").c_str(), 0, 0, &key), 1);
     EXPECT_EQ(key, nullptr);
-}
 
-TEST(RegistryKeys, NullArgumentsAreRefused)
-{
-    HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyEx(nullptr, key_path, 0, 0, &key), 1);
     EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, nullptr, 0, 0, &key), 1);
     EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, key_path, 0, 0, nullptr), 1);
@@ -76,17 +68,10 @@ TEST(RegistryKeys, NullArgumentsAreRefused)
     EXPECT_EQ(RegSetValueEx(nullptr, "Latency", 0, REG_SZ, data, 2), 1);
 }
 
-TEST(RegistryKeys, ClosingARootLeavesItUsable)
-{
-    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), 0);
-    EXPECT_STREQ(HKEY_CURRENT_USER, "HKEY_CURRENT_USER");
-}
-
-TEST_F(RegistryTest, QueryReportsSizeTypeAndData)
+TEST_F(RegistryTest, QueryReportsSizeTypeAndDataAndNeverWritesPastTheBuffer)
 {
     write_settings(settings_document({{user_value("HomePrefDir"), "/srv/ir"}}));
     OpenKey key(HKEY_CURRENT_USER);
-
     unsigned type = 0;
     unsigned size = 0;
     ASSERT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, &type, nullptr, &size), 0);
@@ -95,25 +80,16 @@ TEST_F(RegistryTest, QueryReportsSizeTypeAndData)
 
     unsigned char buffer[16];
     std::memset(buffer, 0x55, sizeof buffer);
+    size = 7;
+    EXPECT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, nullptr, buffer, &size), 2);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(buffer[0], 0x55) << "a buffer that is too small gets nothing";
+    EXPECT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, nullptr, buffer, nullptr), 1);
+
     ASSERT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, nullptr, buffer, &size), 0);
     EXPECT_STREQ(reinterpret_cast<char const*>(buffer), "/srv/ir");
     EXPECT_EQ(size, 8u);
     EXPECT_EQ(buffer[8], 0x55) << "nothing is written past the value";
-}
-
-TEST_F(RegistryTest, QueryIntoATooSmallBufferWritesNothing)
-{
-    write_settings(settings_document({{user_value("HomePrefDir"), "/srv/ir"}}));
-    OpenKey key(HKEY_CURRENT_USER);
-    unsigned char buffer[16];
-    std::memset(buffer, 0x55, sizeof buffer);
-    unsigned size = 7;
-    EXPECT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, nullptr, buffer, &size), 2);
-    EXPECT_EQ(size, 8u);
-    for (unsigned char const byte : buffer)
-        EXPECT_EQ(byte, 0x55);
-    // A buffer without a capacity is refused outright.
-    EXPECT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, nullptr, buffer, nullptr), 1);
 }
 
 TEST_F(RegistryTest, QueryOfAMissingValueOrRootReturnsOne)
@@ -129,7 +105,7 @@ TEST_F(RegistryTest, QueryOfAMissingValueOrRootReturnsOne)
     EXPECT_EQ(RegQueryValueEx(machine.get(), "Latency", nullptr, nullptr, nullptr, &size), 1);
 }
 
-TEST_F(RegistryTest, SetStoresTextUpToSizeOrTheFirstZero)
+TEST_F(RegistryTest, SetStoresTextUpToSizeOrTheFirstZeroUnderItsRoot)
 {
     OpenKey key(HKEY_CURRENT_USER);
     unsigned char const text[] = "12345";
@@ -137,24 +113,10 @@ TEST_F(RegistryTest, SetStoresTextUpToSizeOrTheFirstZero)
     EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "123"}}));
     EXPECT_EQ(RegSetValueEx(key.get(), "Latency", 0, REG_DWORD, text, sizeof text), 0);
     EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "12345"}}));
-}
 
-TEST_F(RegistryTest, MachineWritesGoUnderTheMachineRoot)
-{
-    OpenKey key(HKEY_LOCAL_MACHINE);
-    unsigned char const text[] = "/opt/corvella/";
-    EXPECT_EQ(RegSetValueEx(key.get(), "InstallDir", 0, REG_SZ, text, sizeof text), 0);
-    EXPECT_EQ(read_settings(), settings_document({{machine_value("InstallDir"), "/opt/corvella/"}}));
+    OpenKey machine(HKEY_LOCAL_MACHINE);
+    unsigned char const folder[] = "/opt/corvella/";
+    EXPECT_EQ(RegSetValueEx(machine.get(), "InstallDir", 0, REG_SZ, folder, sizeof folder), 0);
+    EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "12345"},
+                                                  {machine_value("InstallDir"), "/opt/corvella/"}}));
 }
-
-TEST_F(RegistryTest, SetRefusesANameTheFileCannotHold)
-{
-    write_settings(settings_document({}));
-    OpenKey key(HKEY_CURRENT_USER);
-    unsigned char const text[] = "x";
-    for (char const* name : {"", "Two Words", "Slash/Name", "a<b", "9Lives", "Dollar$"})
-        EXPECT_EQ(RegSetValueEx(key.get(), name, 0, REG_SZ, text, 2), 1) << name;
-    EXPECT_EQ(read_settings(), settings_document({}));
-}
-
-} // namespace

@@ -54,22 +54,27 @@ template <typename Action> std::string error_of(Action&& action)
     return "<no exception>";
 }
 
+// Restores an environment variable when it goes; sets it first when a value is given.
+class ScopedVariable {
+public:
+    explicit ScopedVariable(char const* name, char const* value = nullptr) : name_(name)
+    {
+        if (char const* old = std::getenv(name)) old_ = old;
+        if (value != nullptr) setenv(name, value, 1);
+    }
+    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+    ScopedVariable(ScopedVariable const&) = delete;
+    ScopedVariable& operator=(ScopedVariable const&) = delete;
+
+private:
+    char const* name_;
+    std::optional<std::string> old_;
+};
+
 class SettingsTest : public testing::Test {
 protected:
-    SettingsTest()
-    {
-        if (char const* value = std::getenv("XDG_CONFIG_HOME")) saved_config_home_ = value;
-        setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
-        corvella::set_default_settings_file(source_default_settings);
-    }
-    ~SettingsTest() override
-    {
-        corvella::set_default_settings_file({});
-        if (saved_config_home_)
-            setenv("XDG_CONFIG_HOME", saved_config_home_->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-    }
+    SettingsTest() { corvella::set_default_settings_file(source_default_settings); }
+    ~SettingsTest() override { corvella::set_default_settings_file({}); }
 
     std::filesystem::path folder() const { return config_.path() / "Tarnwick" / "Corvella"; }
     std::filesystem::path file() const { return folder() / "Corvella.xml"; }
@@ -87,10 +92,8 @@ protected:
     }
 
     TempDir config_{"corvella-settings-"};
+    ScopedVariable config_home_{"XDG_CONFIG_HOME", config_.path().c_str()};
     MessageRecorder messages_;
-
-private:
-    std::optional<std::string> saved_config_home_;
 };
 
 // A settings document holding the given elements, in the layout the store writes.

@@ -1,3 +1,5 @@
+// The settings store: CheckPrefs and the shipped default, reading with the root fallback and the
+// integer range, writing the exact layout, every message text, and corrupt or unwritable files.
 #include "platform/settings_store.h"
 
 #include "platform/registry.h"
@@ -15,18 +17,97 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace corvella::test;
+using Entries = std::vector<std::string>;
 
-using StoreTest = SettingsTest;
+class StoreTest : public SettingsTest {
+protected:
+    std::string corrupt_copy(char const* suffix = "") const
+    {
+        return read_bytes(folder() / (std::string("Corvella.xml.corrupt") + suffix));
+    }
+};
 
-// ---- CheckPrefs -------------------------------------------------------------------------------
+// Each named accessor pair: its value name, its reader and the code of the reader's message, the
+// writer with the text it stores, and the value of the shipped default (null: not in it).
+struct Named {
+    char const* name;
+    std::function<std::string()> read;
+    char const* read_code;
+    std::function<void()> write; // null: no writer
+    char const* written;
+    char const* shipped;
+};
 
-TEST_F(StoreTest, CheckPrefsCreatesTheFolderAndCopiesTheDefault)
+std::string as_text(int value)
 {
+    return std::to_string(value);
+}
+std::string as_text(std::string text)
+{
+    return text;
+}
+
+#define READ(name, ...) [] { return as_text(extract_data_from_registry_##name(__VA_ARGS__)); }
+#define WRITE(name, ...) [] { set_##name##_in_registry(__VA_ARGS__); }
+// clang-format off
+std::vector<Named> const kNamed = {
+    {"Latency", READ(latency), "#2: latency", WRITE(latency, 512), "512", "0"},
+    {"AutoPairTS", READ(auto_pair_ts), "#8: auto pair ts", WRITE(auto_pair_ts, 0), "0", "1"},
+    {"SRNorm", READ(sr_gain), "#14: sr gain", WRITE(sr_gain, 2), "2", "0"},
+    {"HomePref", READ(home_pref), "#22: home preferences", WRITE(home_pref, 2), "2", "0"},
+    {"WetLock", READ(wet_lock), "#28: wet lock", WRITE(wet_lock, 2), "2", "0"},
+    {"InstallDir", READ(install_dir), "#31: install directory", nullptr, nullptr, ""},
+    {"DialsMode", READ(dials_mode), "#42: dials mode", WRITE(dials_mode, 1), "1", "0"},
+    {"SearchDir1", READ(search_dir, 1), "#48: search dir",
+     WRITE(search_dir, 1, "/srv/search/"), "/srv/search/", nullptr},
+    {"InitialPresets", READ(initial_presets), "#54: initial presets", WRITE(initial_presets, "1"), "1", ""},
+    {"BrowserDir3", READ(home_browser_dir, 3), "#60: home browser dir",
+     WRITE(browser_dir, 3, "/srv/browse/"), "/srv/browse/", nullptr},
+    {"PresetRecent9", READ(preset_recent_file, 9), "#63: Preset recent",
+     WRITE(browser_preset_recent, 9, "/srv/recent.fxb"), "/srv/recent.fxb", nullptr},
+    {"HomePrefDir", READ(home_pref_dir), "#87: home pref dir",
+     WRITE(home_pref_dir, "/srv/ir/"), "/srv/ir/", ""},
+    {"ProgramChangeBlocksAudio", READ(program_change_blocks_audio), "#101: program change blocks audio",
+     WRITE(program_change_blocks_audio, 1), "1", "0"},
+    {"IRGainMin", READ(ir_gain_min), "#107: ir gain min", WRITE(ir_gain_min, -60), "-60", "-50"},
+    {"IRGainMax", READ(ir_gain_max), "#113: ir gain max", WRITE(ir_gain_max, 20), "20", "50"},
+    {"MasterGainMin", READ(master_gain_min), "#119: master gain min",
+     WRITE(master_gain_min, -40), "-40", "-30"},
+    {"MasterGainMax", READ(master_gain_max), "#125: master gain max", WRITE(master_gain_max, 10), "10", "30"},
+    {"ColourScheme", READ(colour_scheme), "#131: colour scheme", WRITE(colour_scheme, 8), "8", "0"},
+    {"IRVisSelectionMode", READ(ir_vis_selection_mode), "#137: ir vis selection mode",
+     WRITE(ir_vis_selection_mode, 1), "1", "0"},
+    {"HidePresets", READ(hide_presets), "#143: hide presets", WRITE(hide_presets, 1), "1", "0"},
+    {"HideLowerPane", READ(hide_lower_pane), "#149: hide lower pane", WRITE(hide_lower_pane, 1), "1", "0"},
+    {"UserFXB4", READ(user_fxb, 4), "#155: user fxb",
+     WRITE(user_fxb, 4, "/srv/user.fxb"), "/srv/user.fxb", nullptr},
+    {"UserSpecifiedLostLocation49", READ(user_specified_lost_location, 49), "#161: user lost location",
+     WRITE(user_specified_lost_location, 49, "/srv/lost/"), "/srv/lost/", nullptr}};
+// clang-format on
+#undef READ
+#undef WRITE
+
+std::string const kNoLatency = settings_error("Could not query key for size (Code #2: latency).\n");
+
+} // namespace
+
+TEST_F(StoreTest, CheckPrefsCopiesTheDefaultOverAMissingOrBlankFileOnly)
+{
+    EXPECT_EQ(GetPreferencePathRaw(), config_.path().string() + "/");
     ASSERT_FALSE(fs::exists(folder()));
     CheckPrefs();
-    EXPECT_TRUE(fs::is_directory(folder()));
     EXPECT_EQ(read_settings(), read_bytes(source_default_settings));
-    EXPECT_EQ(folder_entries(), std::vector<std::string>{"Corvella.xml"});
+    for (std::string const blank : {"", "   \n\t\r\n  "}) {
+        write_settings(blank);
+        CheckPrefs();
+        EXPECT_EQ(read_settings(), read_bytes(source_default_settings)) << '"' << blank << '"';
+    }
+    std::string const own = settings_document({{user_value("Latency"), "512"}});
+    write_settings(own);
+    CheckPrefs();
+    EXPECT_EQ(read_settings(), own);
+    EXPECT_EQ(extract_data_from_registry_latency(), 512);
+    EXPECT_EQ(folder_entries(), Entries{"Corvella.xml"});
     EXPECT_EQ(messages_.count(), 0u);
 }
 
@@ -38,44 +119,19 @@ TEST_F(StoreTest, CheckPrefsKeepsTheDefaultsPermissionsButStaysWritable)
     fs::permissions(read_only_default,
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     corvella::set_default_settings_file(read_only_default);
-
     CheckPrefs();
     struct stat status {};
     ASSERT_EQ(::stat(file().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0644u);
 }
 
-TEST_F(StoreTest, CheckPrefsReplacesAnEmptyOrBlankFile)
-{
-    for (std::string const blank : {"", "   \n\t\r\n  "}) {
-        write_settings(blank);
-        CheckPrefs();
-        EXPECT_EQ(read_settings(), read_bytes(source_default_settings));
-    }
-    EXPECT_EQ(folder_entries(), std::vector<std::string>{"Corvella.xml"});
-    EXPECT_EQ(messages_.count(), 0u);
-}
-
-TEST_F(StoreTest, CheckPrefsKeepsAnExistingSettingsFile)
-{
-    std::string const own = settings_document({{user_value("Latency"), "512"}});
-    write_settings(own);
-    CheckPrefs();
-    EXPECT_EQ(read_settings(), own);
-    EXPECT_EQ(extract_data_from_registry_latency(), 512);
-    EXPECT_EQ(messages_.count(), 0u);
-}
-
-TEST_F(StoreTest, CheckPrefsKeepsACorruptFileAsACopyAndRestoresTheDefault)
+TEST_F(StoreTest, CheckPrefsKeepsEachCorruptFileAsACopyAndRestoresTheDefault)
 {
     std::string const corrupt = "<?xml version=\"1.0\" ?>\n<Registry>\n    <HKEY_CURRENT_USER:SOFTWARE:Tar";
     write_settings(corrupt);
     CheckPrefs();
-
     EXPECT_EQ(read_settings(), read_bytes(source_default_settings));
-    EXPECT_EQ(read_bytes(folder() / "Corvella.xml.corrupt"), corrupt);
-    EXPECT_EQ(folder_entries(), (std::vector<std::string>{"Corvella.xml", "Corvella.xml.corrupt"}));
-
+    EXPECT_EQ(corrupt_copy(), corrupt);
     ASSERT_EQ(messages_.count(), 1u);
     RecordedMessage const message = messages_.last();
     EXPECT_EQ(message.caption, "Tarnwick: Corvella");
@@ -84,20 +140,15 @@ TEST_F(StoreTest, CheckPrefsKeepsACorruptFileAsACopyAndRestoresTheDefault)
     EXPECT_NE(message.text.find((folder() / "Corvella.xml.corrupt").string()), std::string::npos)
         << message.text;
     EXPECT_EQ(message.text.find('\n'), std::string::npos) << message.text;
-
-    // Once repaired, nothing more is said.
-    CheckPrefs();
+    CheckPrefs(); // once repaired, nothing more is said
     EXPECT_EQ(messages_.count(), 1u);
-}
 
-TEST_F(StoreTest, ALaterCorruptionDoesNotOverwriteAnEarlierCopy)
-{
-    write_settings("first broken file");
-    CheckPrefs();
+    // A later corruption does not overwrite the earlier copy.
     write_settings("<Registry><second");
     CheckPrefs();
-    EXPECT_EQ(read_bytes(folder() / "Corvella.xml.corrupt"), "first broken file");
-    EXPECT_EQ(read_bytes(folder() / "Corvella.xml.corrupt.1"), "<Registry><second");
+    EXPECT_EQ(corrupt_copy(), corrupt);
+    EXPECT_EQ(corrupt_copy(".1"), "<Registry><second");
+    EXPECT_EQ(folder_entries(), (Entries{"Corvella.xml", "Corvella.xml.corrupt", "Corvella.xml.corrupt.1"}));
     EXPECT_EQ(messages_.count(), 2u);
 }
 
@@ -111,90 +162,56 @@ TEST_F(StoreTest, WithoutADefaultCheckPrefsLeavesAnEmptyFileAndSaysSo)
     ASSERT_EQ(messages_.count(), 1u);
     EXPECT_EQ(messages_.last().caption, "Tarnwick: Corvella");
     EXPECT_NE(messages_.last().text.find("Corvella.xml"), std::string::npos);
+    EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }), kNoLatency);
 
-    EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }),
-              settings_error("Could not query key for size (Code #2: latency).\n"));
+    // A corrupt file is still kept.
+    write_settings("\x01\x02 not xml");
+    CheckPrefs();
+    EXPECT_EQ(corrupt_copy(), "\x01\x02 not xml");
+    EXPECT_EQ(read_settings(), "");
+    EXPECT_EQ(messages_.count(), 3u);
 
     // Writing still works, and the document it creates is kept by a later CheckPrefs.
     set_latency_in_registry(256);
-    EXPECT_EQ(extract_data_from_registry_latency(), 256);
     corvella::set_default_settings_file(source_default_settings);
     CheckPrefs();
     EXPECT_EQ(extract_data_from_registry_latency(), 256);
 }
 
-TEST_F(StoreTest, WithoutADefaultACorruptFileIsStillKept)
-{
-    corvella::set_default_settings_file(config_ / "no-default-here.xml");
-    write_settings("\x01\x02 not xml");
-    CheckPrefs();
-    EXPECT_EQ(read_bytes(folder() / "Corvella.xml.corrupt"), "\x01\x02 not xml");
-    EXPECT_EQ(read_settings(), "");
-    EXPECT_EQ(messages_.count(), 2u);
-
-    corvella::set_default_settings_file(source_default_settings);
-    CheckPrefs();
-    EXPECT_EQ(read_settings(), read_bytes(source_default_settings));
-}
-
-TEST_F(StoreTest, PreferencePathIsThePrivateConfigFolder)
-{
-    EXPECT_EQ(GetPreferencePathRaw(), config_.path().string() + "/");
-}
-
-// ---- The shipped default ------------------------------------------------------------------------
-
-TEST_F(StoreTest, ShippedDefaultDefinesEveryIntegerTheEngineReadsAtStart)
-{
-    CheckPrefs();
-    EXPECT_EQ(extract_data_from_registry_latency(), 0);
-    EXPECT_EQ(extract_data_from_registry_sr_gain(), 0);
-    EXPECT_EQ(extract_data_from_registry_program_change_blocks_audio(), 0);
-    EXPECT_EQ(extract_data_from_registry_ir_gain_min(), -50);
-    EXPECT_EQ(extract_data_from_registry_ir_gain_max(), 50);
-    EXPECT_EQ(extract_data_from_registry_master_gain_min(), -30);
-    EXPECT_EQ(extract_data_from_registry_master_gain_max(), 30);
-    EXPECT_EQ(extract_data_from_registry_wet_lock(), 0);
-    // The same through the typed accessor and the names the engine uses.
-    struct Expected {
-        char const* name;
-        int value;
-    };
-    for (Expected const& key :
-         {Expected{"Latency", 0}, Expected{"SRNorm", 0}, Expected{"ProgramChangeBlocksAudio", 0},
-          Expected{"IRGainMin", -50}, Expected{"IRGainMax", 50}, Expected{"MasterGainMin", -30},
-          Expected{"MasterGainMax", 30}, Expected{"WetLock", 0}})
-        EXPECT_EQ(extract_data_from_registry_int(key.name), key.value) << key.name;
-}
-
-TEST_F(StoreTest, ShippedDefaultDefinesEveryOtherKeyOfTheStore)
-{
-    CheckPrefs();
-    EXPECT_EQ(extract_data_from_registry_auto_pair_ts(), 1);
-    EXPECT_EQ(extract_data_from_registry_home_pref(), 0);
-    EXPECT_EQ(extract_data_from_registry_dials_mode(), 0);
-    EXPECT_EQ(extract_data_from_registry_colour_scheme(), 0);
-    EXPECT_EQ(extract_data_from_registry_ir_vis_selection_mode(), 0);
-    EXPECT_EQ(extract_data_from_registry_hide_presets(), 0);
-    EXPECT_EQ(extract_data_from_registry_hide_lower_pane(), 0);
-    EXPECT_EQ(extract_data_from_registry_home_pref_dir(), "");
-    EXPECT_EQ(extract_data_from_registry_initial_presets(), "");
-    EXPECT_EQ(extract_data_from_registry_install_dir(), "");
-    EXPECT_EQ(messages_.count(), 0u);
-}
-
-TEST_F(StoreTest, ShippedDefaultHasTheSettingsLayout)
+TEST_F(StoreTest, ShippedDefaultDefinesEveryIntegerTheEngineReadsAndTheOtherKeys)
 {
     std::string const text = read_bytes(source_default_settings);
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" ?>\n<Registry>\n", 0), 0u);
-    EXPECT_NE(text.find("<HKEY_CURRENT_USER:SOFTWARE:Tarnwick:Corvella:Latency>0</"
-                        "HKEY_CURRENT_USER:SOFTWARE:Tarnwick:Corvella:Latency>"),
+    EXPECT_NE(text.find("<" + user_value("Latency") + ">0</" + user_value("Latency") + ">"),
               std::string::npos);
-    CXmlIO document(source_default_settings);
-    EXPECT_EQ(document.state(), CXmlIO::State::valid);
+    EXPECT_EQ(CXmlIO(source_default_settings).state(), CXmlIO::State::valid);
+    CheckPrefs();
+    for (Named const& key : kNamed) {
+        if (key.shipped == nullptr) continue;
+        EXPECT_EQ(key.read(), key.shipped) << key.name;
+        EXPECT_EQ(extract_data_from_registry_string(key.name), key.shipped) << key.name;
+    }
+    EXPECT_EQ(messages_.count(), 0u);
 }
 
-// ---- Reading ------------------------------------------------------------------------------------
+TEST_F(StoreTest, NamedAccessorsReadTheirKeyOrRaiseTheirNumberedMessage)
+{
+    write_settings(settings_document({}));
+    for (Named const& key : kNamed)
+        EXPECT_EQ(error_of(key.read), settings_error(std::string("Could not query key for size (Code ") +
+                                                     key.read_code + ").\n"));
+    std::vector<std::pair<std::string, std::string>> written;
+    for (Named const& key : kNamed) {
+        if (!key.write) continue;
+        key.write();
+        written.emplace_back(user_value(key.name), key.written);
+    }
+    EXPECT_EQ(read_settings(), settings_document(written));
+    for (Named const& key : kNamed) {
+        if (!key.write) continue;
+        EXPECT_EQ(key.read(), key.written) << key.name;
+    }
+}
 
 TEST_F(StoreTest, IntegersOutsideTheRangeReadAsMinusOne)
 {
@@ -212,26 +229,16 @@ TEST_F(StoreTest, IntegersOutsideTheRangeReadAsMinusOne)
     }
 }
 
-TEST_F(StoreTest, AValueOnlyUnderTheMachineRootIsReadFromThere)
+TEST_F(StoreTest, ReadsFallBackToTheMachineRootAndWritesGoToTheUserRoot)
 {
     write_settings(
         settings_document({{machine_value("Latency"), "1024"}, {machine_value("HomePrefDir"), "/srv/ir"}}));
     EXPECT_EQ(extract_data_from_registry_latency(), 1024);
     EXPECT_EQ(extract_data_from_registry_home_pref_dir(), "/srv/ir");
-}
-
-TEST_F(StoreTest, TheUserRootWinsOverTheMachineRoot)
-{
-    write_settings(settings_document({{machine_value("Latency"), "1024"}, {user_value("Latency"), "128"}}));
-    EXPECT_EQ(extract_data_from_registry_latency(), 128);
-}
-
-TEST_F(StoreTest, WritesAlwaysGoToTheUserRoot)
-{
-    write_settings(settings_document({{machine_value("Latency"), "1024"}}));
     set_latency_in_registry(2048);
-    EXPECT_EQ(read_settings(),
-              settings_document({{machine_value("Latency"), "1024"}, {user_value("Latency"), "2048"}}));
+    EXPECT_EQ(read_settings(), settings_document({{machine_value("Latency"), "1024"},
+                                                  {machine_value("HomePrefDir"), "/srv/ir"},
+                                                  {user_value("Latency"), "2048"}}));
     EXPECT_EQ(extract_data_from_registry_latency(), 2048);
 }
 
@@ -240,7 +247,6 @@ TEST_F(StoreTest, InstallDirIsReadUnderTheMachineRootOnly)
     write_settings(settings_document({{user_value("InstallDir"), "/home/me/wrong"}}));
     EXPECT_EQ(error_of([] { extract_data_from_registry_install_dir(); }),
               settings_error("Could not query key for size (Code #31: install directory).\n"));
-
     write_settings(settings_document(
         {{user_value("InstallDir"), "/home/me/wrong"}, {machine_value("InstallDir"), "/opt/corvella/"}}));
     EXPECT_EQ(extract_data_from_registry_install_dir(), "/opt/corvella/");
@@ -248,16 +254,17 @@ TEST_F(StoreTest, InstallDirIsReadUnderTheMachineRootOnly)
 
 TEST_F(StoreTest, AnElementWithoutTextReadsAsEmpty)
 {
-    write_bytes(file(), "<?xml version=\"1.0\" ?>\n<Registry>\n    <" + user_value("HomePrefDir") +
-                            " />\n    <" + user_value("InitialPresets") + "></" +
-                            user_value("InitialPresets") + ">\n</Registry>\n");
+    write_settings("<?xml version=\"1.0\" ?>\n<Registry>\n    <" + user_value("HomePrefDir") + " />\n    <" +
+                   user_value("InitialPresets") + "></" + user_value("InitialPresets") + ">\n</Registry>\n");
     EXPECT_EQ(extract_data_from_registry_home_pref_dir(), "");
     EXPECT_EQ(extract_data_from_registry_initial_presets(), "");
     EXPECT_EQ(extract_data_from_registry_string("HomePrefDir"), "");
 }
 
-TEST_F(StoreTest, AMissingValueRaisesTheSizeQueryError)
+TEST_F(StoreTest, AMissingValueOrFileRaisesTheSizeQueryErrors)
 {
+    EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }), kNoLatency);
+    EXPECT_FALSE(fs::exists(file())); // reading never creates the file
     write_settings(settings_document({}));
     EXPECT_EQ(error_of([] { extract_data_from_registry_int("Latency"); }),
               settings_error("Could not query key for size (Latency).\n"));
@@ -265,89 +272,18 @@ TEST_F(StoreTest, AMissingValueRaisesTheSizeQueryError)
               settings_error("Could not query key for size (BrowserDir3).\n"));
 }
 
-TEST_F(StoreTest, ANamedReadOfAMissingValueRaisesItsNumberedMessage)
+TEST_F(StoreTest, WritingIntoAnEmptyOrMissingFileCreatesTheWholeDocument)
 {
-    write_settings(settings_document({}));
-    struct Case {
-        std::function<void()> read;
-        char const* message;
-    };
-    Case const cases[] = {
-        {[] { extract_data_from_registry_latency(); }, "Could not query key for size (Code #2: latency).\n"},
-        {[] { extract_data_from_registry_auto_pair_ts(); },
-         "Could not query key for size (Code #8: auto pair ts).\n"},
-        {[] { extract_data_from_registry_sr_gain(); }, "Could not query key for size (Code #14: sr gain).\n"},
-        {[] { extract_data_from_registry_home_pref(); },
-         "Could not query key for size (Code #22: home preferences).\n"},
-        {[] { extract_data_from_registry_wet_lock(); },
-         "Could not query key for size (Code #28: wet lock).\n"},
-        {[] { extract_data_from_registry_install_dir(); },
-         "Could not query key for size (Code #31: install directory).\n"},
-        {[] { extract_data_from_registry_dials_mode(); },
-         "Could not query key for size (Code #42: dials mode).\n"},
-        {[] { extract_data_from_registry_search_dir(0); },
-         "Could not query key for size (Code #48: search dir).\n"},
-        {[] { extract_data_from_registry_initial_presets(); },
-         "Could not query key for size (Code #54: initial presets).\n"},
-        {[] { extract_data_from_registry_home_browser_dir(2); },
-         "Could not query key for size (Code #60: home browser dir).\n"},
-        {[] { extract_data_from_registry_preset_recent_file(9); },
-         "Could not query key for size (Code #63: Preset recent).\n"},
-        {[] { extract_data_from_registry_home_pref_dir(); },
-         "Could not query key for size (Code #87: home pref dir).\n"},
-        {[] { extract_data_from_registry_program_change_blocks_audio(); },
-         "Could not query key for size (Code #101: program change blocks audio).\n"},
-        {[] { extract_data_from_registry_ir_gain_min(); },
-         "Could not query key for size (Code #107: ir gain min).\n"},
-        {[] { extract_data_from_registry_ir_gain_max(); },
-         "Could not query key for size (Code #113: ir gain max).\n"},
-        {[] { extract_data_from_registry_master_gain_min(); },
-         "Could not query key for size (Code #119: master gain min).\n"},
-        {[] { extract_data_from_registry_master_gain_max(); },
-         "Could not query key for size (Code #125: master gain max).\n"},
-        {[] { extract_data_from_registry_colour_scheme(); },
-         "Could not query key for size (Code #131: colour scheme).\n"},
-        {[] { extract_data_from_registry_ir_vis_selection_mode(); },
-         "Could not query key for size (Code #137: ir vis selection mode).\n"},
-        {[] { extract_data_from_registry_hide_presets(); },
-         "Could not query key for size (Code #143: hide presets).\n"},
-        {[] { extract_data_from_registry_hide_lower_pane(); },
-         "Could not query key for size (Code #149: hide lower pane).\n"},
-        {[] { extract_data_from_registry_user_fxb(4); },
-         "Could not query key for size (Code #155: user fxb).\n"},
-        {[] { extract_data_from_registry_user_specified_lost_location(49); },
-         "Could not query key for size (Code #161: user lost location).\n"},
-    };
-    for (Case const& c : cases)
-        EXPECT_EQ(error_of(c.read), settings_error(c.message));
-}
-
-TEST_F(StoreTest, AMissingFileRaisesTheErrorsWithoutCreatingIt)
-{
-    EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }),
-              settings_error("Could not query key for size (Code #2: latency).\n"));
-    EXPECT_FALSE(fs::exists(file()));
-}
-
-// ---- Writing ------------------------------------------------------------------------------------
-
-TEST_F(StoreTest, WritingIntoAnEmptyFileCreatesTheWholeDocument)
-{
-    write_settings("");
+    ASSERT_FALSE(fs::exists(folder()));
     set_data_in_registry_int("Latency", 256);
     EXPECT_EQ(read_settings(), "<?xml version=\"1.0\" ?>\n"
                                "<Registry>\n"
                                "    <HKEY_CURRENT_USER:SOFTWARE:Tarnwick:Corvella:Latency>256"
                                "</HKEY_CURRENT_USER:SOFTWARE:Tarnwick:Corvella:Latency>\n"
                                "</Registry>\n");
-}
-
-TEST_F(StoreTest, WritingWithoutAFileOrFolderCreatesBoth)
-{
-    ASSERT_FALSE(fs::exists(folder()));
+    write_settings("");
     set_wet_lock_in_registry(1);
     EXPECT_EQ(read_settings(), settings_document({{user_value("WetLock"), "1"}}));
-    EXPECT_EQ(extract_data_from_registry_wet_lock(), 1);
 }
 
 TEST_F(StoreTest, WritingReplacesTheValueAndKeepsTheOthers)
@@ -362,66 +298,6 @@ TEST_F(StoreTest, WritingReplacesTheValueAndKeepsTheOthers)
     EXPECT_EQ(text.find(element), text.rfind(element)) << "the value is stored once";
 }
 
-TEST_F(StoreTest, EveryNamedWriterStoresUnderItsKey)
-{
-    write_settings("");
-    set_latency_in_registry(512);
-    set_auto_pair_ts_in_registry(0);
-    set_home_pref_in_registry(2);
-    set_wet_lock_in_registry(2);
-    set_dials_mode_in_registry(1);
-    set_sr_gain_in_registry(2);
-    set_program_change_blocks_audio_in_registry(1);
-    set_ir_gain_min_in_registry(-60);
-    set_ir_gain_max_in_registry(20);
-    set_master_gain_min_in_registry(-40);
-    set_master_gain_max_in_registry(10);
-    set_colour_scheme_in_registry(8);
-    set_ir_vis_selection_mode_in_registry(1);
-    set_hide_presets_in_registry(1);
-    set_hide_lower_pane_in_registry(1);
-    set_home_pref_dir_in_registry("/srv/ir/");
-    set_initial_presets_in_registry("1");
-    set_browser_dir_in_registry(3, "/srv/browse/");
-    set_search_dir_in_registry(1, "/srv/search/");
-    set_browser_preset_recent_in_registry(9, "/srv/banks/recent.fxb");
-    set_user_fxb_in_registry(0, "/srv/banks/user.fxb");
-    set_user_specified_lost_location_in_registry(49, "/srv/lost/");
-
-    EXPECT_EQ(read_settings(), settings_document({
-                                   {user_value("Latency"), "512"},
-                                   {user_value("AutoPairTS"), "0"},
-                                   {user_value("HomePref"), "2"},
-                                   {user_value("WetLock"), "2"},
-                                   {user_value("DialsMode"), "1"},
-                                   {user_value("SRNorm"), "2"},
-                                   {user_value("ProgramChangeBlocksAudio"), "1"},
-                                   {user_value("IRGainMin"), "-60"},
-                                   {user_value("IRGainMax"), "20"},
-                                   {user_value("MasterGainMin"), "-40"},
-                                   {user_value("MasterGainMax"), "10"},
-                                   {user_value("ColourScheme"), "8"},
-                                   {user_value("IRVisSelectionMode"), "1"},
-                                   {user_value("HidePresets"), "1"},
-                                   {user_value("HideLowerPane"), "1"},
-                                   {user_value("HomePrefDir"), "/srv/ir/"},
-                                   {user_value("InitialPresets"), "1"},
-                                   {user_value("BrowserDir3"), "/srv/browse/"},
-                                   {user_value("SearchDir1"), "/srv/search/"},
-                                   {user_value("PresetRecent9"), "/srv/banks/recent.fxb"},
-                                   {user_value("UserFXB0"), "/srv/banks/user.fxb"},
-                                   {user_value("UserSpecifiedLostLocation49"), "/srv/lost/"},
-                               }));
-
-    EXPECT_EQ(extract_data_from_registry_home_browser_dir(3), "/srv/browse/");
-    EXPECT_EQ(extract_data_from_registry_search_dir(1), "/srv/search/");
-    EXPECT_EQ(extract_data_from_registry_preset_recent_file(9), "/srv/banks/recent.fxb");
-    EXPECT_EQ(extract_data_from_registry_user_fxb(0), "/srv/banks/user.fxb");
-    EXPECT_EQ(extract_data_from_registry_user_specified_lost_location(49), "/srv/lost/");
-    EXPECT_EQ(extract_data_from_registry_ir_gain_min(), -60);
-    EXPECT_EQ(extract_data_from_registry_colour_scheme(), 8);
-}
-
 TEST_F(StoreTest, TextsComeBackExactlyAsWritten)
 {
     CheckPrefs();
@@ -430,8 +306,6 @@ TEST_F(StoreTest, TextsComeBackExactlyAsWritten)
                                    "/home/m\xC3\xBCller/\xC3\xA9t\xC3\xA9.wav", "tab\there", "line\nbreak"}) {
         set_home_pref_dir_in_registry(text);
         EXPECT_EQ(extract_data_from_registry_home_pref_dir(), text);
-        set_data_in_registry_string("PresetRecent0", text);
-        EXPECT_EQ(extract_data_from_registry_string("PresetRecent0"), text);
     }
 }
 
@@ -460,83 +334,52 @@ TEST_F(StoreTest, AFileThatCannotBeReplacedRaisesTheSetErrors)
               settings_error("Could not open/create key (Code #38b: browser dir).\n"));
     EXPECT_EQ(error_of([] { set_latency_in_registry(0); }),
               settings_error("Could not set key (Code #5: latency).\n"));
-    EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }),
-              settings_error("Could not query key for size (Code #2: latency).\n"));
+    EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }), kNoLatency);
     EXPECT_TRUE(fs::is_directory(file() / "in-the-way"));
 }
 
-TEST_F(StoreTest, ErrorsAreRuntimeErrors)
+TEST_F(StoreTest, CorruptFilesRaiseReadErrorsAndAreKeptOnWriteOrCheckPrefs)
 {
-    write_settings(settings_document({}));
-    EXPECT_THROW(extract_data_from_registry_latency(), std::runtime_error);
-    EXPECT_THROW(extract_data_from_registry_home_pref_dir(), std::runtime_error);
+    std::string const deeply_nested = [] {
+        std::string text;
+        for (int i = 0; i < 200000; ++i)
+            text += "<a>";
+        return text;
+    }();
+    for (std::string const& corrupt :
+         {std::string("garbage that is not xml"),
+          std::string("<?xml version=\"1.0\" ?>\n<Registry>\n    <HKEY_CURRENT_"),
+          std::string("<Registry><a>1</b></Registry>"), std::string("<Settings><x>1</x></Settings>"),
+          std::string("<?xml version=\"1.0\" ?>\n"), std::string("\x00\xff\xfe\x01 binary", 11),
+          deeply_nested}) {
+        SCOPED_TRACE(corrupt.substr(0, 40));
+        fs::remove_all(folder());
+        messages_.clear();
+        write_settings(corrupt);
+        EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }), kNoLatency);
+        EXPECT_EQ(error_of([] { extract_data_from_registry_string("HomePrefDir"); }),
+                  settings_error("Could not query key for size (HomePrefDir).\n"));
+        EXPECT_EQ(read_settings(), corrupt);
+        EXPECT_EQ(folder_entries(), Entries{"Corvella.xml"});
+        EXPECT_EQ(messages_.count(), 0u);
+
+        set_latency_in_registry(128);
+        EXPECT_EQ(corrupt_copy(), corrupt);
+        EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "128"}}));
+        EXPECT_EQ(folder_entries(), (Entries{"Corvella.xml", "Corvella.xml.corrupt"}));
+        ASSERT_EQ(messages_.count(), 1u);
+        EXPECT_EQ(messages_.last().caption, "Tarnwick: Corvella");
+        EXPECT_NE(messages_.last().text.find((folder() / "Corvella.xml.corrupt").string()),
+                  std::string::npos);
+
+        write_settings(corrupt);
+        CheckPrefs();
+        EXPECT_EQ(corrupt_copy(".1"), corrupt);
+        EXPECT_EQ(extract_data_from_registry_ir_gain_max(), 50);
+    }
 }
 
-// ---- Corrupt files ------------------------------------------------------------------------------
-
-class CorruptFile : public SettingsTest, public testing::WithParamInterface<std::string> {};
-
-TEST_P(CorruptFile, ReadsRaiseTheErrorsAndLeaveTheFileAlone)
-{
-    write_settings(GetParam());
-    EXPECT_EQ(error_of([] { extract_data_from_registry_latency(); }),
-              settings_error("Could not query key for size (Code #2: latency).\n"));
-    EXPECT_EQ(error_of([] { extract_data_from_registry_string("HomePrefDir"); }),
-              settings_error("Could not query key for size (HomePrefDir).\n"));
-    EXPECT_EQ(read_settings(), GetParam());
-    EXPECT_EQ(folder_entries(), std::vector<std::string>{"Corvella.xml"});
-    EXPECT_EQ(messages_.count(), 0u);
-}
-
-TEST_P(CorruptFile, AWriteKeepsTheOldBytesBesideTheNewFile)
-{
-    write_settings(GetParam());
-    set_latency_in_registry(128);
-
-    EXPECT_EQ(read_bytes(folder() / "Corvella.xml.corrupt"), GetParam());
-    EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "128"}}));
-    EXPECT_EQ(extract_data_from_registry_latency(), 128);
-    EXPECT_EQ(folder_entries(), (std::vector<std::string>{"Corvella.xml", "Corvella.xml.corrupt"}));
-    ASSERT_EQ(messages_.count(), 1u);
-    EXPECT_EQ(messages_.last().caption, "Tarnwick: Corvella");
-    EXPECT_NE(messages_.last().text.find((folder() / "Corvella.xml.corrupt").string()), std::string::npos);
-}
-
-TEST_P(CorruptFile, CheckPrefsRestoresTheDefault)
-{
-    write_settings(GetParam());
-    CheckPrefs();
-    EXPECT_EQ(read_bytes(folder() / "Corvella.xml.corrupt"), GetParam());
-    EXPECT_EQ(extract_data_from_registry_ir_gain_max(), 50);
-}
-
-std::string deeply_nested(int levels)
-{
-    std::string text;
-    for (int i = 0; i < levels; ++i)
-        text += "<a>";
-    return text;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Contents, CorruptFile,
-    testing::Values(std::string("garbage that is not xml"),
-                    std::string("<?xml version=\"1.0\" ?>\n<Registry>\n    <HKEY_CURRENT_"),
-                    std::string("<Registry><a>1</b></Registry>"),
-                    std::string("<Settings><x>1</x></Settings>"), std::string("<?xml version=\"1.0\" ?>\n"),
-                    std::string("\x00\xff\xfe\x01 binary", 11), deeply_nested(200000)));
-
-// ---- Files on disk ------------------------------------------------------------------------------
-
-TEST_F(StoreTest, WritesLeaveNoTemporaryFilesBehind)
-{
-    CheckPrefs();
-    for (int i = 0; i < 20; ++i)
-        set_data_in_registry_int("BrowserDir" + std::to_string(i % 5), i);
-    EXPECT_EQ(folder_entries(), std::vector<std::string>{"Corvella.xml"});
-}
-
-TEST_F(StoreTest, ThreadsWritingAtOnceLoseNothing)
+TEST_F(StoreTest, ThreadsWritingAtOnceLoseNothingAndLeaveNoTemporaryFiles)
 {
     CheckPrefs();
     constexpr int writers = 4;
@@ -555,7 +398,5 @@ TEST_F(StoreTest, ThreadsWritingAtOnceLoseNothing)
         for (int i = 0; i < writes; ++i)
             EXPECT_EQ(extract_data_from_registry_int("SearchDir" + std::to_string(t * writes + i)),
                       t * 100 + i);
-    EXPECT_EQ(folder_entries(), std::vector<std::string>{"Corvella.xml"});
+    EXPECT_EQ(folder_entries(), Entries{"Corvella.xml"});
 }
-
-} // namespace

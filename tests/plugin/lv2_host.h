@@ -3,45 +3,19 @@
 // A small offline LV2 host on lilv for the plug-in tests: loads a plug-in by URI from LV2_PATH,
 // offers the features DPF plug-ins require (URID map, options, worker, bounded block length),
 // connects every control port, sends file paths as patch:Set messages, and saves and restores
-// state both through lilv state files and through the plug-in's state interface directly. Work
-// scheduled by the plug-in runs right after the run() that scheduled it, as in a host's offline
-// render.
+// state through lilv state files or through the plug-in's state interface directly. Scheduled
+// work runs right after the run() that scheduled it, as in a host's offline render.
 
 #include <lilv/lilv.h>
-#include <lv2/urid/urid.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace corvella::test {
-
-class Lv2World {
-public:
-    static Lv2World& get(); // loads everything in LV2_PATH once per process
-    ~Lv2World();
-
-    LilvWorld* world() const { return world_; }
-    LilvPlugin const* plugin(std::string const& uri) const;
-    LV2_URID_Map* map() { return &map_; }
-    LV2_URID_Unmap* unmap() { return &unmap_; }
-    std::uint32_t urid(char const* uri);
-    char const* uri(std::uint32_t urid);
-
-private:
-    Lv2World();
-    LilvWorld* world_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, std::uint32_t> ids_;
-    std::vector<std::unique_ptr<std::string>> uris_;
-    LV2_URID_Map map_;
-    LV2_URID_Unmap unmap_;
-};
 
 // One value of the plug-in's own state (key URI → value and its atom type URI).
 struct Lv2StateValue {
@@ -60,8 +34,6 @@ public:
 
     bool loaded() const { return instance_ != nullptr; }
 
-    std::uint32_t port_count() const;
-    bool has_control(std::string const& symbol) const;
     void set_control(std::string const& symbol, float value);
     float control(std::string const& symbol) const; // inputs and outputs
     std::vector<std::string> input_control_symbols() const;
@@ -70,7 +42,6 @@ public:
     void set_path(std::string const& property_uri, std::string const& path);
 
     void activate();
-    void deactivate();
     // Two channels; `out` may not alias `in`. frames <= max_block.
     void run(float const* const in[2], float* const out[2], std::uint32_t frames);
 
@@ -83,21 +54,16 @@ public:
     bool restore_state_values(Lv2StateValues const& values);
 
 private:
-    struct Features;
-    struct Worker;
-    void run_scheduled_work();
+    struct Host;
+    float& control_slot(std::string const& symbol) const;
 
-    Lv2World& world_;
     LilvPlugin const* plugin_ = nullptr;
     LilvInstance* instance_ = nullptr;
     std::uint32_t max_block_;
-    std::vector<float> controls_;
-    std::vector<int> audio_in_, audio_out_;
-    int events_in_ = -1, events_out_ = -1;
-    std::vector<std::uint64_t> events_in_buffer_, events_out_buffer_;
+    mutable std::vector<float> controls_;
+    std::vector<std::uint32_t> audio_in_, audio_out_;
     std::vector<std::pair<std::string, std::string>> pending_paths_;
-    std::unique_ptr<Worker> worker_;
-    std::unique_ptr<Features> features_;
+    std::unique_ptr<Host> host_;
 };
 
 } // namespace corvella::test

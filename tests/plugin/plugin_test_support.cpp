@@ -1,18 +1,14 @@
 #include "plugin_test_support.h"
 
-#include "support/wav_file.h"
-
 #include "host/in_process_host.h"
 #include "platform/settings_store.h"
+#include "program/parameter_table.h"
 #include "support/temp_dir.h"
+#include "support/wav_file.h"
 
-#include <gtest/gtest.h>
-#include <sndfile.h>
-
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <memory>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 
@@ -22,22 +18,14 @@ namespace {
 
 // Each test process: a private data folder (the factory responses' home) beside the private
 // settings folder the test main gives it, and LV2_PATH on the build tree's bundles only.
-class PluginEnvironment : public testing::Environment {
-public:
-    void SetUp() override
+struct PrivateFolders {
+    TempDir data_home{"corvella-xdg-data-"};
+    PrivateFolders()
     {
-        data_home_ = std::make_unique<TempDir>("corvella-xdg-data-");
-        setenv("XDG_DATA_HOME", data_home_->path().c_str(), 1);
+        setenv("XDG_DATA_HOME", data_home.path().c_str(), 1);
         setenv("LV2_PATH", CORVELLA_LV2_PATH, 1);
     }
-    void TearDown() override { data_home_.reset(); }
-
-private:
-    std::unique_ptr<TempDir> data_home_;
-};
-
-[[maybe_unused]] testing::Environment* const environment =
-    testing::AddGlobalTestEnvironment(new PluginEnvironment);
+} const private_folders;
 
 } // namespace
 
@@ -98,44 +86,67 @@ Stereo reference_render(Stereo const& input, std::string const& ir_file, Paramet
     host::InProcessHost host;
     host.create_instance(host::Variant::stereo_to_stereo, plugin_test_rate);
     EXPECT_TRUE(host.wait_until_idle());
-
-    std::vector<float> silence(block, 0.0f), scratch_l(block), scratch_r(block);
-    float const* silent_in[2] = {silence.data(), silence.data()};
-    float* scratch_out[2] = {scratch_l.data(), scratch_r.data()};
-    if (lead_in) host.process(silent_in, scratch_out, static_cast<int>(block));
-
+    auto run = [&](float const* const* in, float* const* out, std::uint32_t n) {
+        host.process(in, out, static_cast<int>(n));
+    };
+    if (lead_in) process_in_blocks(silence(block), block, run);
     EXPECT_TRUE(host.set_ir_file(1, 0, ir_file));
     for (auto const& [key, value] : parameters)
         EXPECT_TRUE(host.set_parameter(key, value)) << key;
     EXPECT_TRUE(host.wait_until_idle());
-
-    Stereo out{std::vector<float>(input.frames()), std::vector<float>(input.frames())};
-    for (std::size_t done = 0; done < input.frames(); done += block) {
-        int const n = static_cast<int>(std::min<std::size_t>(block, input.frames() - done));
-        float const* in[2] = {input.left.data() + done, input.right.data() + done};
-        float* o[2] = {out.left.data() + done, out.right.data() + done};
-        host.process(in, o, n);
-    }
-    return out;
+    return process_in_blocks(input, block, run);
 }
 
 float max_difference(Stereo const& a, Stereo const& b)
 {
-    float worst = 0.0f;
-    for (std::size_t i = 0; i < std::min(a.frames(), b.frames()); ++i) {
-        worst = std::max(worst, std::fabs(a.left[i] - b.left[i]));
-        worst = std::max(worst, std::fabs(a.right[i] - b.right[i]));
-    }
     if (a.frames() != b.frames()) return INFINITY;
+    float worst = 0.0f;
+    for (std::size_t i = 0; i < a.frames(); ++i)
+        worst = std::max({worst, std::fabs(a.left[i] - b.left[i]), std::fabs(a.right[i] - b.right[i])});
     return worst;
 }
 
 float peak(Stereo const& audio)
 {
-    float p = 0.0f;
-    for (std::size_t i = 0; i < audio.frames(); ++i)
-        p = std::max({p, std::fabs(audio.left[i]), std::fabs(audio.right[i])});
-    return p;
+    return max_difference(audio, silence(audio.frames()));
+}
+
+std::size_t ChunkedStream::write(void const* data, std::uint64_t size)
+{
+    std::size_t const n = std::min<std::size_t>(size, step);
+    bytes.append(static_cast<char const*>(data), n);
+    return n;
+}
+
+std::size_t ChunkedStream::read(void* data, std::uint64_t size)
+{
+    std::size_t const n = std::min({static_cast<std::size_t>(size), step, bytes.size() - position});
+    std::memcpy(data, bytes.data() + position, n);
+    position += n;
+    return n;
+}
+
+std::string dpf_state_stream(std::string const& ir_file, ParameterValues const& parameters)
+{
+    std::vector<std::string> parts{"__dpf_state_begin__", "ir1_file_a", ir_file, "__dpf_state_end__"};
+    if (!parameters.empty()) parts.emplace_back("__dpf_parameters_begin__");
+    for (auto const& [key, value] : parameters) {
+        parts.push_back(key);
+        parts.push_back(std::to_string(value));
+    }
+    if (!parameters.empty()) parts.emplace_back("__dpf_parameters_end__");
+    std::string s;
+    for (auto const& part : parts)
+        s.append(part).push_back('\0');
+    return s.append("\xfe").append(1, '\0');
+}
+
+void expect_parameter_names(std::vector<std::string> const& names, std::string const& bypass_name)
+{
+    ASSERT_EQ(names.size(), 367u);
+    EXPECT_EQ(names[0], bypass_name);
+    for (int i = 0; i < keyed_parameter_count; ++i)
+        EXPECT_EQ(names[static_cast<std::size_t>(i) + 1], parameter_at(i)->name);
 }
 
 } // namespace corvella::test

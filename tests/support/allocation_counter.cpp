@@ -24,14 +24,12 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(voi
 
 namespace {
 
-void on_malloc(void const volatile*, size_t)
-{
-    note_allocation();
-}
-void on_free(void const volatile*) {}
-
 struct HookInstaller {
-    HookInstaller() { __sanitizer_install_malloc_and_free_hooks(&on_malloc, &on_free); }
+    HookInstaller()
+    {
+        __sanitizer_install_malloc_and_free_hooks([](void const volatile*, size_t) { note_allocation(); },
+                                                  [](void const volatile*) {});
+    }
 } const hook_installer;
 
 } // namespace
@@ -47,39 +45,28 @@ void __libc_free(void*);
 
 void* malloc(size_t size)
 {
-    note_allocation();
-    return __libc_malloc(size);
+    return note_allocation(), __libc_malloc(size);
 }
-
 void* calloc(size_t count, size_t size)
 {
-    note_allocation();
-    return __libc_calloc(count, size);
+    return note_allocation(), __libc_calloc(count, size);
 }
-
 void* realloc(void* pointer, size_t size)
 {
-    note_allocation();
-    return __libc_realloc(pointer, size);
+    return note_allocation(), __libc_realloc(pointer, size);
 }
-
 void free(void* pointer)
 {
     __libc_free(pointer);
 }
-
 void* memalign(size_t alignment, size_t size)
 {
-    note_allocation();
-    return __libc_memalign(alignment, size);
+    return note_allocation(), __libc_memalign(alignment, size);
 }
-
 void* aligned_alloc(size_t alignment, size_t size)
 {
-    note_allocation();
-    return __libc_memalign(alignment, size);
+    return note_allocation(), __libc_memalign(alignment, size);
 }
-
 int posix_memalign(void** out, size_t alignment, size_t size)
 {
     note_allocation();

@@ -40,35 +40,25 @@ std::string quote(std::string const& text)
 class RenderTest : public ::testing::Test {
 protected:
     // The factory responses are looked for in a data folder of the test's own.
-    RenderTest() : data_home_(dir_ / "data") { fs::create_directories(data_home_); }
+    RenderTest() { fs::create_directories(dir_ / "data"); }
 
     RunResult render(std::vector<std::string> const& arguments) const
     {
-        std::string command = "XDG_DATA_HOME=" + quote(data_home_.string()) + " " + CORVELLA_RENDER_PROGRAM;
-        for (auto const& argument : arguments) {
-            command += ' ';
-            command += quote(argument);
-        }
-        fs::path const errors = dir_ / "stderr.txt";
-        command += " > /dev/null 2> " + quote(errors.string());
+        std::string command =
+            "XDG_DATA_HOME=" + quote((dir_ / "data").string()) + " " + CORVELLA_RENDER_PROGRAM;
+        for (auto const& argument : arguments)
+            command += ' ' + quote(argument);
+        command += " > /dev/null 2> " + quote((dir_ / "stderr.txt").string());
         int const status = std::system(command.c_str());
-        std::ifstream stream(errors);
-        std::stringstream text;
-        text << stream.rdbuf();
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+        std::ifstream stream(dir_ / "stderr.txt");
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {std::istreambuf_iterator<char>(stream), {}}};
     }
-
-    static void write_wav(fs::path const& path, Channels const& channels, int rate,
-                          int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
+    std::string write_wav(std::string const& name, Channels const& channels, int rate,
+                          int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) const
     {
-        ASSERT_TRUE(write_planar_wav(path, channels, rate, format)) << path;
+        EXPECT_TRUE(write_planar_wav(dir_ / name, channels, rate, format)) << name;
+        return (dir_ / name).string();
     }
-
-    static Channels read_wav(fs::path const& path, int* rate = nullptr)
-    {
-        return read_planar_audio(path, rate);
-    }
-
     static std::vector<float> decaying_noise(int length, unsigned seed)
     {
         std::mt19937 random(seed);
@@ -80,7 +70,6 @@ protected:
     }
 
     TempDir dir_;
-    fs::path data_home_;
 };
 
 // The documented gain chain of the default program with IR2 off, balance centred, IR1/IR2 mix at
@@ -148,32 +137,29 @@ TEST_P(RenderImpulseTest, ImpulseResponseThroughEveryGain)
         input[1][900] = 0.75f;
         input[1][1700] = 0.25f;
     }
-    fs::path const in_path = dir_ / "in.wav", out_path = dir_ / "out.wav";
-    write_wav(in_path, input, rate);
+    std::string const in_path = write_wav("in.wav", input, rate), out_path = (dir_ / "out.wav").string();
 
     // IR files: A (and B for true stereo), stereo, float at the render rate so that nothing is
     // resampled. Peak below 1 so that normalisation has work to do.
     Channels a = {decaying_noise(ir_length, 1), decaying_noise(ir_length, 2)};
     Channels b = {decaying_noise(ir_length, 3), decaying_noise(ir_length, 4)};
-    write_wav(dir_ / "room-L.wav", a, rate);
-    write_wav(dir_ / "room-R.wav", b, rate);
     double const peak = layout.true_stereo ? std::max(peak_of(a), peak_of(b)) : peak_of(a);
 
     Program const program;
-    std::vector<std::string> arguments = {"--ir1-a", (dir_ / "room-L.wav").string()};
+    std::vector<std::string> arguments = {"--ir1-a", write_wav("room-L.wav", a, rate)};
     if (layout.true_stereo)
         arguments.insert(arguments.end(),
-                         {"--ir1-b", (dir_ / "room-R.wav").string(), "--set", "ir1_topology=0.5"});
+                         {"--ir1-b", write_wav("room-R.wav", b, rate), "--set", "ir1_topology=0.5"});
     for (auto const& argument : program.arguments())
         arguments.push_back(argument);
     arguments.insert(arguments.end(), {"--latency", std::to_string(layout.latency), "--block", "300"});
     if (layout.stereo_out) arguments.push_back("--stereo-out");
-    arguments.insert(arguments.end(), {in_path.string(), out_path.string()});
+    arguments.insert(arguments.end(), {in_path, out_path});
 
     RunResult const run = render(arguments);
     ASSERT_EQ(run.exit_code, 0) << run.errors;
     int out_rate = 0;
-    Channels const output = read_wav(out_path, &out_rate);
+    Channels const output = read_planar_audio(out_path, &out_rate);
     int const out_channels = layout.input_channels == 2 || layout.stereo_out ? 2 : 1;
     ASSERT_EQ(output.size(), static_cast<std::size_t>(out_channels));
     ASSERT_EQ(output[0].size(), static_cast<std::size_t>(frames));
@@ -223,17 +209,13 @@ TEST_F(RenderTest, SameCommandGivesTheSameFile)
     for (auto& channel : input)
         for (float& v : channel)
             v = noise(random);
-    write_wav(dir_ / "in.wav", input, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    write_wav(dir_ / "ir.wav", {decaying_noise(30000, 5), decaying_noise(30000, 6)}, 44100);
-
+    std::string const in = write_wav("in.wav", input, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    std::string const ir = write_wav("ir.wav", {decaying_noise(30000, 5), decaying_noise(30000, 6)}, 44100);
     for (char const* name : {"one.wav", "two.wav"})
-        ASSERT_EQ(render({"--ir1-a", (dir_ / "ir.wav").string(), "--tail", "0.5", (dir_ / "in.wav").string(),
-                          (dir_ / name).string()})
-                      .exit_code,
-                  0);
+        ASSERT_EQ(render({"--ir1-a", ir, "--tail", "0.5", in, (dir_ / name).string()}).exit_code, 0);
     std::ifstream one(dir_ / "one.wav", std::ios::binary), two(dir_ / "two.wav", std::ios::binary);
-    std::string const first((std::istreambuf_iterator<char>(one)), {});
-    std::string const second((std::istreambuf_iterator<char>(two)), {});
+    std::string const first{std::istreambuf_iterator<char>(one), {}},
+        second{std::istreambuf_iterator<char>(two), {}};
     EXPECT_EQ(first.size(), 44 + 3u * 2u * (20000u + 22050u)); // 24-bit stereo, input + 0.5 s tail
     EXPECT_TRUE(first == second);
 }
@@ -242,11 +224,10 @@ TEST_F(RenderTest, SameCommandGivesTheSameFile)
 // an existing output untouched.
 TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
 {
-    write_wav(dir_ / "in.wav", {std::vector<float>(1000, 0.1f)}, 48000);
-    write_wav(dir_ / "ir.wav", {decaying_noise(500, 1), decaying_noise(500, 2)}, 48000);
+    std::string const in = write_wav("in.wav", {std::vector<float>(1000, 0.1f)}, 48000);
+    std::string const ir = write_wav("ir.wav", {decaying_noise(500, 1), decaying_noise(500, 2)}, 48000);
     std::ofstream(dir_ / "garbage.wav") << "not audio at all";
     std::ofstream(dir_ / "existing.wav") << "keep me";
-    std::string const in = (dir_ / "in.wav").string(), ir = (dir_ / "ir.wav").string();
     std::string const out = (dir_ / "out.wav").string(), existing = (dir_ / "existing.wav").string();
 
     struct Case {
@@ -306,19 +287,14 @@ TEST_F(RenderTest, BankAndProgramSelectTheSettings)
     std::vector<float> signal(3000);
     for (std::size_t n = 0; n < signal.size(); ++n)
         signal[n] = 0.5f * std::sin(0.01f * static_cast<float>(n));
-    write_wav(dir_ / "in.wav", {signal, signal}, 48000);
-
-    RunResult const run =
-        render({"--ir1-a", (dir_ / "in.wav").string(), "--bank", (dir_ / "bank.fxb").string(), "--program",
-                "5", (dir_ / "in.wav").string(), (dir_ / "out.wav").string()});
+    std::string const in = write_wav("in.wav", {signal, signal}, 48000);
+    RunResult const run = render({"--ir1-a", in, "--bank", (dir_ / "bank.fxb").string(), "--program", "5", in,
+                                  (dir_ / "out.wav").string()});
     ASSERT_EQ(run.exit_code, 0) << run.errors;
-    Channels const output = read_wav(dir_ / "out.wav");
-    ASSERT_EQ(output.size(), 2u);
-    EXPECT_EQ(output[0], signal);
-    EXPECT_EQ(output[1], signal);
+    EXPECT_EQ(read_planar_audio(dir_ / "out.wav"), (Channels{signal, signal}));
 
-    RunResult const refused = render({"--bank", (dir_ / "short.fxb").string(), "--program", "1",
-                                      (dir_ / "in.wav").string(), (dir_ / "refused.wav").string()});
+    RunResult const refused = render(
+        {"--bank", (dir_ / "short.fxb").string(), "--program", "1", in, (dir_ / "refused.wav").string()});
     EXPECT_EQ(refused.exit_code, 2);
     EXPECT_NE(refused.errors.find("is not a bank file (142714 bytes; a bank file has 142816)"),
               std::string::npos)
