@@ -155,19 +155,6 @@ __attribute__((target("avx2,fma"))) void sum_of_products_avx2(float const* const
     }
 }
 
-// The operations of complex_multiply_add_avx2 for two products of one input value: its parts are
-// split once for both.
-__attribute__((target("avx2,fma"))) inline void
-complex_multiply_add_pair_avx2(__m256 va, __m256 vb0, __m256 vb1, __m256& s0, __m256& s1)
-{
-    const __m256 negate_even =
-        _mm256_castsi256_ps(_mm256_setr_epi32(INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0));
-    const __m256 re = _mm256_moveldup_ps(va);
-    const __m256 im = _mm256_xor_ps(_mm256_movehdup_ps(va), negate_even);
-    s0 = _mm256_fmadd_ps(im, _mm256_permute_ps(vb0, 0xB1), _mm256_fmadd_ps(re, vb0, s0));
-    s1 = _mm256_fmadd_ps(im, _mm256_permute_ps(vb1, 0xB1), _mm256_fmadd_ps(re, vb1, s1));
-}
-
 __attribute__((target("avx2,fma"))) void sum_of_products_pair_avx2(float const* const* a,
                                                                    float const* const* b0,
                                                                    float const* const* b1, int count,
@@ -178,10 +165,12 @@ __attribute__((target("avx2,fma"))) void sum_of_products_pair_avx2(float const* 
         __m256 s00 = _mm256_setzero_ps(), s01 = s00, s10 = s00, s11 = s00;
         for (int j = 0; j < count; ++j) {
             float const* x = a[j] + 2 * k;
-            complex_multiply_add_pair_avx2(_mm256_loadu_ps(x), _mm256_loadu_ps(b0[j] + 2 * k),
-                                           _mm256_loadu_ps(b1[j] + 2 * k), s00, s10);
-            complex_multiply_add_pair_avx2(_mm256_loadu_ps(x + 8), _mm256_loadu_ps(b0[j] + 2 * k + 8),
-                                           _mm256_loadu_ps(b1[j] + 2 * k + 8), s01, s11);
+            // The input's parts are split once for both products: the compiler shares them.
+            __m256 const lo = _mm256_loadu_ps(x), hi = _mm256_loadu_ps(x + 8);
+            s00 = complex_multiply_add_avx2(lo, _mm256_loadu_ps(b0[j] + 2 * k), s00);
+            s10 = complex_multiply_add_avx2(lo, _mm256_loadu_ps(b1[j] + 2 * k), s10);
+            s01 = complex_multiply_add_avx2(hi, _mm256_loadu_ps(b0[j] + 2 * k + 8), s01);
+            s11 = complex_multiply_add_avx2(hi, _mm256_loadu_ps(b1[j] + 2 * k + 8), s11);
         }
         _mm256_storeu_ps(dst0 + 2 * k, s00);
         _mm256_storeu_ps(dst0 + 2 * k + 8, s01);
