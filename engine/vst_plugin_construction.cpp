@@ -358,9 +358,11 @@ void VST_Plugin::start_ir_worker()
         fail(
             "IR computation thread creation error #2 (Instantiation). Processing will be disabled and plugin "
             "locked");
-    // The worker waits on its event until construction is complete; a system that refuses the
-    // priority leaves it at the default one.
-    raise_thread_priority(ir_worker_thread, 10, ir_worker->name.c_str(), priority_refusal_reported);
+    // The worker waits on its event until construction is complete. Nothing on the audio path
+    // waits for it, so it stays under time sharing: a rebuild taking seconds of a core at a
+    // real-time priority would starve the host's own threads (and pre-empt an audio thread of a
+    // lower real-time priority). Under time sharing the request below does not take.
+    SetThreadPriority(ir_worker_thread, 10);
     ResumeThread(ir_worker_thread);
 }
 
