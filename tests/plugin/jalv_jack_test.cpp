@@ -1,17 +1,13 @@
-// The LV2 bundle in a real JACK graph: jalv (console) on a dummy-driver jackd that this test
-// starts and stops by PID, 10 s at 128-frame periods with a parameter changed on jalv's stdin. Two
-// JACK clients of the test's own sit around the plug-in: a source that feeds it and a sink that
-// reads its output and timestamps every cycle.
+// The LV2 bundle in a real JACK graph: jalv (console) on a dummy-driver jackd that this test starts
+// and stops by PID, 10 s at 128-frame periods with a parameter changed on jalv's stdin, between a
+// source and a sink client of the test's own. The sink timestamps every cycle.
 //
-// Whose xrun is it? The dummy driver's clock is a sleeping real-time thread, and a shared virtual
-// machine now and then runs no thread at all, whatever its priority, for 1 to 100 ms; the server
-// then reports xruns that no client caused. So one witness thread per core, pinned at the top
-// real-time priority, records every stretch in which its core ran nothing. A late cycle (cycles
-// missing or late at the sink, or the graph not done when the next cycle was due) counts against
-// the plug-in unless the witnesses saw the machine stop long enough within it to explain it, and
-// every xrun the server reports must come from a late cycle. The plug-in's threads cannot delay the
-// witnesses, so a plug-in that overruns its period, blocks on a lock or starves the server with
-// its own threads shows as a late cycle nobody excuses.
+// Whose xrun is it? A shared virtual machine now and then runs no thread at all for 1 to 100 ms,
+// and the dummy driver's clock then reports xruns no client caused. So one witness thread per core,
+// pinned at the top real-time priority, records every stretch in which its core ran nothing. A late
+// cycle counts against the plug-in unless the witnesses saw the machine stop long enough within it,
+// and every xrun the server reports must come from a late cycle. The plug-in's threads cannot delay
+// the witnesses, so a plug-in that overruns, blocks or starves the server shows as unexcused.
 
 #include "lv2_host.h"
 #include "plugin_test_support.h"
@@ -29,10 +25,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <pthread.h>
 #include <sched.h>
 #include <sstream>
@@ -41,6 +37,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <time.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -56,9 +53,6 @@ std::int64_t monotonic_us()
     return std::int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Judging xruns against the machine's own stops
-
 struct CycleTimes {
     std::int64_t begin_us; // the server's wake-up for the cycle
     std::int64_t done_us;  // the sink's end: the whole graph has run
@@ -66,17 +60,15 @@ struct CycleTimes {
 
 // A witness's due time and its actual, late wake-up: its core ran nothing in between.
 struct Stall {
-    std::int64_t from_us;
-    std::int64_t to_us;
+    std::int64_t from_us, to_us;
 };
 
 struct LateCycle {
     enum class Kind { gap, overrun };
     Kind kind;
-    std::int64_t from_us; // the stretch in which a stop of the machine would explain it
-    std::int64_t to_us;
-    std::int64_t excess_us;  // how late
-    std::int64_t stopped_us; // how long the witnesses saw the machine stop in that stretch
+    std::int64_t from_us, to_us; // the stretch in which a stop of the machine would explain it
+    std::int64_t excess_us;      // how late
+    std::int64_t stopped_us;     // how long the witnesses saw the machine stop in that stretch
     bool excused = false;
 };
 
@@ -87,8 +79,8 @@ struct XrunTimingRules {
     std::int64_t judged_from_us = 0; // late cycles and xruns outside these are only context
     std::int64_t judged_until_us = INT64_MAX;
     std::int64_t xrun_report_delay_us = 500000; // reports arrive on the clients' non-real-time thread
-    // Late cycles within the slack and with no stop seen: a stop that short is below what the
-    // witnesses can record, so a few are the machine's. More than this many are the plug-in's.
+    // Late cycles within the slack with no stop seen may be stops too short to record: a few are the
+    // machine's, more than this many are the plug-in's.
     std::size_t unseen_short_stops = 3;
 };
 
@@ -112,16 +104,14 @@ std::int64_t stopped_within(std::vector<Stall> const& stalls, std::int64_t from,
     return total;
 }
 
-// Two kinds of late cycle, each judged against the witnessed stops within its stretch; without
-// any stop a late cycle is excused only when it is within the slack and such cycles are rare.
-// - An overrun: the graph ended after the next cycle's wake-up (or after a full period). Measured
-//   at the sink, so the stops must last as long as the overrun, less the slack.
-// - A gap: more than one and a half periods between two cycles at the sink, because the server
-//   woke late or skipped cycles (as it does when a client has not signalled its end by the next
-//   wake-up). Skips cost whole periods: a stop as long as what the graph had to spare of its
-//   period can cost a whole period more than it lasts. So the stops must last as long as the gap's
-//   lateness less one period, and at least as long as that spare time (never longer than the
-//   lateness itself), less the slack.
+// Each late cycle is judged against the witnessed stops within its stretch; without any stop it is
+// excused only when within the slack and such cycles are rare.
+// - An overrun: the graph ended after the next cycle's wake-up (or after a full period). The stops
+//   must last as long as the overrun, less the slack.
+// - A gap: more than one and a half periods between two cycles at the sink (the server woke late or
+//   skipped cycles). A skip costs whole periods: a stop as long as what the graph had spare of its
+//   period can cost a period more than it lasts. So the stops must last the lateness less one
+//   period, and at least that spare time (never more than the lateness), less the slack.
 XrunJudgement judge_xruns(std::vector<CycleTimes> const& cycles, std::vector<Stall> const& stalls,
                           std::vector<std::int64_t> const& xrun_times, XrunTimingRules const& rules)
 {
@@ -180,9 +170,6 @@ XrunJudgement judge_xruns(std::vector<CycleTimes> const& cycles, std::vector<Sta
     return judgement;
 }
 
-// ---------------------------------------------------------------------------------------------
-// The witnesses
-
 // One thread per core, pinned to it at the highest real-time priority below the kernel's own
 // threads, sleeping to a deadline every 250 us: a late wake-up means no thread could run on that
 // core in between, whatever its priority.
@@ -198,10 +185,9 @@ public:
         if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) CPU_SET(0, &allowed);
         for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
             if (!CPU_ISSET(cpu, &allowed)) continue;
-            auto core = std::make_unique<Core>();
-            core->cpu = cpu;
-            core->stalls.resize(1 << 16);
-            cores_.push_back(std::move(core));
+            cores_.push_back(std::make_unique<Core>());
+            cores_.back()->cpu = cpu;
+            cores_.back()->stalls.resize(1 << 16);
         }
         for (auto& core : cores_)
             core->thread = std::thread([this, c = core.get()] { watch(*c); });
@@ -266,34 +252,28 @@ private:
     std::atomic<bool> stopping_{false};
 };
 
-// ---------------------------------------------------------------------------------------------
-// Processes and JACK clients
-
 // A child process started with fork/exec; stopped by its PID only.
 class Child {
 public:
-    Child(std::vector<std::string> const& argv, std::filesystem::path const& log, bool with_stdin,
+    Child(std::vector<std::string> argv, std::filesystem::path const& log, bool with_stdin,
           std::vector<std::pair<std::string, std::string>> const& environment = {})
     {
         // Everything the child needs is prepared before fork(): after it, only exec-safe calls.
-        std::vector<std::string> env_strings;
-        for (char** e = environ; *e != nullptr; ++e) {
-            std::string const entry = *e;
-            bool overridden = false;
-            for (auto const& [name, value] : environment)
-                overridden = overridden || entry.starts_with(name + "=");
-            if (!overridden) env_strings.push_back(entry);
-        }
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e)
+            if (std::none_of(environment.begin(), environment.end(),
+                             [&](auto const& v) { return std::string_view(*e).starts_with(v.first + "="); }))
+                env.emplace_back(*e);
         for (auto const& [name, value] : environment)
-            env_strings.push_back(name + "=" + value);
-        std::vector<char*> envp, args;
-        for (auto& e : env_strings)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> argv_copy = argv;
-        for (auto& a : argv_copy)
-            args.push_back(a.data());
-        args.push_back(nullptr);
+            env.push_back(name + "=" + value);
+        auto pointers = [](std::vector<std::string>& strings) {
+            std::vector<char*> p;
+            for (auto& s : strings)
+                p.push_back(s.data());
+            p.push_back(nullptr);
+            return p;
+        };
+        std::vector<char*> envp = pointers(env), args = pointers(argv);
         std::string const log_path = log.string();
 
         int in_pipe[2] = {-1, -1};
@@ -307,8 +287,7 @@ public:
                 dup2(in_pipe[0], 0);
                 close(in_pipe[1]);
             } else {
-                int const null = open("/dev/null", O_RDONLY);
-                dup2(null, 0);
+                dup2(open("/dev/null", O_RDONLY), 0);
             }
             execve(args[0], args.data(), envp.data());
             _exit(127);
@@ -328,13 +307,10 @@ public:
     {
         if (pid_ <= 0) return false;
         int status = 0;
-        pid_t const r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            exit_status_ = status;
-            pid_ = -1;
-            return false;
-        }
-        return true;
+        if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+        exit_status_ = status;
+        pid_ = -1;
+        return false;
     }
 
     void write_line(std::string const& line)
@@ -375,9 +351,8 @@ private:
 
 std::string read_text(std::filesystem::path const& file)
 {
-    std::ifstream in(file);
     std::stringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(file).rdbuf();
     return s.str();
 }
 
@@ -398,14 +373,14 @@ constexpr std::size_t reference_frames = 96000;
 
 Stereo tone_bursts(std::size_t frames)
 {
-    Stereo tone{std::vector<float>(frames), std::vector<float>(frames)};
+    Stereo tone = silence(frames);
     for (std::size_t t = 0; t < frames; ++t)
         tone.left[t] = tone.right[t] = tone_burst(static_cast<unsigned>(t));
     return tone;
 }
 
-// Both channels' squares summed, per frame, from `from` on: the same measure as the sink's. Over
-// whole burst periods it does not depend on where the bursts start.
+// Both channels' squares summed, per frame, from `from` on: the sink's measure. Over whole burst
+// periods it does not depend on where the bursts start.
 double mean_square(Stereo const& audio, std::size_t from)
 {
     double sum = 0.0;
@@ -415,7 +390,6 @@ double mean_square(Stereo const& audio, std::size_t from)
     return sum / static_cast<double>(audio.frames() - from);
 }
 
-// Plays the tone bursts into the plug-in.
 struct Source {
     jack_client_t* client = nullptr;
     jack_port_t* out[2] = {};
@@ -432,30 +406,26 @@ struct Source {
         s->phase += frames;
         return 0;
     }
-
     ~Source()
     {
         if (client != nullptr) jack_client_close(client);
     }
 };
 
-// Reads the plug-in's output and timestamps each cycle. It runs after the plug-in in every cycle,
-// so its end is the end of the whole graph. Mean squares are summed per stretch of the test
-// (`stretch`: 0 and 1 measured, -1 ignored) to see a parameter change reach the sound.
+// Runs after the plug-in in every cycle, so its end is the end of the whole graph. Mean squares are
+// summed per stretch of the test (`stretch`: 0 and 1 measured, -1 ignored).
 struct Sink {
     static constexpr std::size_t cycle_capacity = 1 << 13; // 21 s at 128 frames
     static constexpr std::size_t xrun_capacity = 1 << 12;
+    using Times = std::vector<std::atomic<std::int64_t>>;
 
     jack_client_t* client = nullptr;
     jack_port_t* in[2] = {};
     double rate = 48000.0;
 
     std::atomic<bool> recording{false};
-    std::vector<std::atomic<std::int64_t>> begin_us = std::vector<std::atomic<std::int64_t>>(cycle_capacity);
-    std::vector<std::atomic<std::int64_t>> done_us = std::vector<std::atomic<std::int64_t>>(cycle_capacity);
-    std::atomic<std::size_t> cycles{0};
-    std::vector<std::atomic<std::int64_t>> xrun_us = std::vector<std::atomic<std::int64_t>>(xrun_capacity);
-    std::atomic<std::size_t> xruns{0};
+    Times begin_us = Times(cycle_capacity), done_us = Times(cycle_capacity), xrun_us = Times(xrun_capacity);
+    std::atomic<std::size_t> cycles{0}, xruns{0};
 
     std::atomic<long> frames_seen{0};
     std::atomic<bool> non_finite{false};
@@ -529,7 +499,6 @@ struct Sink {
         long const n = squared_frames[part].load();
         return n > 0 ? squares[part].load() / static_cast<double>(n) : 0.0;
     }
-
     ~Sink()
     {
         if (client != nullptr) jack_client_close(client);
@@ -546,8 +515,8 @@ std::vector<std::pair<std::string, std::string>> jalv_environment(std::string co
     return environment;
 }
 
-// What went wrong, for the failure message: each unexcused late cycle with the cycles and the
-// witnessed stops around it (times in ms from the start of the judged stretch).
+// For the failure message: each unexcused late cycle with the cycles and the witnessed stops around
+// it (times in ms from the start of the judged stretch).
 std::string describe(XrunJudgement const& judgement, std::vector<CycleTimes> const& cycles,
                      std::vector<Stall> const& stalls, std::int64_t origin_us, double period_us)
 {
@@ -555,6 +524,11 @@ std::string describe(XrunJudgement const& judgement, std::vector<CycleTimes> con
     auto const margin = static_cast<std::int64_t>(2 * period_us);
     std::string text;
     char line[200];
+    auto add_near = [&](LateCycle const& c, char const* what, std::int64_t from, std::int64_t to) {
+        if (to < c.from_us - margin || from > c.to_us + margin) return;
+        std::snprintf(line, sizeof line, "    %s %.3f to %.3f\n", what, ms(from), ms(to));
+        text += line;
+    };
     std::size_t shown = 0;
     for (LateCycle const& c : judgement.late) {
         if (c.excused) continue;
@@ -566,17 +540,9 @@ std::string describe(XrunJudgement const& judgement, std::vector<CycleTimes> con
                       static_cast<long long>(c.excess_us), static_cast<long long>(c.stopped_us));
         text += line;
         for (CycleTimes const& around : cycles)
-            if (around.done_us >= c.from_us - margin && around.begin_us <= c.to_us + margin) {
-                std::snprintf(line, sizeof line, "    cycle %.3f to %.3f\n", ms(around.begin_us),
-                              ms(around.done_us));
-                text += line;
-            }
+            add_near(c, "cycle", around.begin_us, around.done_us);
         for (Stall const& around : stalls)
-            if (around.to_us >= c.from_us - margin && around.from_us <= c.to_us + margin) {
-                std::snprintf(line, sizeof line, "    stop seen %.3f to %.3f\n", ms(around.from_us),
-                              ms(around.to_us));
-                text += line;
-            }
+            add_near(c, "stop seen", around.from_us, around.to_us);
     }
     for (std::int64_t const t : judgement.unexplained_xruns) {
         if (shown++ >= 20) break;
@@ -587,218 +553,137 @@ std::string describe(XrunJudgement const& judgement, std::vector<CycleTimes> con
     return text;
 }
 
-// ---------------------------------------------------------------------------------------------
-// The judging rules on made-up timelines (period 1000 us, witness period 100 us)
+// The judging rules on made-up timelines: period 1000 us, witness period and slack 100 us.
 
-constexpr XrunTimingRules made_up_rules{
-    .period_us = 1000.0, .witness_period_us = 100, .slack_us = 100, .xrun_report_delay_us = 50000};
-
-std::vector<CycleTimes> steady_cycles(int count, std::int64_t graph_us = 200)
+std::vector<CycleTimes> steady(int count, std::int64_t graph_us = 200)
 {
     std::vector<CycleTimes> cycles;
     for (int k = 0; k < count; ++k)
         cycles.push_back({k * 1000, k * 1000 + graph_us});
     return cycles;
 }
-
-TEST(XrunJudgement, OnTimeCyclesAndNoXrunsHaveNothingLate)
+std::vector<CycleTimes> with(std::vector<CycleTimes> cycles, std::vector<std::pair<int, CycleTimes>> changed)
 {
-    auto const judgement = judge_xruns(steady_cycles(100), {}, {}, made_up_rules);
-    EXPECT_TRUE(judgement.late.empty());
-    EXPECT_TRUE(judgement.unexplained_xruns.empty());
+    for (auto const& [k, times] : changed)
+        cycles[static_cast<std::size_t>(k)] = times;
+    return cycles;
+}
+std::vector<CycleTimes> without(std::vector<CycleTimes> cycles, int from, int to)
+{
+    cycles.erase(cycles.begin() + from, cycles.begin() + to);
+    return cycles;
+}
+std::vector<CycleTimes> shifted(std::vector<CycleTimes> cycles, int from, std::int64_t by_us)
+{
+    for (std::size_t k = static_cast<std::size_t>(from); k < cycles.size(); ++k)
+        cycles[k] = {cycles[k].begin_us + by_us, cycles[k].done_us + by_us};
+    return cycles;
 }
 
-TEST(XrunJudgement, GraphOverrunWithTheMachineRunningIsThePluginsFault)
+TEST(XrunJudgement, LateCyclesAreExcusedOnlyByStopsThatExplainThem)
 {
-    auto cycles = steady_cycles(100);
-    cycles[40].done_us = 40000 + 1700; // the next cycle began at 41000
-    auto const judgement = judge_xruns(cycles, {{40500, 40600}}, {41900}, made_up_rules);
-    ASSERT_EQ(judgement.late.size(), 1u);
-    EXPECT_EQ(judgement.late[0].kind, LateCycle::Kind::overrun);
-    EXPECT_EQ(judgement.late[0].excess_us, 700);
-    EXPECT_EQ(judgement.late[0].stopped_us, 200); // 100 seen, plus one witness period before it
-    EXPECT_FALSE(judgement.late[0].excused);
-    EXPECT_EQ(judgement.unexcused(), 1u);
-    EXPECT_TRUE(judgement.unexplained_xruns.empty()); // the xrun is this late cycle's
-}
-
-TEST(XrunJudgement, GraphOverrunDuringAStopOfTheMachineIsExcused)
-{
-    auto cycles = steady_cycles(100);
-    cycles[40].done_us = 40000 + 1700;
-    auto const judgement = judge_xruns(cycles, {{40150, 40800}}, {42000}, made_up_rules);
-    ASSERT_EQ(judgement.late.size(), 1u);
-    EXPECT_EQ(judgement.late[0].stopped_us, 750);
-    EXPECT_TRUE(judgement.late[0].excused);
-    EXPECT_EQ(judgement.unexcused(), 0u);
-}
-
-TEST(XrunJudgement, SmallOverrunsWithoutAnyStopAreExcusedOnlyWhenRare)
-{
-    auto cycles = steady_cycles(100);
-    for (auto& c : cycles)
-        c.done_us = c.begin_us + 1050; // always 50 us past the next wake-up, within the slack
-    auto const judgement = judge_xruns(cycles, {}, {}, made_up_rules);
-    EXPECT_EQ(judgement.late.size(), 100u);
-    EXPECT_EQ(judgement.unexcused(), 100u);
-
-    auto rare = steady_cycles(100);
-    rare[10].done_us = rare[10].begin_us + 1050;
-    rare[60].done_us = rare[60].begin_us + 1050;
-    rare[80].done_us = rare[80].begin_us + 1200; // beyond the slack: not a stop too short to see
-    auto const few = judge_xruns(rare, {}, {}, made_up_rules);
-    ASSERT_EQ(few.late.size(), 3u);
-    EXPECT_EQ(few.unexcused(), 1u);
-}
-
-TEST(XrunJudgement, StopsMustLastAsLongAsTheLatenessLessTheSlack)
-{
-    auto cycles = steady_cycles(100);
-    cycles[40].done_us = 40000 + 2500; // 1500 us after the next wake-up
-    // 1300 us witnessed (1200 + one witness period): short of 1500 - 100.
-    auto short_stop = judge_xruns(cycles, {{40300, 41500}}, {}, made_up_rules);
-    ASSERT_EQ(short_stop.late.size(), 1u);
-    EXPECT_FALSE(short_stop.late[0].excused);
-    // 1400 us witnessed: enough.
-    auto long_stop = judge_xruns(cycles, {{40300, 41600}}, {}, made_up_rules);
-    ASSERT_EQ(long_stop.late.size(), 1u);
-    EXPECT_TRUE(long_stop.late[0].excused);
-    // Stops on two cores add up.
-    auto two_cores = judge_xruns(cycles, {{40300, 41000}, {41200, 41800}}, {}, made_up_rules);
-    EXPECT_EQ(two_cores.late[0].stopped_us, 800 + 700);
-    EXPECT_TRUE(two_cores.late[0].excused);
-}
-
-TEST(XrunJudgement, LateServerWakeUpIsJudgedOverTheGapBeforeIt)
-{
-    // Cycles every 1000 us taking 200; the one due at 50000 wakes at 52800 and the schedule
-    // restarts there: 2800 us late, of which stops must cover all but a period, and at least the
-    // 800 us the graph had spare.
-    std::vector<CycleTimes> cycles;
-    for (int k = 0; k < 50; ++k)
-        cycles.push_back({k * 1000, k * 1000 + 200});
-    for (int k = 0; k < 50; ++k)
-        cycles.push_back({52800 + k * 1000, 52800 + k * 1000 + 200});
-    auto const unexplained = judge_xruns(cycles, {}, {52900}, made_up_rules);
-    ASSERT_EQ(unexplained.late.size(), 1u);
-    EXPECT_EQ(unexplained.late[0].kind, LateCycle::Kind::gap);
-    EXPECT_EQ(unexplained.late[0].from_us, 49000);
-    EXPECT_EQ(unexplained.late[0].to_us, 52800);
-    EXPECT_EQ(unexplained.late[0].excess_us, 2800);
-    EXPECT_FALSE(unexplained.late[0].excused);
-    EXPECT_TRUE(unexplained.unexplained_xruns.empty()); // the gap explains the report
-
-    auto judged = [&](std::vector<Stall> const& stalls) {
-        auto const judgement = judge_xruns(cycles, stalls, {}, made_up_rules);
-        EXPECT_EQ(judgement.late.size(), 1u);
-        return judgement.late.at(0);
+    auto late = [](LateCycle::Kind kind) {
+        return [kind](std::int64_t from, std::int64_t to, std::int64_t excess, std::int64_t stopped,
+                      bool excused) { return LateCycle{kind, from, to, excess, stopped, excused}; };
     };
-    EXPECT_EQ(judged({{50100, 51800}}).stopped_us, 1800);
-    EXPECT_TRUE(judged({{50100, 51800}}).excused); // 2800 - 1000 - 100
-    EXPECT_TRUE(judged({{50100, 51500}, {52400, 52600}}).excused);
-    EXPECT_FALSE(judged({{50100, 51500}}).excused);
-    // Stops outside the gap count for nothing.
-    EXPECT_FALSE(judged({{47000, 48900}, {52900, 54000}}).excused);
-
-    // A gap of one and a half periods is still on time.
-    cycles = steady_cycles(10);
-    for (auto& c : cycles) {
-        if (c.begin_us < 5000) continue;
-        c.begin_us += 500;
-        c.done_us += 500;
+    auto const over = late(LateCycle::Kind::overrun), gap = late(LateCycle::Kind::gap);
+    struct Case {
+        char const* what;
+        std::vector<CycleTimes> cycles;
+        std::vector<Stall> stalls;
+        std::vector<std::int64_t> xruns;
+        std::size_t late, unexcused;
+        std::optional<LateCycle> first; // every field of the first judged late cycle
+        std::vector<std::int64_t> unexplained = {};
+        std::int64_t judged_from = 0, judged_until = INT64_MAX;
+    };
+    auto const over40 = with(steady(100), {{40, {40000, 41700}}});  // 700 past the next wake-up
+    auto const over40b = with(steady(100), {{40, {40000, 42500}}}); // 1500 past it
+    auto const short_over = [](int k) { return std::pair{k, CycleTimes{k * 1000, k * 1000 + 1050}}; };
+    auto const three_short =
+        with(steady(100), {short_over(10), short_over(60), short_over(70), {80, {80000, 81200}}});
+    auto const four_short =
+        with(steady(100), {short_over(10), short_over(20), short_over(60), short_over(70)});
+    // The cycle due at 50000 wakes at 52800 and the schedule restarts there: of its 2800 us, stops
+    // must cover all but a period, and at least the 800 us the graph had spare.
+    auto const woke_late = shifted(steady(100), 50, 2800);
+    // Cycle 50 never reached the sink; the server kept its clock. Cycle 49 left 800 us of its period
+    // spare: a stop that long at the boundary loses a whole period.
+    auto const skipped = without(steady(100), 50, 51);
+    auto const skipped_full = with(skipped, {{49, {49000, 49950}}}); // nothing spare: any stop will do
+    // 50 cycles missing: a client held the graph and the server's recovery took the rest.
+    auto const hole = without(steady(150), 50, 100);
+    // Woke 450 us late keeping the schedule: the next cycle 550 us after it makes a graph of 950 us
+    // late by 400. The stop that delayed the wake-up explains it.
+    auto const woke_600_late = shifted(steady(100), 50, 600); // the stops need not last the spare 800
+    auto const woke_450_late = with(steady(10), {{4, {4450, 5400}}});
+    auto const over40_300 = with(steady(200), {{40, {40000, 41300}}});
+    auto const two_over = with(steady(200), {{40, {40000, 42000}}, {180, {180000, 182000}}});
+    // clang-format off
+    Case const cases[] = {
+        {"on time", steady(100), {}, {}, 0, 0, {}},
+        // Stopped: 100 us seen plus one witness period before it. The xrun is this late cycle's.
+        {"machine running", over40, {{40500, 40600}}, {41900}, 1, 1, over(40000, 41700, 700, 200, false)},
+        {"machine stopped", over40, {{40150, 40800}}, {42000}, 1, 0, over(40000, 41700, 700, 750, true)},
+        {"100 overruns of 50 us", steady(100, 1050), {}, {}, 100, 100, over(0, 1050, 50, 0, false)},
+        {"3 within the slack, 1 beyond", three_short, {}, {}, 4, 1, over(10000, 11050, 50, 0, true)},
+        {"4 within the slack", four_short, {}, {}, 4, 4, over(10000, 11050, 50, 0, false)},
+        {"short of late - slack", over40b, {{40300, 41500}}, {}, 1, 1, over(40000, 42500, 1500, 1300, false)},
+        {"late - slack", over40b, {{40300, 41600}}, {}, 1, 0, over(40000, 42500, 1500, 1400, true)},
+        {"two cores add up", over40b, {{40300, 41000}, {41200, 41800}}, {}, 1, 0,
+         over(40000, 42500, 1500, 1500, true)},
+        {"woke late, no stop", woke_late, {}, {52900}, 1, 1, gap(49000, 52800, 2800, 0, false)},
+        {"woke late, enough", woke_late, {{50100, 51800}}, {}, 1, 0, gap(49000, 52800, 2800, 1800, true)},
+        {"woke late, adding up", woke_late, {{50100, 51500}, {52400, 52600}}, {}, 1, 0,
+         gap(49000, 52800, 2800, 1800, true)},
+        {"woke late, too short", woke_late, {{50100, 51500}}, {}, 1, 1, gap(49000, 52800, 2800, 1500, false)},
+        {"woke late, stops outside", woke_late, {{47000, 48900}, {52900, 54000}}, {}, 1, 1,
+         gap(49000, 52800, 2800, 0, false)},
+        {"1.5 periods is on time", shifted(steady(10), 5, 500), {}, {}, 0, 0, {}},
+        {"skipped, no stop", skipped, {}, {}, 1, 1, gap(49000, 51000, 1000, 0, false)},
+        {"skipped, the spare", skipped, {{49250, 49950}}, {}, 1, 0, gap(49000, 51000, 1000, 800, true)},
+        {"skipped, in the gap", skipped, {{50100, 50800}}, {}, 1, 0, gap(49000, 51000, 1000, 800, true)},
+        {"skipped, adding up", skipped, {{49300, 49500}, {50000, 50500}}, {}, 1, 0,
+         gap(49000, 51000, 1000, 900, true)},
+        {"skipped, too short", skipped, {{49500, 49800}}, {}, 1, 1, gap(49000, 51000, 1000, 400, false)},
+        {"skipped, late and short", skipped, {{50300, 50800}}, {}, 1, 1, gap(49000, 51000, 1000, 600, false)},
+        {"skipped, none spare", skipped_full, {{50100, 50110}}, {}, 1, 0, gap(49000, 51000, 1000, 110, true)},
+        {"hole, 20 of 50 ms", hole, {{70000, 90000}}, {}, 1, 1, gap(49000, 100000, 50000, 20100, false)},
+        {"hole, long stops", hole, {{49900, 98800}}, {}, 1, 0, gap(49000, 100000, 50000, 49000, true)},
+        {"woke 600 us late: at most the lateness", woke_600_late, {{50100, 50520}}, {}, 1, 0,
+         gap(49000, 50600, 600, 520, true)},
+        {"woke 450 us late", woke_450_late, {{4050, 4420}}, {}, 1, 0, over(4000, 5400, 400, 420, true)},
+        // Xruns before the late cycle, during it, after it, at the edge of the reporting delay, too late.
+        {"xruns", over40_300, {{40000, 41300}}, {39900, 40900, 41350, 91300, 91400, 150000}, 1, 0,
+         over(40000, 41300, 300, 1300, true), {39900, 91400, 150000}},
+        // Outside the judged stretch late cycles only explain xruns: 61000 follows the first overrun.
+        {"outside", two_over, {}, {30000, 61000, 175000}, 0, 0, {}, {}, 60000, 170000},
+        {"began inside", two_over, {}, {}, 1, 1, over(180000, 182000, 1000, 0, false), {}, 60000, 181000},
+    };
+    // clang-format on
+    auto fields = [](LateCycle const& c) {
+        return std::tuple(static_cast<int>(c.kind), c.from_us, c.to_us, c.excess_us, c.stopped_us, c.excused);
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        XrunTimingRules const rules{.period_us = 1000.0,
+                                    .witness_period_us = 100,
+                                    .slack_us = 100,
+                                    .judged_from_us = c.judged_from,
+                                    .judged_until_us = c.judged_until,
+                                    .xrun_report_delay_us = 50000};
+        XrunJudgement const judgement = judge_xruns(c.cycles, c.stalls, c.xruns, rules);
+        ASSERT_EQ(judgement.late.size(), c.late);
+        EXPECT_EQ(judgement.unexcused(), c.unexcused);
+        if (c.first) {
+            EXPECT_EQ(fields(judgement.late.at(0)), fields(*c.first));
+        }
+        EXPECT_EQ(judgement.unexplained_xruns, c.unexplained);
     }
-    EXPECT_TRUE(judge_xruns(cycles, {}, {}, made_up_rules).late.empty());
 }
 
-TEST(XrunJudgement, ASkippedCycleNeedsAStopAsLongAsTheTimeTheGraphHadSpare)
-{
-    // Cycle 50 never reached the sink; the server kept its clock. The graph of cycle 49 ended at
-    // 49200, leaving 800 us of the period: a stop that long at the boundary loses a whole period.
-    auto cycles = steady_cycles(100);
-    cycles.erase(cycles.begin() + 50);
-    auto judged = [&](std::vector<Stall> const& stalls) {
-        auto const judgement = judge_xruns(cycles, stalls, {}, made_up_rules);
-        EXPECT_EQ(judgement.late.size(), 1u);
-        return judgement.late.at(0);
-    };
-    EXPECT_EQ(judged({}).kind, LateCycle::Kind::gap);
-    EXPECT_EQ(judged({}).excess_us, 1000);
-    EXPECT_FALSE(judged({}).excused);
-    EXPECT_EQ(judged({{49250, 49950}}).stopped_us, 800); // 700 seen, plus one witness period before it
-    EXPECT_TRUE(judged({{49250, 49950}}).excused);
-    EXPECT_TRUE(judged({{50100, 50800}}).excused);                 // within the skipped cycle
-    EXPECT_TRUE(judged({{49300, 49500}, {50000, 50500}}).excused); // adding up
-    EXPECT_FALSE(judged({{49500, 49800}}).excused);
-    EXPECT_FALSE(judged({{50300, 50800}}).excused);
-
-    // A graph that used its whole period leaves nothing spare: any stop will do.
-    cycles[49].done_us = 49950;
-    EXPECT_TRUE(judged({{50100, 50110}}).excused);
-}
-
-TEST(XrunJudgement, ALongHoleNeedsStopsAsLongAsItselfLessAPeriod)
-{
-    // 50 cycles missing at the sink: a client held the graph, and the server's recovery took the
-    // rest. 20 ms of stops inside it do not explain 50 ms.
-    auto cycles = steady_cycles(150);
-    cycles.erase(cycles.begin() + 50, cycles.begin() + 100);
-    auto const judgement = judge_xruns(cycles, {{70000, 90000}}, {}, made_up_rules);
-    ASSERT_EQ(judgement.late.size(), 1u);
-    EXPECT_EQ(judgement.late[0].excess_us, 50000);
-    EXPECT_EQ(judgement.late[0].stopped_us, 20100);
-    EXPECT_FALSE(judgement.late[0].excused);
-    EXPECT_TRUE(judge_xruns(cycles, {{49900, 98800}}, {}, made_up_rules).late[0].excused);
-}
-
-TEST(XrunJudgement, ALateWakeUpShortensTheNextDeadline)
-{
-    // Woke 450 us late without losing the schedule: the next cycle comes 550 us after it, so a
-    // graph of 950 us is late by 400 us. The stop that delayed the wake-up explains it: the
-    // stretch reaches back to when the cycle was due.
-    auto cycles = steady_cycles(10);
-    cycles[4] = {4450, 5400};
-    auto const judgement = judge_xruns(cycles, {{4050, 4420}}, {}, made_up_rules);
-    ASSERT_EQ(judgement.late.size(), 1u);
-    EXPECT_EQ(judgement.late[0].kind, LateCycle::Kind::overrun);
-    EXPECT_EQ(judgement.late[0].from_us, 4000);
-    EXPECT_EQ(judgement.late[0].excess_us, 400);
-    EXPECT_EQ(judgement.late[0].stopped_us, 420);
-    EXPECT_TRUE(judgement.late[0].excused);
-}
-
-TEST(XrunJudgement, XrunsNeedALateCycleShortlyBeforeThem)
-{
-    auto cycles = steady_cycles(200);
-    cycles[40].done_us = 41300;
-    auto const judgement =
-        judge_xruns(cycles, {{40000, 41300}}, {40900, 41350, 91300, 91400, 150000}, made_up_rules);
-    // Reported during the late cycle, after it, at the edge of the reporting delay, and too late.
-    EXPECT_EQ(judgement.unexplained_xruns, (std::vector<std::int64_t>{91400, 150000}));
-    EXPECT_EQ(judgement.unexcused(), 0u);
-}
-
-TEST(XrunJudgement, OutsideTheJudgedStretchLateCyclesOnlyExplainXruns)
-{
-    auto cycles = steady_cycles(200);
-    cycles[40].done_us = 42000;
-    cycles[180].done_us = 182000;
-    XrunTimingRules rules = made_up_rules;
-    rules.judged_from_us = 60000;
-    rules.judged_until_us = 170000;
-    auto const judgement = judge_xruns(cycles, {}, {30000, 61000, 175000}, rules);
-    EXPECT_TRUE(judgement.late.empty());
-    // 30000 and 175000 are outside; 61000 follows the first overrun.
-    EXPECT_TRUE(judgement.unexplained_xruns.empty());
-
-    rules.judged_until_us = 181000;
-    EXPECT_EQ(judge_xruns(cycles, {}, {}, rules).late.size(), 1u); // the second overrun began inside
-}
-
-// ---------------------------------------------------------------------------------------------
-// The real graph
-
-// The server runs above the plug-in's own worker threads (real-time priorities 10 and 20), as
-// audio systems usually run it; its clients, jalv among them, get 75.
+// The server runs above the plug-in's own worker threads (real-time priorities 10 and 20), as audio
+// systems usually run it; its clients, jalv among them, get 75.
 constexpr char const* server_priority = "80";
 
 TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
@@ -806,10 +691,17 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
     if (std::string(CORVELLA_JALV_PROGRAM).empty() || std::string(CORVELLA_JACKD_PROGRAM).empty() ||
         access(CORVELLA_JALV_PROGRAM, X_OK) != 0 || access(CORVELLA_JACKD_PROGRAM, X_OK) != 0)
         GTEST_SKIP() << "jackd or jalv is not installed (scripts/install-deps installs them)";
+    // Instrumented for races, the plug-in's real-time workers run many times slower and starve
+    // jalv's own time-shared threads, so jalv cannot even read its input in time. The threads the
+    // formats share are raced in process (ParameterMirror, the host and engine tests).
+    if (std::string_view(CORVELLA_SANITIZER_RUNTIME).find("tsan") != std::string_view::npos)
+        GTEST_SKIP()
+            << "not run in the ThreadSanitizer build: the release and AddressSanitizer builds run it";
 
     TempDir folder("corvella-jack-");
     std::filesystem::path const ir_file = folder / "ir.wav";
     write_wav(ir_file, make_impulse_response(4800, 61), plugin_test_rate);
+    auto logs = [&] { return read_text(folder / "jalv.log") + read_text(folder / "jackd.log"); };
 
     // A saved state with the IR, for jalv to load at start.
     {
@@ -818,10 +710,11 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
         ASSERT_TRUE(plugin.loaded());
         plugin.activate();
         plugin.set_path(std::string(CORVELLA_LV2_URI) + "#ir1_file_a", ir_file.string());
-        std::vector<float> silence(128, 0.0f), l(128), r(128);
-        float const* in[2] = {silence.data(), silence.data()};
-        float* out[2] = {l.data(), r.data()};
-        plugin.run(in, out, 128);
+        Stereo out = silence(128);
+        std::vector<float> zeros(128, 0.0f);
+        float const* in[2] = {zeros.data(), zeros.data()};
+        float* o[2] = {out.left.data(), out.right.data()};
+        plugin.run(in, o, 128);
         ASSERT_TRUE(plugin.save_state_file(folder / "state"));
     }
 
@@ -836,8 +729,7 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
             args.insert(args.end(), {"--realtime", "-P", server_priority});
         else
             args.emplace_back("--no-realtime");
-        for (char const* a : {"-n", server.c_str(), "-d", "dummy", "-r", "48000", "-p", "128"})
-            args.emplace_back(a);
+        args.insert(args.end(), {"-n", server, "-d", "dummy", "-r", "48000", "-p", "128"});
         jackd = std::make_unique<Child>(args, folder / "jackd.log", false);
         for (auto waited = 0ms; waited < 10s && sink.client == nullptr && jackd->running(); waited += 100ms) {
             sink.client = open_client("corvella-sink", server);
@@ -874,8 +766,8 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
         {CORVELLA_JALV_PROGRAM, "-x", "-n", "corvella", "-l", (folder / "state").string(), CORVELLA_LV2_URI},
         folder / "jalv.log", true, jalv_environment(server));
 
-    // Wire source → plug-in → sink. jalv registers its ports before it activates its client, and
-    // the server refuses connections to an inactive client: try until they take.
+    // Wire source → plug-in → sink. jalv registers its ports before it activates its client, and the
+    // server refuses connections to an inactive client: try until they take.
     auto wire = [&](jack_client_t* client, std::string const& from, std::string const& to) {
         for (auto waited = 0ms; waited < 60s && jalv.running(); waited += 100ms) {
             if (jack_connect(client, from.c_str(), to.c_str()) == 0) return true;
@@ -886,14 +778,12 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
     for (int c = 0; c < 2; ++c) {
         std::string const n = std::to_string(c + 1);
         ASSERT_TRUE(wire(source.client, jack_port_name(source.out[c]), "corvella:lv2_audio_in_" + n))
-            << read_text(folder / "jalv.log") << read_text(folder / "jackd.log");
-        ASSERT_TRUE(wire(sink.client, "corvella:lv2_audio_out_" + n, jack_port_name(sink.in[c])))
-            << read_text(folder / "jalv.log") << read_text(folder / "jackd.log");
+            << logs();
+        ASSERT_TRUE(wire(sink.client, "corvella:lv2_audio_out_" + n, jack_port_name(sink.in[c]))) << logs();
     }
 
-    // Judging starts once the graph is wired and settled: new clients and connections may cost a
-    // period while the server rebuilds its graph. Cycles and stops are recorded from the start, so
-    // that an xrun reported just after the settling finds its cause.
+    // Judging starts once the graph is wired and settled (new clients and connections may cost a
+    // period). Cycles and stops are recorded from before, so an xrun just after finds its cause.
     StallWitness witness;
     sink.recording = true;
     std::this_thread::sleep_for(1s);
@@ -953,23 +843,25 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
     // A sanitizer build runs the plug-in several times slower: its timing says nothing about the
     // product's, so there the judgement is only reported.
     if (std::string_view(CORVELLA_SANITIZER_RUNTIME).empty()) {
-        EXPECT_EQ(judgement.unexcused(), 0u)
-            << "late cycles the machine's own stops do not explain: the plug-in (or its threads) held the "
-               "graph\n"
-            << describe(judgement, cycles, stalls, judged_from, period_us) << read_text(folder / "jackd.log");
-        EXPECT_TRUE(judgement.unexplained_xruns.empty())
-            << describe(judgement, cycles, stalls, judged_from, period_us) << read_text(folder / "jackd.log");
+        std::string const why = describe(judgement, cycles, stalls, judged_from, period_us);
+        EXPECT_EQ(judgement.unexcused(), 0u) << "late cycles the machine's own stops do not explain: the "
+                                                "plug-in (or its threads) held the graph\n"
+                                             << why << read_text(folder / "jackd.log");
+        EXPECT_TRUE(judgement.unexplained_xruns.empty()) << why << read_text(folder / "jackd.log");
     } else {
         std::printf(
             "[ jack     ] sanitizer build: %zu unexcused late cycles, %zu unexplained xruns, not judged\n",
             judgement.unexcused(), judgement.unexplained_xruns.size());
     }
-    EXPECT_GE(frames, 9 * 48000); // the server ran through the whole time
+    // The server ran through the whole time; a busy machine can hold an instrumented graph back
+    // for seconds, so there only most of it.
+    bool const sanitized = !std::string_view(CORVELLA_SANITIZER_RUNTIME).empty();
+    EXPECT_GE(frames, (sanitized ? 6 : 9) * 48000);
     EXPECT_FALSE(sink.non_finite.load());
     EXPECT_GT(sink.peak.load(), 0.01f) << "the plug-in's output reached the sink";
     EXPECT_NE(jalv_log.find("master_mix = 0.350000"), std::string::npos) << jalv_log;
-    // The sound against the in-process host's render of the same tone bursts: the plug-in ran in
-    // real time as it does offline, and the change on stdin reached it.
+    // The sound against the in-process host's render of the same tone bursts: the plug-in ran in real
+    // time as it does offline, and the change on stdin reached it.
     for (int part : {0, 1}) {
         float const mix = part == 0 ? 1.0f : 0.35f;
         double const expected = mean_square(

@@ -1,6 +1,6 @@
-// The LV2 bundle in the build tree, run offline by our lilv host: it must sound exactly like the
-// in-process host with the same settings, report the latency setting, and carry its whole state
-// (bank and IR paths) into a new instance.
+// The LV2 bundle in the build tree, run offline by our lilv host: it must sound like the in-process
+// host and the command-line renderer with the same settings, report the latency setting, and carry
+// its whole state (bank and IR paths) into a new instance.
 
 #include "lv2_host.h"
 #include "plugin_test_support.h"
@@ -14,7 +14,7 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -28,8 +28,8 @@ std::string const ir1_file_a_uri = std::string(CORVELLA_LV2_URI) + "#ir1_file_a"
 ParameterValues const test_parameters{
     {"master_mix", 0.7f}, {"ir1_gain", 0.55f}, {"master_gain", 0.45f}, {"ir1_width", 0.8f}};
 
-// The plug-in side of reference_render(): one block of silence that carries the controls and
-// the IR path, then the input.
+// The plug-in side of reference_render(): one block of silence that carries the controls and the
+// IR path, then the input.
 Stereo render(Lv2Instance& plugin, Stereo const& input, std::string const& ir_file = "",
               ParameterValues const& parameters = {}, unsigned block = plugin_test_block)
 {
@@ -85,8 +85,9 @@ TEST_F(Lv2Plugin, ListsEveryParameterWithItsKeyAndDefault)
     }
 }
 
-// A WAV processed at the test block size, and at an odd one, against the in-process host.
-TEST_F(Lv2Plugin, OutputEqualsTheInProcessHostForTheSameSettings)
+// A WAV processed at the test block size, and at an odd one, against the in-process host; then
+// with the bypass on, the input itself.
+TEST_F(Lv2Plugin, OutputEqualsTheInProcessHostForTheSameSettingsAndBypassPassesTheInput)
 {
     write_wav(folder_ / "in.wav", make_input(24000, 5), plugin_test_rate);
     for (unsigned block : {plugin_test_block, 97u}) {
@@ -100,10 +101,18 @@ TEST_F(Lv2Plugin, OutputEqualsTheInProcessHostForTheSameSettings)
                   plugin_test_rate);
         EXPECT_LE(max_difference(read_wav(folder_ / "out.wav"), expected), 1e-5f * peak(expected));
     }
-}
-
-TEST_F(Lv2Plugin, BypassPassesTheInputThrough)
-{
+    // The command-line renderer, given the same file and settings, writes the same output.
+    std::string command = std::string(CORVELLA_RENDER_PROGRAM) + " --quiet --block " +
+                          std::to_string(plugin_test_block) + " --ir1-a '" + ir_file_ + "'";
+    for (auto const& [key, value] : test_parameters)
+        command += " --set " + key + "=" + std::to_string(value);
+    command += " '" + (folder_ / "in.wav").string() + "' '" + (folder_ / "rendered.wav").string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    {
+        auto plugin = instance();
+        Stereo const from_plugin = render(*plugin, read_wav(folder_ / "in.wav"), ir_file_, test_parameters);
+        EXPECT_LE(max_difference(read_wav(folder_ / "rendered.wav"), from_plugin), 1e-5f * peak(from_plugin));
+    }
     Stereo const input = make_input(4000, 3);
     auto plugin = instance();
     ASSERT_TRUE(plugin->loaded());
@@ -134,7 +143,8 @@ TEST_F(Lv2Plugin, StateRoundTripGivesIdenticalStateAndAudio)
     std::string const saved = read_file(states / "1" / "state.ttl");
     // The IR path is saved as a file reference; the empty ones are not saved at all.
     EXPECT_NE(saved.find("#ir1_file_a> <file://"), std::string::npos);
-    EXPECT_EQ(saved.find("#ir1_file_b>"), std::string::npos);
+    for (char const* empty : {"#ir1_file_b>", "#ir2_file_a>", "#ir2_file_b>"})
+        EXPECT_EQ(saved.find(empty), std::string::npos) << empty;
 
     auto second = instance(), third = instance();
     ASSERT_TRUE(second->loaded() && third->loaded());
@@ -155,8 +165,7 @@ TEST_F(Lv2Plugin, StateRoundTripGivesIdenticalStateAndAudio)
     EXPECT_LE(max_difference(from_second, expected), 1e-5f * peak(expected));
 }
 
-// ---- Bad state from a host ----
-
+// State from a host that is damaged, from an older version, or names a file that is not there.
 class Lv2BadState : public Lv2Plugin {
 protected:
     void SetUp() override
@@ -177,19 +186,13 @@ protected:
         return render(*plugin_, make_input(4000, 6));
     }
 
-    std::int32_t* stamp(std::vector<std::uint8_t>& bank, std::size_t record)
-    {
-        return reinterpret_cast<std::int32_t*>(bank.data() + record * sizeof(VST_Plugin_Program) +
-                                               offsetof(VST_Plugin_Program, version_stamp));
-    }
-
     std::unique_ptr<Lv2Instance> plugin_;
     Lv2StateValues good_;
 };
 
 // Truncated, wrong-sized or garbage banks are refused: the state stays as it was and the reverb
-// keeps sounding.
-TEST_F(Lv2BadState, DamagedBanksAreRefused)
+// keeps sounding. A missing or overlong IR path leaves the instance working.
+TEST_F(Lv2BadState, DamagedBanksAreRefusedAndBadPathsKeepTheInstanceWorking)
 {
     std::string const text = good_[bank_key].value;
     std::vector<std::uint8_t> const short_bank(2972 * 3, 0x41);
@@ -204,10 +207,16 @@ TEST_F(Lv2BadState, DamagedBanksAreRefused)
         EXPECT_TRUE(std::isfinite(p));
         EXPECT_GT(p, 0.01f);
     }
+    for (std::string const& path : {(folder_ / "no such file.wav").string(), std::string(5000, 'x')})
+        EXPECT_TRUE(std::isfinite(peak(restore_and_render(ir1_file_a_uri, path))));
 }
 
 TEST_F(Lv2BadState, OlderProgramVersionIsUpgraded)
 {
+    auto stamp = [](std::vector<std::uint8_t>& bank, std::size_t record) {
+        return reinterpret_cast<std::int32_t*>(bank.data() + record * sizeof(VST_Plugin_Program) +
+                                               offsetof(VST_Plugin_Program, version_stamp));
+    };
     auto bank = plugin::decode_base64(good_[bank_key].value);
     ASSERT_TRUE(bank.has_value());
     ASSERT_EQ(bank->size(), sizeof(VST_Plugin_Program) * programs_per_bank);
@@ -221,12 +230,6 @@ TEST_F(Lv2BadState, OlderProgramVersionIsUpgraded)
     ASSERT_TRUE(bank.has_value());
     for (std::size_t r = 0; r < programs_per_bank; ++r)
         EXPECT_EQ(*stamp(*bank, r), current_program_version) << "record " << r;
-}
-
-TEST_F(Lv2BadState, MissingOrOverlongIrPathKeepsTheInstanceWorking)
-{
-    for (std::string const& path : {(folder_ / "no such file.wav").string(), std::string(5000, 'x')})
-        EXPECT_TRUE(std::isfinite(peak(restore_and_render(ir1_file_a_uri, path))));
 }
 
 } // namespace
