@@ -7,8 +7,6 @@
 
 namespace {
 
-using corvella::IppsCodePath;
-
 // Volatile operands keep the compiler from folding the arithmetic at build time.
 float product(float a, float b)
 {
@@ -17,22 +15,11 @@ float product(float a, float b)
     return x * y;
 }
 
-// The per-path suites force each path through ipps_set_code_path; here only what init selects.
-TEST(IppsCpu, InitSelectsTheBestPath)
+// 1e-30 x 1e-10 = 1e-40 is below the smallest normal float (1.18e-38).
+TEST(IppsCpu, InitSelectsTheBestPathAndDenormalModesActOnTheCallingThreadOnly)
 {
     EXPECT_EQ(ippInit(), ippStsNoErr);
     EXPECT_EQ(corvella::ipps_code_path(), corvella::ipps_best_code_path());
-#if defined(__x86_64__)
-    EXPECT_NE(corvella::ipps_best_code_path(), IppsCodePath::portable); // SSE2 is in the x86-64 baseline
-#else
-    EXPECT_EQ(corvella::ipps_best_code_path(), IppsCodePath::portable);
-    EXPECT_FALSE(corvella::ipps_set_code_path(IppsCodePath::sse2));
-#endif
-}
-
-// 1e-30 x 1e-10 = 1e-40 is below the smallest normal float (1.18e-38); 1e-37 is normal.
-TEST(IppsCpu, DenormalModesActOnTheCallingThreadOnly)
-{
 #if !defined(__x86_64__) && !defined(__aarch64__)
     GTEST_SKIP() << "no denormal control on this processor";
 #endif

@@ -97,8 +97,7 @@ inline size_t peak_position(Signal const& s)
 
 class EngineTest : public SettingsTest {
 protected:
-    // Messages other than the once-per-process notice that the system refused a thread priority
-    // (which the first engine of the process may show, whichever test builds it).
+    // Messages other than the once-per-process notice that the system refused a thread priority.
     std::vector<RecordedMessage> engine_messages() const
     {
         std::vector<RecordedMessage> kept;
@@ -117,18 +116,16 @@ protected:
         return std::make_unique<VST_Plugin>(rate);
     }
 
-    // Gains that make the result an exact multiple of the convolution: IR1 alone in Parallel
-    // Stereo, 0 dB everywhere, wet only, no glide or modulation.
+    // IR1 alone in Parallel Stereo, 0 dB everywhere, wet only, no glide or modulation: the output is
+    // exactly IR1's convolution.
     static void unity_fields(VST_Plugin_Program& p)
     {
         p.master_gain = 0.5f;
         p.master_mix = 1.0f;
-        p.master_ir1_ir2_mix = 0.0f;
-        p.master_ir1_ir2_mix_mod = 0.0f;
+        p.master_ir1_ir2_mix = p.master_ir1_ir2_mix_mod = 0.0f;
         p.ir1_toggle = 1.0f;
         p.ir2_toggle = 0.0f;
-        p.ir1_gain = p.ir2_gain = 0.5f;
-        p.ir1_balance = p.ir2_balance = 0.5f;
+        p.ir1_gain = p.ir2_gain = p.ir1_balance = p.ir2_balance = 0.5f;
         p.ir1_topology = p.ir2_topology = 0.0f;
     }
     static void set_unity_program(VST_Plugin& engine)
@@ -153,8 +150,7 @@ protected:
         std::strncpy(field, path.c_str(), sizeof field - 1);
     }
 
-    // Runs stereo audio through processReplacing (layout 2) in blocks whose sizes cycle through
-    // `blocks`.
+    // Stereo audio through processReplacing (layout 2) in blocks whose sizes cycle through `blocks`.
     static StereoSignal run_stereo(VST_Plugin& engine, StereoSignal input,
                                    std::vector<int> const& blocks = {1000, 1, 37, 512, 4096, 129})
     {
@@ -193,13 +189,9 @@ protected:
         return true;
     }
 
-    // Raises a request for IR1 and waits until it has been served.
     static void rebuild_ir1(VST_Plugin& engine, bool full)
     {
-        if (full)
-            engine.signal_recompute_ir1_full();
-        else
-            engine.signal_recompute_ir1_partial();
+        full ? engine.signal_recompute_ir1_full() : engine.signal_recompute_ir1_partial();
         ASSERT_TRUE(wait_idle(engine));
     }
 

@@ -38,9 +38,6 @@ protected:
     }
 };
 
-// ---------------------------------------------------------------------------------------------
-// End to end
-
 TEST_F(PipelineTest, AStereoFileAt44k1ConvolvesAsResampledNormalisedAndRateGained)
 {
     int const file_rate = 44100, file_frames = 22050;
@@ -82,40 +79,43 @@ TEST_F(PipelineTest, AStereoFileAt44k1ConvolvesAsResampledNormalisedAndRateGaine
     EXPECT_LT(relative_error_db(out.right, reference_convolve(in.right, reference_ir[1], total)), -80.0);
 }
 
-TEST_F(PipelineTest, TrueStereoPairsFileAWithTheLeftInputAndFileBWithTheRight)
+// True Stereo pairs file A with the left input and file B with the right. STS made from file A feeds
+// a delayed, quieter copy of each side crosswise.
+TEST_F(PipelineTest, TrueStereoPairsAndStsFromFileA)
 {
     auto const a = write_wav("pair-L.wav", {sparse(4800, {{10, 0.5f}}), sparse(4800, {{20, 0.4f}})}, rate);
     auto const b = write_wav("pair-R.wav", {sparse(4800, {{30, 0.3f}}), sparse(4800, {{40, 0.2f}})}, rate);
-    auto engine = loaded_engine(a, b.string(), [](VST_Plugin_Program& p) {
-        p.ir1_topology = 1.0f / 3.0f;
-        p.ir1_normalise = 0.0f;
-    });
-    StereoSignal const from_left = respond(*engine, 1.0f, 0.0f, 1000);
-    EXPECT_LT(max_difference(from_left.left, sparse(1000, {{10, 0.5f}})), 1e-6f);
-    EXPECT_LT(max_difference(from_left.right, sparse(1000, {{20, 0.4f}})), 1e-6f);
-    StereoSignal const from_right = respond(*engine, 0.0f, 1.0f, 1000);
-    EXPECT_LT(max_difference(from_right.left, sparse(1000, {{30, 0.3f}})), 1e-6f);
-    EXPECT_LT(max_difference(from_right.right, sparse(1000, {{40, 0.2f}})), 1e-6f);
-}
-
-TEST_F(PipelineTest, StsFromFileAFeedsADelayedQuieterCopyCrosswise)
-{
-    auto const a = write_wav("sts.wav", {sparse(4800, {{10, 0.5f}}), sparse(4800, {{20, 0.4f}})}, rate);
-    auto engine = loaded_engine(a, {}, [](VST_Plugin_Program& p) {
-        p.ir1_normalise = 0.0f;
-        p.ir1_sts_toggle = 0.5f;           // made from the A file
-        p.ir1_sts_high_pass_toggle = 0.0f; // keeps the copy exact
-        p.ir1_sts_pre_delay = 0.25f;       // 20 ms
-        p.ir1_sts_relative_gain = 0.5f;    // -6 dB
-    });
-    int const delay = 960;
-    float const gain = std::pow(10.0f, -6.0f / 20.0f);
-    StereoSignal const from_left = respond(*engine, 1.0f, 0.0f, 2000);
-    EXPECT_LT(max_difference(from_left.left, sparse(2000, {{10, 0.5f}})), 1e-6f);
-    EXPECT_LT(max_difference(from_left.right, sparse(2000, {{10 + delay, 0.5f * gain}})), 1e-6f);
-    StereoSignal const from_right = respond(*engine, 0.0f, 1.0f, 2000);
-    EXPECT_LT(max_difference(from_right.right, sparse(2000, {{20, 0.4f}})), 1e-6f);
-    EXPECT_LT(max_difference(from_right.left, sparse(2000, {{20 + delay, 0.4f * gain}})), 1e-6f);
+    float const g = std::pow(10.0f, -6.0f / 20.0f);
+    using Impulses = std::vector<std::pair<int, float>>;
+    struct Case {
+        char const* name;
+        std::string b;
+        std::function<void(VST_Plugin_Program&)> edit;
+        Impulses left_to_left, left_to_right, right_to_left, right_to_right;
+    };
+    // STS: 20 ms pre-delay (960 frames) at -6 dB, the high pass off so that the copy is exact.
+    // clang-format off
+    Case const cases[] = {
+        {"True Stereo", b.string(), [](VST_Plugin_Program& p) { p.ir1_topology = 1.0f / 3.0f; },
+         {{10, 0.5f}}, {{20, 0.4f}}, {{30, 0.3f}}, {{40, 0.2f}}},
+        {"STS from A", {}, [](VST_Plugin_Program& p) { p.ir1_sts_toggle = 0.5f; p.ir1_sts_high_pass_toggle = 0.0f;
+                                                       p.ir1_sts_pre_delay = 0.25f; p.ir1_sts_relative_gain = 0.5f; },
+         {{10, 0.5f}}, {{970, 0.5f * g}}, {{980, 0.4f * g}}, {{20, 0.4f}}},
+    };
+    // clang-format on
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto engine = loaded_engine(a, c.b, [&](VST_Plugin_Program& p) {
+            p.ir1_normalise = 0.0f;
+            c.edit(p);
+        });
+        StereoSignal const from_left = respond(*engine, 1.0f, 0.0f, 2000);
+        StereoSignal const from_right = respond(*engine, 0.0f, 1.0f, 2000);
+        EXPECT_LT(max_difference(from_left.left, sparse(2000, c.left_to_left)), 1e-6f);
+        EXPECT_LT(max_difference(from_left.right, sparse(2000, c.left_to_right)), 1e-6f);
+        EXPECT_LT(max_difference(from_right.left, sparse(2000, c.right_to_left)), 1e-6f);
+        EXPECT_LT(max_difference(from_right.right, sparse(2000, c.right_to_right)), 1e-6f);
+    }
 }
 
 TEST_F(PipelineTest, StsFromFileBFeedsADecorrelatedSideCrosswise)
@@ -140,15 +140,13 @@ TEST_F(PipelineTest, StsFromFileBFeedsADecorrelatedSideCrosswise)
     EXPECT_LT(std::fabs(product) / std::sqrt(cross * direct), 0.5);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Shaping settings, each read back from the running IR after a partial rebuild
-
-TEST_F(PipelineTest, EachShapingSettingReachesTheRunningIr)
+TEST_F(PipelineTest, EachShapingSettingReachesTheRunningIrFromTheCacheAndAFullRebuildRereads)
 {
     // Left 0.5 at 2000 and 0.25 at 12000, right 0.4 at 3000; 0.5 s at 48 kHz, not normalised.
     auto const path = write_wav(
         "sparse.wav", {sparse(24000, {{2000, 0.5f}, {12000, 0.25f}}), sparse(24000, {{3000, 0.4f}})}, rate);
     auto engine = loaded_engine(path, {}, [](VST_Plugin_Program& p) { p.ir1_normalise = 0.0f; });
+    std::filesystem::remove(path); // partial rebuilds reshape the cached source and never reread it
     VST_Plugin_Program const base = *engine->program;
     auto reshaped = [&](std::function<void(VST_Plugin_Program&)> const& edit) {
         edit_program(*engine, [&](VST_Plugin_Program& p) {
@@ -209,10 +207,11 @@ TEST_F(PipelineTest, EachShapingSettingReachesTheRunningIr)
         EXPECT_NEAR(static_cast<double>(peak_position(out.left)), left_peak, 1.0) << factor;
         EXPECT_NEAR(static_cast<double>(peak_position(out.right)), 1.5 * left_peak, 1.0) << factor;
     }
-}
 
-// ---------------------------------------------------------------------------------------------
-// IR equaliser sweep
+    // A full rebuild looks for the file and falls back to silence.
+    rebuild_ir1(*engine, true);
+    EXPECT_LT(max_difference(respond(*engine, 1.0f, 1.0f, 30000).left, Signal(30000, 0.0f)), 1e-9f);
+}
 
 // Mean power of `x` around `hz` (a few DFT bins of a Hann-windowed frame).
 double band_power(Signal const& x, size_t start, size_t frame, double hz)

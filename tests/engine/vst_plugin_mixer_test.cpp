@@ -137,7 +137,9 @@ TEST_P(MixerTest, ChainFeedsIr1IntoIr2AndScalesByFourTimesIr1Gain)
     }
 }
 
-TEST_P(MixerTest, MixGlidesByOneTenThousandthPerTwoFrames)
+// The IR1/IR2 mix glides by 1e-4 per two frames, clamped to the remaining difference; the mix LFO
+// advances once per chunk.
+TEST_P(MixerTest, MixGlidesAndTheLfoAdvancesOncePerChunk)
 {
     engine->program->master_ir1_ir2_mix = 1.0f;
     engine->smoothed_mix = 0.5f;
@@ -146,11 +148,8 @@ TEST_P(MixerTest, MixGlidesByOneTenThousandthPerTwoFrames)
     EXPECT_NEAR(engine->smoothed_mix, 0.55f, 1e-5f);
     engine->smoothed_mix = 0.99995f;
     run_stereo(*engine, click, {8});
-    EXPECT_EQ(engine->smoothed_mix, 1.0f); // clamped to the remaining difference
-}
+    EXPECT_EQ(engine->smoothed_mix, 1.0f);
 
-TEST_P(MixerTest, LfoAdvancesOncePerChunk)
-{
     engine->program->master_ir1_ir2_mix_mod = 1.0f;
     engine->program->lfo3_rate = 0.5f; // 100^0.5 / 10 = 1 Hz: a period of 48000 samples
     engine->lfo_phase_counter = 0;

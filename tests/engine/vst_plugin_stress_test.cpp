@@ -70,8 +70,8 @@ TEST_F(StressTest, BankChangesRequestsAudioAndRebuildsRunTogether)
             for (int i = 0; i < n; ++i)
                 if (!std::isfinite(out.left[static_cast<size_t>(i)])) output_finite = false;
             ++blocks;
-            // A host's audio thread waits for the next block; a loop without that pause would
-            // starve every other thread of process_lock.
+            // A host's audio thread waits for the next block; without a pause it would starve the
+            // other threads of process_lock.
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
     });
@@ -83,16 +83,12 @@ TEST_F(StressTest, BankChangesRequestsAudioAndRebuildsRunTogether)
         int current = 0;
         while (!stop) {
             VST_Plugin_Program& p = bank[static_cast<size_t>(current)];
-            p.ir1_adshr_d = unity(rng);
+            p.ir1_adshr_d = p.ir1_user_resample_factor = p.ir2_width = p.flt2_gain_mod = unity(rng);
             p.ir1_crop_from_start = 0.3f * unity(rng);
-            p.ir1_user_resample_factor = unity(rng);
-            p.ir2_width = unity(rng);
             p.ir1_sts_toggle = pick(rng) % 3 * 0.5f;
             p.ir2_topology = static_cast<float>(pick(rng) % 3) / 3.0f;
-            p.pitch_mod_ir1_section2_toggle = pick(rng) % 2 ? 1.0f : 0.0f;
-            p.flt_master_toggle = 1.0f;
-            p.flt2_toggle = 1.0f;
-            p.flt2_gain_mod = unity(rng);
+            p.pitch_mod_ir1_section2_toggle = p.flt_master_toggle = p.flt2_toggle =
+                pick(rng) % 2 ? 1.0f : 0.0f;
             set_path(p.ir1_file_a, (pick(rng) % 2 ? first : second).string());
             switch (pick(rng)) {
             case 0:

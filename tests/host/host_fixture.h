@@ -44,18 +44,10 @@ public:
         packets.push_back({field, std::vector<std::uint8_t>(bytes, bytes + size)});
         return host::success;
     }
-    host::Result GetSampleRate(float* rate) const override
-    {
-        *rate = sample_rate;
-        return host::success;
-    }
+    host::Result GetSampleRate(float* rate) const override { return *rate = sample_rate, host::success; }
     host::Transport const* GetTransport() const override { return has_transport ? this : nullptr; }
     host::EffectParameters* GetEffectParameters() override { return parameters; }
-    host::Result GetCurrentTempo(double* bpm) const override
-    {
-        *bpm = tempo;
-        return host::success;
-    }
+    host::Result GetCurrentTempo(double* bpm) const override { return *bpm = tempo, host::success; }
 
     std::vector<int> fields() const
     {
@@ -87,12 +79,16 @@ protected:
     {
         return std::memcmp(a.data(), b.data(), bank_size_bytes) == 0;
     }
-
     VST_Plugin_Program current() const
     {
         auto const bank = parameters.bank_copy();
         return bank[static_cast<std::size_t>(current_program_index(bank.data()))];
     }
+    host::Result set(int id, std::uint32_t size, void const* data)
+    {
+        return parameters.SetCustomData(id, size, data);
+    }
+    template <typename T> host::Result set(int id, T const& value) { return set(id, sizeof value, &value); }
 
     RecordingController controller;
     DemoGain_Parameters parameters;

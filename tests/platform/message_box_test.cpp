@@ -17,8 +17,8 @@ namespace {
 
 using corvella::test::MessageRecorder;
 using corvella::test::RecordedMessage;
+using Messages = std::vector<RecordedMessage>;
 
-// Installs a handler for one test and puts the previous one back afterwards.
 class ScopedHandler {
 public:
     explicit ScopedHandler(corvella::MessageHandler handler)
@@ -31,6 +31,11 @@ private:
     corvella::MessageHandler previous_;
 };
 
+int answer(std::string const&, std::string const&, int)
+{
+    return 1;
+}
+
 } // namespace
 
 TEST(MessageBox, DefaultSinkWritesCaptionAndTextToStandardErrorAndAnswersNo)
@@ -38,22 +43,15 @@ TEST(MessageBox, DefaultSinkWritesCaptionAndTextToStandardErrorAndAnswersNo)
     EXPECT_STREQ(corvella::caption::engine, "Tarn Wick: Corvella");
     EXPECT_STREQ(corvella::caption::ir_files, "Tarnwick: Corvella");
     EXPECT_STREQ(corvella::caption::convolver_thread, "Tarn Wick");
-    ScopedHandler nothing_installed{corvella::MessageHandler()};
+    ScopedHandler outer{answer};
+    corvella::MessageHandler const previous = corvella::set_message_handler(corvella::MessageHandler());
+    ASSERT_TRUE(previous);
+    EXPECT_EQ(previous("c", "t", 1), 1); // the returned handler is the one replaced
     testing::internal::CaptureStderr();
     EXPECT_EQ(MessageBoxA(nullptr, "Chorus memory allocation error", "Tarn Wick: Corvella", 0), 0);
     EXPECT_EQ(MessageBoxA(nullptr, "Specify a location?", "Tarnwick: Corvella", 1), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Tarn Wick: Corvella: Chorus memory allocation error\n"
                                                       "Tarnwick: Corvella: Specify a location?\n");
-}
-
-TEST(MessageBox, HandlerReceivesCaptionTextAndTypeUnchangedAndNullAsEmpty)
-{
-    MessageRecorder recorder;
-    std::string const text = "Low system memory: \nmalloc error on buffer \xC3\xA9";
-    MessageBoxA(reinterpret_cast<void*>(0x1234), text.c_str(), "Tarn Wick", 0);
-    EXPECT_EQ(recorder.last(), (RecordedMessage{"Tarn Wick", text, 0}));
-    EXPECT_EQ(MessageBoxA(nullptr, nullptr, nullptr, 1), 0);
-    EXPECT_EQ(recorder.last(), (RecordedMessage{"", "", 1}));
 }
 
 TEST(MessageBox, ResultIsOneOnlyForAYesToAQuestion)
@@ -73,65 +71,37 @@ TEST(MessageBox, ResultIsOneOnlyForAYesToAQuestion)
     EXPECT_EQ(MessageBoxA(nullptr, "text", "caption", 1), 0);
 }
 
-TEST(MessageBox, SetHandlerReturnsThePreviousOneAndEmptyRestoresTheDefault)
-{
-    std::vector<std::string> first_seen;
-    corvella::MessageHandler const outer =
-        corvella::set_message_handler([&](std::string const&, std::string const& text, int) {
-            first_seen.push_back(text);
-            return 0;
-        });
-    corvella::MessageHandler previous =
-        corvella::set_message_handler([](std::string const&, std::string const&, int) { return 1; });
-    ASSERT_TRUE(previous);
-    previous("c", "through the returned handler", 0);
-    EXPECT_EQ(first_seen, std::vector<std::string>{"through the returned handler"});
-
-    corvella::set_message_handler(corvella::MessageHandler());
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(MessageBoxA(nullptr, "back to the default", "Tarn Wick", 1), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Tarn Wick: back to the default\n");
-    corvella::set_message_handler(outer);
-}
-
-TEST(MessageBox, HandlersCanBeSwappedWhileMessagesAreShown)
-{
-    MessageRecorder recorder;
-    std::atomic<bool> stop{false};
-    std::atomic<int> answered{0};
-    std::thread sender([&] {
-        while (!stop.load()) {
-            MessageBoxA(nullptr, "busy", "Tarn Wick", 1);
-            answered.fetch_add(1);
-        }
-    });
-    auto const give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (answered.load() < 200 && std::chrono::steady_clock::now() < give_up) {
-        corvella::MessageHandler previous =
-            corvella::set_message_handler([](std::string const&, std::string const&, int) { return 1; });
-        corvella::set_message_handler(std::move(previous));
-    }
-    stop = true;
-    sender.join();
-    EXPECT_GE(answered.load(), 200);
-}
-
-TEST(MessageRecorder, RecordsInOrderAnswersFromItsScriptAndRestoresTheOuterSink)
+TEST(MessageBox, HandlersSeeEveryMessageUnchangedAndCanBeSwappedWhileMessagesAreShown)
 {
     MessageRecorder outer;
     {
         MessageRecorder recorder;
         recorder.answer_yes();
         recorder.answer_no();
-        EXPECT_EQ(MessageBoxA(nullptr, "plain", "Tarn Wick", 0), 0); // does not use an answer
+        std::string const text = "Low system memory: \nmalloc error on buffer \xC3\xA9";
+        EXPECT_EQ(MessageBoxA(reinterpret_cast<void*>(0x1234), text.c_str(), "Tarn Wick", 0), 0);
         EXPECT_EQ(MessageBoxA(nullptr, "q1", "Tarnwick: Corvella", 1), 1);
         EXPECT_EQ(MessageBoxA(nullptr, "q2", "Tarnwick: Corvella", 1), 0);
-        EXPECT_EQ(MessageBoxA(nullptr, "q3", "Tarnwick: Corvella", 1), 0); // script exhausted: "No"
-        EXPECT_EQ(recorder.messages(), (std::vector<RecordedMessage>{{"Tarn Wick", "plain", 0},
-                                                                     {"Tarnwick: Corvella", "q1", 1},
-                                                                     {"Tarnwick: Corvella", "q2", 1},
-                                                                     {"Tarnwick: Corvella", "q3", 1}}));
+        EXPECT_EQ(MessageBoxA(nullptr, nullptr, nullptr, 1), 0); // script exhausted: "No"
+        EXPECT_EQ(recorder.messages(), (Messages{{"Tarn Wick", text, 0},
+                                                 {"Tarnwick: Corvella", "q1", 1},
+                                                 {"Tarnwick: Corvella", "q2", 1},
+                                                 {"", "", 1}}));
     }
-    MessageBoxA(nullptr, "outer", "c", 0);
-    EXPECT_EQ(outer.messages(), (std::vector<RecordedMessage>{{"c", "outer", 0}}));
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::thread sender([&] {
+        while (!stop.load()) {
+            MessageBoxA(nullptr, "busy", "Tarn Wick", 0);
+            answered.fetch_add(1);
+        }
+    });
+    auto const give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (answered.load() < 200 && std::chrono::steady_clock::now() < give_up)
+        corvella::set_message_handler(corvella::set_message_handler(answer));
+    stop = true;
+    sender.join();
+    EXPECT_GE(answered.load(), 200);
+    MessageBoxA(nullptr, "after", "c", 0); // the outer recorder is back in place
+    EXPECT_EQ(outer.last(), (RecordedMessage{"c", "after", 0}));
 }

@@ -15,7 +15,6 @@ using RegistryTest = SettingsTest;
 
 constexpr char key_path[] = "SOFTWARE\\Tarnwick\\Corvella";
 
-// Opens a key for one test and closes it at the end.
 class OpenKey {
 public:
     explicit OpenKey(HKEY root) { EXPECT_EQ(RegOpenKeyEx(root, key_path, 0, 0, &key_), 0); }
@@ -28,25 +27,6 @@ private:
 
 } // namespace
 
-TEST(RegistryKeys, HandleHoldsRootAndKeyPath)
-{
-    EXPECT_STREQ(HKEY_CURRENT_USER, "HKEY_CURRENT_USER");
-    EXPECT_STREQ(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE");
-    HKEY opened = nullptr;
-    ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, key_path, 0, 0, &opened), 0);
-    EXPECT_STREQ(opened, "HKEY_CURRENT_USER\\SOFTWARE\\Tarnwick\\Corvella");
-    EXPECT_EQ(RegCloseKey(opened), 0);
-    HKEY created = nullptr;
-    unsigned disposition = 77;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, 0, nullptr, &created, &disposition),
-              0);
-    EXPECT_STREQ(created, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick\\Corvella");
-    EXPECT_EQ(RegCloseKey(created), 0);
-    // Closing a root leaves it usable.
-    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), 0);
-    EXPECT_STREQ(HKEY_CURRENT_USER, "HKEY_CURRENT_USER");
-}
-
 TEST(RegistryKeys, LongKeyPathsAndNullArgumentsAreRefused)
 {
     std::string const fits(1023 - std::strlen("HKEY_CURRENT_USER\\"), 'k');
@@ -54,26 +34,27 @@ TEST(RegistryKeys, LongKeyPathsAndNullArgumentsAreRefused)
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, fits.c_str(), 0, 0, &key), 0);
     EXPECT_EQ(std::strlen(key), 1023u);
     RegCloseKey(key);
-    key = reinterpret_cast<HKEY>(1);
     EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, (fits + "k").c_str(), 0, 0, &key), 1);
     EXPECT_EQ(key, nullptr);
-
     EXPECT_EQ(RegOpenKeyEx(nullptr, key_path, 0, 0, &key), 1);
     EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, nullptr, 0, 0, &key), 1);
     EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, key_path, 0, 0, nullptr), 1);
     EXPECT_EQ(RegCloseKey(nullptr), 1);
+    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), 0); // closing a root leaves it usable
+    EXPECT_STREQ(HKEY_CURRENT_USER, "HKEY_CURRENT_USER");
     unsigned size = 0;
     EXPECT_EQ(RegQueryValueEx(nullptr, "Latency", nullptr, nullptr, nullptr, &size), 1);
-    unsigned char const data[] = "1";
-    EXPECT_EQ(RegSetValueEx(nullptr, "Latency", 0, REG_SZ, data, 2), 1);
+    EXPECT_EQ(RegSetValueEx(nullptr, "Latency", 0, REG_SZ, reinterpret_cast<unsigned char const*>("1"), 2),
+              1);
 }
 
 TEST_F(RegistryTest, QueryReportsSizeTypeAndDataAndNeverWritesPastTheBuffer)
 {
     write_settings(settings_document({{user_value("HomePrefDir"), "/srv/ir"}}));
     OpenKey key(HKEY_CURRENT_USER);
-    unsigned type = 0;
-    unsigned size = 0;
+    unsigned type = 0, size = 99;
+    EXPECT_EQ(RegQueryValueEx(key.get(), "SRNorm", nullptr, nullptr, nullptr, &size), 1);
+    EXPECT_EQ(size, 99u);
     ASSERT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, &type, nullptr, &size), 0);
     EXPECT_EQ(size, 8u); // "/srv/ir" and its terminating zero
     EXPECT_EQ(type, REG_SZ);
@@ -85,37 +66,21 @@ TEST_F(RegistryTest, QueryReportsSizeTypeAndDataAndNeverWritesPastTheBuffer)
     EXPECT_EQ(size, 8u);
     EXPECT_EQ(buffer[0], 0x55) << "a buffer that is too small gets nothing";
     EXPECT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, nullptr, buffer, nullptr), 1);
-
     ASSERT_EQ(RegQueryValueEx(key.get(), "HomePrefDir", nullptr, nullptr, buffer, &size), 0);
     EXPECT_STREQ(reinterpret_cast<char const*>(buffer), "/srv/ir");
-    EXPECT_EQ(size, 8u);
     EXPECT_EQ(buffer[8], 0x55) << "nothing is written past the value";
-}
 
-TEST_F(RegistryTest, QueryOfAMissingValueOrRootReturnsOne)
-{
-    write_settings(settings_document({{user_value("Latency"), "0"}}));
-    unsigned size = 99;
-    {
-        OpenKey user(HKEY_CURRENT_USER);
-        EXPECT_EQ(RegQueryValueEx(user.get(), "SRNorm", nullptr, nullptr, nullptr, &size), 1);
-        EXPECT_EQ(size, 99u);
-    }
-    OpenKey machine(HKEY_LOCAL_MACHINE);
-    EXPECT_EQ(RegQueryValueEx(machine.get(), "Latency", nullptr, nullptr, nullptr, &size), 1);
+    OpenKey machine(HKEY_LOCAL_MACHINE); // no fallback at this level
+    EXPECT_EQ(RegQueryValueEx(machine.get(), "HomePrefDir", nullptr, nullptr, nullptr, &size), 1);
 }
 
 TEST_F(RegistryTest, SetStoresTextUpToSizeOrTheFirstZeroUnderItsRoot)
 {
-    OpenKey key(HKEY_CURRENT_USER);
-    unsigned char const text[] = "12345";
+    OpenKey key(HKEY_CURRENT_USER), machine(HKEY_LOCAL_MACHINE);
+    unsigned char const text[] = "12345", folder[] = "/opt/corvella/";
     EXPECT_EQ(RegSetValueEx(key.get(), "Latency", 0, REG_SZ, text, 3), 0);
     EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "123"}}));
     EXPECT_EQ(RegSetValueEx(key.get(), "Latency", 0, REG_DWORD, text, sizeof text), 0);
-    EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "12345"}}));
-
-    OpenKey machine(HKEY_LOCAL_MACHINE);
-    unsigned char const folder[] = "/opt/corvella/";
     EXPECT_EQ(RegSetValueEx(machine.get(), "InstallDir", 0, REG_SZ, folder, sizeof folder), 0);
     EXPECT_EQ(read_settings(), settings_document({{user_value("Latency"), "12345"},
                                                   {machine_value("InstallDir"), "/opt/corvella/"}}));

@@ -20,18 +20,15 @@
 namespace corvella::test {
 namespace {
 
-// A host that offers no extension at all: the plug-in must cope (no latency, no params, no
-// thread check).
-clap_host_t const bare_host{CLAP_VERSION,
-                            nullptr,
-                            "corvella-tests",
-                            "Tarnwick",
-                            "",
-                            "0",
-                            [](clap_host_t const*, char const*) -> void const* { return nullptr; },
-                            [](clap_host_t const*) {},
-                            [](clap_host_t const*) {},
-                            [](clap_host_t const*) {}};
+// A host that offers no extension at all: the plug-in must cope (no latency, no params, no thread
+// check).
+void const* no_extension(clap_host_t const*, char const*)
+{
+    return nullptr;
+}
+void no_request(clap_host_t const*) {}
+clap_host_t const bare_host{CLAP_VERSION, nullptr,      "corvella-tests", "Tarnwick", "",
+                            "0",          no_extension, no_request,       no_request, no_request};
 
 struct ParamEvents {
     std::vector<clap_event_param_value_t> events;

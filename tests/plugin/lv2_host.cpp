@@ -241,8 +241,6 @@ void Lv2Instance::run(float const* const in[2], float* const out[2], std::uint32
     if (h.worker_interface->end_run != nullptr) h.worker_interface->end_run(handle);
 }
 
-// ---- State ----
-
 namespace {
 
 void const* get_port_value(char const* symbol, void* self, std::uint32_t* size, std::uint32_t* type)

@@ -62,8 +62,6 @@ Stereo reference_render(Stereo const& input, std::string const& ir_file, Paramet
 float max_difference(Stereo const& a, Stereo const& b);
 float peak(Stereo const& audio);
 
-// ---- Shared by the CLAP and VST3 hosts ----
-
 // A byte stream that moves at most `step` bytes per call, as some hosts' file streams do.
 struct ChunkedStream {
     std::string bytes;

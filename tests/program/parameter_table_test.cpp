@@ -1,9 +1,9 @@
-// The host parameter table: every row against the reference below, lookups, fields, slots, defaults
-// against the program record, and the host presentation.
+// The host parameter table: every row against the reference below (key, name, kind, steps, field, slot,
+// store and default), lookups, and the keys that have no host parameter.
 #include "program/parameter_table.h"
 #include "program/vst_plugin_program.h"
 #include "program_reference.h"
-#include "tests/support/allocation_counter.h"
+#include "support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -17,21 +17,19 @@ using corvella::ParameterStore;
 
 namespace {
 
-enum RefKind { kFloat, kOnOff, kSelector };
-
 struct RefRow {
     char const* key;
     char const* name;
-    RefKind kind;
+    ParameterKind kind;
     std::ptrdiff_t offset; // of the record member named like the key, -1 without one
 };
 
 // Registration order, keys, names and kinds as the host must list them.
 // clang-format off
 #define CV_OFFSET(key) static_cast<std::ptrdiff_t>(offsetof(VST_Plugin_Program, key))
-#define F(key, name) RefRow{#key, name, kFloat, CV_OFFSET(key)}
-#define B(key, name) RefRow{#key, name, kOnOff, CV_OFFSET(key)}
-#define S(key, name) RefRow{#key, name, kSelector, -1}
+#define F(key, name) RefRow{#key, name, ParameterKind::continuous, CV_OFFSET(key)}
+#define B(key, name) RefRow{#key, name, ParameterKind::on_off, CV_OFFSET(key)}
+#define S(key, name) RefRow{#key, name, ParameterKind::program_selector, -1}
 RefRow const reference[] = {
     F(master_gain, "0: Gain"), F(master_mix, "1: ReverbMi"), F(master_wet_lock_ignore, "2: WetLockI"),
     F(master_ir1_ir2_mix, "3: IR1/2Mix"), F(master_ir1_ir2_mix_mod, "4: IRMixMod"),
@@ -200,8 +198,6 @@ RefRow const reference[] = {
 #undef S
 // clang-format on
 
-constexpr int reference_count = static_cast<int>(std::size(reference));
-
 std::ptrdiff_t offset_of(float VST_Plugin_Program::*slot)
 {
     static VST_Plugin_Program const probe;
@@ -219,121 +215,74 @@ int number_in_name(char const* name)
 
 TEST(ParameterTable, EveryRowMatchesTheReference)
 {
-    ASSERT_EQ(reference_count, 366);
+    ASSERT_EQ(std::size(reference), 366u);
     EXPECT_EQ(corvella::keyed_parameter_count, 366);
     EXPECT_EQ(corvella::host_parameter_count, 367);
     auto const table = corvella::parameter_table();
     ASSERT_EQ(table.size(), 366u);
-    for (int i = 0; i < reference_count; ++i) {
+    VST_Plugin_Program fresh = corvella::test::filled_program();
+    fresh.reset();
+    for (int i = 0; i < 366; ++i) {
         RefRow const& ref = reference[i];
         ParameterRow const& row = table[static_cast<std::size_t>(i)];
         SCOPED_TRACE(ref.key);
         EXPECT_EQ(row.index, i);
         EXPECT_STREQ(row.key, ref.key);
         EXPECT_STREQ(row.name, ref.name);
-        ParameterKind const kind = ref.kind == kFloat   ? ParameterKind::continuous
-                                   : ref.kind == kOnOff ? ParameterKind::on_off
-                                                        : ParameterKind::program_selector;
-        EXPECT_EQ(row.kind, kind);
-        EXPECT_EQ(row.steps, ref.kind == kFloat ? 128 : ref.kind == kOnOff ? 2 : 48);
+        EXPECT_EQ(row.kind, ref.kind);
+        EXPECT_EQ(row.steps, ref.kind == ParameterKind::continuous ? 128
+                             : ref.kind == ParameterKind::on_off   ? 2
+                                                                   : 48);
         EXPECT_EQ(corvella::find_parameter(ref.key), &row);
         EXPECT_EQ(corvella::parameter_at(i), &row);
         // Names skip the editor numbers 40 and 76 (the tail variants have no host parameter).
         EXPECT_EQ(number_in_name(ref.name), i <= 39 ? i : i <= 74 ? i + 1 : i + 2);
         EXPECT_EQ(corvella::parameter_name_number(i), number_in_name(ref.name));
+        // Field 30 + index, except the post EQ band 2 gains, which follow the record's band 2 order.
+        EXPECT_EQ(row.field, i == 227 ? 259 : i == 228 ? 257 : i == 229 ? 258 : 30 + i);
+        EXPECT_EQ(corvella::parameter_for_field(row.field), &row);
+        std::string_view const key = row.key;
+        EXPECT_EQ(row.store, key == "master_gain_lock_status" || key == "master_mix_lock_status"
+                                 ? ParameterStore::lock_record
+                             : key == "automated_prog_num_sel" ? ParameterStore::none
+                                                               : ParameterStore::program);
+        if (ref.offset < 0) {
+            EXPECT_EQ(row.slot, nullptr);
+            EXPECT_EQ(row.default_value, 0.0f);
+            continue;
+        }
+        ASSERT_NE(row.slot, nullptr);
+        EXPECT_EQ(offset_of(row.slot), ref.offset);
+        EXPECT_EQ(row.default_value, corvella::test::slot_value(fresh, row.key));
     }
     for (int outside : {-1, 366, 367}) {
         EXPECT_EQ(corvella::parameter_at(outside), nullptr) << outside;
         EXPECT_EQ(corvella::parameter_name_number(outside), -1) << outside;
     }
-}
-
-TEST(ParameterTable, FieldsAre30PlusIndexExceptThePostEqBand2Gains)
-{
-    for (ParameterRow const& row : corvella::parameter_table()) {
-        // The band 2 gain rows follow the record's band 2 order.
-        int const expected = row.index == 227   ? 259
-                             : row.index == 228 ? 257
-                             : row.index == 229 ? 258
-                                                : 30 + row.index;
-        EXPECT_EQ(row.field, expected) << row.key;
-        EXPECT_EQ(corvella::parameter_for_field(row.field), &row) << row.key;
-    }
     for (int outside : {-1, 0, 29, 396})
         EXPECT_EQ(corvella::parameter_for_field(outside), nullptr) << outside;
     EXPECT_EQ(corvella::master_bypass_parameter.field, 0);
+    // The selector is shown like a continuous parameter; the host presentation is tested with the host.
+    EXPECT_EQ(&corvella::parameter_style(ParameterKind::program_selector), &corvella::continuous_style);
 }
 
-TEST(ParameterTable, KeysWithoutHostParameterAreNotFound)
+TEST(ParameterTable, KeysWithoutHostParameterAreNotFoundAndLookupsAllocateNothing)
 {
-    for (char const* key : {"ir1_tail_variant",
-                            "ir2_tail_variant",
-                            "ir1_er_type",
-                            "ir2_er_type",
-                            "ir1_tail_character",
-                            "ir1_tail_density",
-                            "master_delay_l_tempo",
-                            "master_delay_l_delay_numer",
-                            "ir1_delay_r_delay_denom",
-                            "ir1_file_a",
-                            "name",
-                            "current_program",
-                            "master_gain_locked_value",
-                            "master_mix_locked_value",
-                            "ir1_additive_noise_dry",
-                            "ir1_source_type",
-                            "force_partial_recompute_IR1",
-                            "force_master_filter_coeffs",
-                            "",
-                            "master_gai",
-                            "master_gainx",
-                            "Master_gain",
-                            "master_gain "})
+    for (char const* key : {"ir1_tail_variant", "ir2_er_type", "ir1_tail_density", "master_delay_l_tempo",
+                            "ir1_delay_r_delay_denom", "ir1_file_a", "name", "current_program",
+                            "master_mix_locked_value", "ir1_source_type", "force_partial_recompute_IR1", "",
+                            "master_gai", "master_gainx", "Master_gain", "master_gain "})
         EXPECT_EQ(corvella::find_parameter(key), nullptr) << '"' << key << '"';
-    // The key need not be terminated.
-    std::string_view const text = "ir1_gainXYZ";
+    std::string_view const text = "ir1_gainXYZ"; // the key need not be terminated
     EXPECT_EQ(corvella::find_parameter(text.substr(0, 8)), corvella::parameter_at(11));
-}
 
-TEST(ParameterTable, LookupsAllocateNothing)
-{
     int found = 0;
     corvella::test::AllocationCounter counter;
-    for (int i = 0; i < reference_count; ++i)
+    for (int i = 0; i < 366; ++i)
         found +=
             (corvella::find_parameter(reference[i].key) != nullptr) + (corvella::parameter_at(i) != nullptr);
     found += corvella::find_parameter("no_such_key") != nullptr;
     found += corvella::parameter_for_field(259) != nullptr;
     EXPECT_EQ(counter.count(), 0);
-    EXPECT_EQ(found, 2 * reference_count + 1);
-}
-
-TEST(ParameterTable, SlotsStoresAndDefaults)
-{
-    VST_Plugin_Program fresh;
-    corvella::test::fill_distinct(fresh);
-    fresh.reset();
-    for (int i = 0; i < reference_count; ++i) {
-        ParameterRow const& row = *corvella::parameter_at(i);
-        SCOPED_TRACE(row.key);
-        std::string_view const key = row.key;
-        ParameterStore const store = key == "master_gain_lock_status" || key == "master_mix_lock_status"
-                                         ? ParameterStore::lock_record
-                                     : key == "automated_prog_num_sel" ? ParameterStore::none
-                                                                       : ParameterStore::program;
-        EXPECT_EQ(row.store, store);
-        if (reference[i].offset < 0) {
-            EXPECT_EQ(row.slot, nullptr);
-            continue;
-        }
-        ASSERT_NE(row.slot, nullptr);
-        EXPECT_EQ(offset_of(row.slot), reference[i].offset);
-        EXPECT_EQ(row.default_value, corvella::test::float_field(fresh, row.key));
-    }
-    ParameterRow const* selector = corvella::find_parameter("automated_prog_num_sel");
-    ASSERT_NE(selector, nullptr);
-    EXPECT_EQ(selector->index, 340);
-    EXPECT_EQ(selector->default_value, 0.0f);
-    // The selector is shown like a continuous parameter; the host presentation is tested with the host.
-    EXPECT_EQ(&corvella::parameter_style(selector->kind), &corvella::continuous_style);
+    EXPECT_EQ(found, 2 * 366 + 1);
 }

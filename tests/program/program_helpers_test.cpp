@@ -8,16 +8,16 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
+#include <utility>
 
 using P = VST_Plugin_Program;
 
 namespace {
-
 float const kNaN = std::numeric_limits<float>::quiet_NaN();
+}
 
-} // namespace
-
-TEST(ProgramTopology, FromUnity)
+TEST(ProgramTopology, FromAndToUnity)
 {
     struct Case {
         float u;
@@ -31,72 +31,41 @@ TEST(ProgramTopology, FromUnity)
         // The band edges belong to no band; below the first band and out of range is 3 (or 4).
         {0.3f, false, false, 3}, {0.6f, false, false, 3}, {0.3f, false, true, 4}, {0.6f, false, true, 4},
         {0.30001f, false, false, 1}, {0.59999f, false, false, 1}, {0.60001f, false, false, 2},
-        {0.99999f, false, false, 2}, {0.1f, false, false, 3}, {-0.5f, false, false, 3},
-        {1.5f, false, true, 4}, {kNaN, false, false, 3},
-        {0, true, false, 0}, {1, true, false, 2}, {0.5f, true, false, 1}, {0.99f, true, true, 1},
-        {1.0f / 3, true, true, 1}, {0, true, true, 0}, {1, true, true, 2}};
+        {0.99999f, false, false, 2}, {0.1f, false, false, 3}, {-0.5f, false, false, 3}, {1.5f, false, true, 4},
+        {kNaN, false, false, 3}, {0, true, false, 0}, {1, true, false, 2}, {0.5f, true, false, 1},
+        {0.99f, true, true, 1}, {1.0f / 3, true, true, 1}, {0, true, true, 0}, {1, true, true, 2}};
     // clang-format on
     for (Case const& c : cases)
         EXPECT_EQ(P::get_topology_from_unity(c.u, c.two_way, c.fusion), c.expected)
             << c.u << (c.two_way ? " two-way" : "") << (c.fusion ? " fusion" : "");
-}
 
-TEST(ProgramTopology, AsUnity)
-{
+    float const fusion[] = {0.0f, 1.0f / 3.0f, 2.0f / 3.0f, 0.0f, 1.0f};
+    for (int t = 0; t < 5; ++t)
+        EXPECT_FLOAT_EQ(P::get_topology_as_unity(t, true), fusion[t]) << t;
     for (int t = 0; t < 4; ++t)
         EXPECT_FLOAT_EQ(P::get_topology_as_unity(t, false), static_cast<float>(t) / 3.0f) << t;
-    float const table[] = {0.0f, 1.0f / 3.0f, 2.0f / 3.0f, 0.0f, 1.0f};
-    for (int t = 0; t < 5; ++t)
-        EXPECT_FLOAT_EQ(P::get_topology_as_unity(t, true), table[t]) << t;
-    // Outside the table: a defined, harmless value.
-    EXPECT_EQ(P::get_topology_as_unity(5, true), 0.0f);
+    EXPECT_EQ(P::get_topology_as_unity(5, true), 0.0f); // outside the table: a harmless value
     EXPECT_EQ(P::get_topology_as_unity(-1, true), 0.0f);
 }
 
-TEST(ProgramFusion, RateAndItsText)
+TEST(ProgramFusion, RatesGainsAndTheirTexts)
 {
-    struct Case {
-        float u, hz;
-        char const* text;
-    };
-    for (Case c : {Case{0.0f, 0.0f, "Suspended"}, Case{0.25f, 0.5f, "Fusion: 0.50 Hz"},
-                   Case{0.5f, 1.0f, "Fusion: 1.00 Hz"}, Case{0.75f, 3.0f, "Fusion: 3.00 Hz"},
-                   Case{1.0f, 5.0f, "Fusion: 5.00 Hz"}, Case{0.001f, 0.002f, "Fusion: 0.00 Hz"}}) {
-        EXPECT_FLOAT_EQ(P::get_rate_hz(c.u), c.hz) << c.u;
-        char text[corvella::program_text_min_size];
-        P::get_rate_hz_char(c.u, text);
-        EXPECT_STREQ(text, c.text);
-    }
     char text[corvella::program_text_min_size];
-    for (auto [u, expected] : {std::pair{1.0f, "Early Fusion On"}, std::pair{0.0f, "Early Fusion Off"},
-                               std::pair{0.99f, "Early Fusion Off"}}) {
+    std::tuple<float, float, char const*> const rates[] = {
+        {0.0f, 0.0f, "Suspended"},       {0.25f, 0.5f, "Fusion: 0.50 Hz"},
+        {0.5f, 1.0f, "Fusion: 1.00 Hz"}, {0.75f, 3.0f, "Fusion: 3.00 Hz"},
+        {1.0f, 5.0f, "Fusion: 5.00 Hz"}, {0.001f, 0.002f, "Fusion: 0.00 Hz"}};
+    for (auto [u, hz, expected] : rates) {
+        EXPECT_FLOAT_EQ(P::get_rate_hz(u), hz) << u;
+        P::get_rate_hz_char(u, text);
+        EXPECT_STREQ(text, expected);
+    }
+    std::pair<float, char const*> const permits[] = {
+        {1.0f, "Early Fusion On"}, {0.0f, "Early Fusion Off"}, {0.99f, "Early Fusion Off"}};
+    for (auto [u, expected] : permits) {
         P::get_head_permit_char(u, text);
         EXPECT_STREQ(text, expected);
     }
-}
-
-TEST(ProgramFusion, TextsRespectTheBufferSize)
-{
-    char text[8];
-    std::memset(text, 'x', sizeof text);
-    P::get_rate_hz_char(1.0f, text, 6);
-    EXPECT_STREQ(text, "Fusio");
-    EXPECT_EQ(text[6], 'x');
-    P::get_head_tail_mix_char(0.0f, text, 4);
-    EXPECT_STREQ(text, "Ear");
-    P::get_head_permit_char(1.0f, text, 1);
-    EXPECT_STREQ(text, "");
-    // Nothing is written through a null pointer or into an empty buffer.
-    P::get_rate_hz_char(1.0f, nullptr);
-    P::get_head_permit_char(1.0f, nullptr);
-    P::get_head_tail_mix_char(1.0f, nullptr);
-    std::memset(text, 'x', sizeof text);
-    P::get_rate_hz_char(1.0f, text, 0);
-    EXPECT_EQ(text[0], 'x');
-}
-
-TEST(ProgramFusion, HeadTailMix)
-{
     struct Case {
         float u, early, late;
         char const* long_form;
@@ -114,12 +83,30 @@ TEST(ProgramFusion, HeadTailMix)
         EXPECT_EQ(P::get_head_tail_mix_tuple_power(c.u), std::make_pair(c.early, c.late));
         EXPECT_EQ(P::get_head_tail_mix(c.u, true), c.long_form);
         EXPECT_EQ(P::get_head_tail_mix(c.u, false), c.short_form);
-        char text[corvella::program_text_min_size];
         P::get_head_tail_mix_char(c.u, text);
         EXPECT_STREQ(text, c.long_form);
     }
-    // Late power gain (2u)^2 reaches 1e-9 (-90 dB) at u = 0.5 * 10^-4.5: just below shows "Late Off".
+    // The late power gain (2u)^2 reaches 1e-9 (-90 dB) at u = 0.5 * 10^-4.5.
     float const edge = 0.5f * std::pow(10.0f, -4.5f);
     EXPECT_EQ(P::get_head_tail_mix(edge * 0.99f, false), "0.0 / Late Off");
     EXPECT_EQ(P::get_head_tail_mix(edge * 1.01f, false), "0.0 / -89.9");
+}
+
+TEST(ProgramFusion, TextsRespectTheBufferSize)
+{
+    char text[8];
+    std::memset(text, 'x', sizeof text);
+    P::get_rate_hz_char(1.0f, text, 6);
+    EXPECT_STREQ(text, "Fusio");
+    EXPECT_EQ(text[6], 'x');
+    P::get_head_tail_mix_char(0.0f, text, 4);
+    EXPECT_STREQ(text, "Ear");
+    P::get_head_permit_char(1.0f, text, 1);
+    EXPECT_STREQ(text, "");
+    P::get_rate_hz_char(1.0f, nullptr);
+    P::get_head_permit_char(1.0f, nullptr);
+    P::get_head_tail_mix_char(1.0f, nullptr);
+    std::memset(text, 'x', sizeof text);
+    P::get_rate_hz_char(1.0f, text, 0);
+    EXPECT_EQ(text[0], 'x');
 }

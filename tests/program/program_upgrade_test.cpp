@@ -22,15 +22,14 @@ constexpr double kFloatEq = -1.0; // compare within 4 ULPs instead of exactly
 
 struct Slot {
     char const* name;
-    double planted;
-    double upgraded;
-    double tolerance = 0.0;
+    double planted, upgraded, tolerance = 0.0;
 };
 
-// One upgrade step: the slots it changes, planted with values it would change.
+// One step: the slots it changes, planted with values it would change. The step runs for stamps
+// below `boundary`.
 struct Step {
     char const* label;
-    int boundary; // the step runs for stamps below this version
+    int boundary;
     std::vector<Slot> slots;
     std::vector<Slot> after_all_steps = {}; // when a later step hides this one's effect
 };
@@ -72,12 +71,18 @@ std::vector<Step> const kSteps = {
 };
 // clang-format on
 
-Program planted(Step const& step, int stamp)
+Program upgraded(Program p, int stamp)
+{
+    p.version_stamp = stamp;
+    p.check_and_upgrade_program(kCurrent);
+    return p;
+}
+
+Program planted(std::vector<Slot> const& slots)
 {
     Program p;
-    for (Slot const& slot : step.slots)
+    for (Slot const& slot : slots)
         set_slot(p, slot.name, slot.planted);
-    p.version_stamp = stamp;
     return p;
 }
 
@@ -86,163 +91,113 @@ void expect_slots(Program const& p, std::vector<Slot> const& slots, bool upgrade
     for (Slot const& slot : slots) {
         double const actual = slot_value(p, slot.name);
         double const expected = upgraded ? slot.upgraded : slot.planted;
-        if (!upgraded || slot.tolerance == 0.0) {
+        if (!upgraded || slot.tolerance == 0.0)
             EXPECT_EQ(actual, static_cast<double>(static_cast<float>(expected))) << slot.name;
-        } else if (slot.tolerance == kFloatEq) {
+        else if (slot.tolerance == kFloatEq)
             EXPECT_FLOAT_EQ(static_cast<float>(actual), static_cast<float>(expected)) << slot.name;
-        } else {
+        else
             EXPECT_NEAR(actual, expected, slot.tolerance) << slot.name;
-        }
     }
-}
-
-Program upgraded(Program p, int stamp)
-{
-    p.version_stamp = stamp;
-    p.check_and_upgrade_program(kCurrent);
-    return p;
 }
 
 } // namespace
 
-TEST(ProgramUpgrade, EachStepRunsBelowItsBoundaryOnly)
+TEST(ProgramUpgrade, EachStepRunsBelowItsBoundaryOnlyAndTheCurrentStampChangesNothing)
 {
     for (Step const& step : kSteps) {
         SCOPED_TRACE(step.label);
-        Program below = planted(step, step.boundary - 1);
-        below.check_and_upgrade_program(kCurrent);
+        Program const below = upgraded(planted(step.slots), step.boundary - 1);
         expect_slots(below, step.slots, true);
         EXPECT_EQ(below.version_stamp, step.boundary - 1);
-
-        Program at = planted(step, step.boundary);
-        at.check_and_upgrade_program(kCurrent);
+        Program const at = upgraded(planted(step.slots), step.boundary);
         expect_slots(at, step.slots, false);
         EXPECT_EQ(at.version_stamp, step.boundary);
     }
+    Program const before = upgraded(filled_program(), kCurrent);
+    Program const after = upgraded(before, kCurrent);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
 TEST(ProgramUpgrade, UnknownStampsRunEveryStepAndTakeTheCurrentVersionZeroKeepsZero)
 {
-    for (int stamp : {0, -1, -2000, kCurrent + 1, 99999}) {
-        SCOPED_TRACE(stamp);
+    for (int stamp : {0, -1, -2000, kCurrent + 1, 99999})
         for (Step const& step : kSteps) {
-            SCOPED_TRACE(step.label);
-            Program p = planted(step, stamp);
-            p.check_and_upgrade_program(kCurrent);
+            SCOPED_TRACE(testing::Message() << stamp << " " << step.label);
+            Program const p = upgraded(planted(step.slots), stamp);
             expect_slots(p, step.after_all_steps.empty() ? step.slots : step.after_all_steps, true);
             EXPECT_EQ(p.version_stamp, stamp == 0 ? 0 : kCurrent);
         }
-    }
 }
 
 TEST(ProgramUpgrade, SweepEndsAreSetOnlyForStampZeroOrUnknown)
 {
-    char const* const ends[] = {"ir1_flt1_freq_to_end", "ir1_flt3_gain_to_end", "ir2_flt4_freq_to_end",
-                                "ir2_flt5_gain_to_end"};
+    std::vector<Slot> const ends = {{"ir1_flt1_freq_to_end", 0.25, 1},
+                                    {"ir1_flt3_gain_to_end", 0.25, 1},
+                                    {"ir2_flt4_freq_to_end", 0.25, 1},
+                                    {"ir2_flt5_gain_to_end", 0.25, 1},
+                                    {"ir2_flt5_gain_to_start", 0.25, 0.25}};
     for (int stamp : {0, 1, -3, kCurrent + 5}) {
         SCOPED_TRACE(stamp);
-        Program p;
-        for (char const* end : ends)
-            set_slot(p, end, 0.25);
-        p.ir2_flt5_gain_to_start = 0.25f; // not an end point
-        p = upgraded(p, stamp);
-        for (char const* end : ends)
-            EXPECT_EQ(float_field(p, end), stamp == 1 ? 0.25f : 1.0f) << end;
-        EXPECT_EQ(p.ir2_flt5_gain_to_start, 0.25f);
+        expect_slots(upgraded(planted(ends), stamp), ends, stamp != 1);
     }
 }
 
-TEST(ProgramUpgrade, CurrentStampChangesNothing)
-{
-    Program const before = upgraded(filled_program(), kCurrent);
-    Program after = before;
-    after.check_and_upgrade_program(kCurrent);
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
-    EXPECT_EQ(after.version_stamp, kCurrent);
-}
-
-TEST(ProgramUpgrade, TailDiffusionIsInvertedForStamp1675Only)
-{
-    for (int stamp : {1674, 1675, 1676, -1}) {
-        SCOPED_TRACE(stamp);
-        Program p;
-        p.ir1_tail_diffusion = 0.25f;
-        p.ir2_tail_diffusion = 0.875f;
-        p = upgraded(p, stamp);
-        // An unknown stamp restores the tail defaults (0.39) and does not invert them (0.61).
-        EXPECT_EQ(p.ir1_tail_diffusion, stamp == 1675 ? 0.75f : stamp == -1 ? 0.39f : 0.25f);
-        EXPECT_EQ(p.ir2_tail_diffusion, stamp == 1675 ? 0.125f : stamp == -1 ? 0.39f : 0.875f);
-    }
-}
-
-TEST(ProgramUpgrade, MasterGainMovesFromLinearToTheDecibelScaleAndStaysInRange)
+TEST(ProgramUpgrade, ValueConversions)
 {
     struct Case {
-        float stored;
-        float expected;
+        int stamp;
+        Slot slot;
+        char const* modulation = nullptr; // planted at 0.01 as well
     };
-    for (Case c : {Case{0.5f, 0.5f}, Case{0.0f, 0.0f}, Case{1.0f, 0.6003f}, Case{0.25f, 0.39965f},
-                   Case{-0.5f, 0.5f}, Case{0.0158f, 0.0f}}) {
-        SCOPED_TRACE(c.stored);
-        Program p;
-        p.master_gain = c.stored;
-        p = upgraded(p, 1631);
-        EXPECT_NEAR(p.master_gain, c.expected, 1e-4f);
-        EXPECT_EQ(p.master_gain_locked_value, p.master_gain);
-        EXPECT_EQ(p.master_gain_lock_status, 0.0f);
+    // clang-format off
+    Case const cases[] = {
+        // Linear master gain (0.5 = 0 dB) to a ±30 dB scale, staying in range.
+        {1631, {"master_gain", 0.5, 0.5, 1e-4}}, {1631, {"master_gain", 0, 0, 1e-4}},
+        {1631, {"master_gain", 0.25, 0.39965, 1e-4}}, {1631, {"master_gain", -0.5, 0.5, 1e-4}},
+        {1631, {"master_gain", 0.0158, 0, 1e-4}},
+        // Tail diffusion inverted for 1675 only; an unknown stamp restores the default instead.
+        {1675, {"ir1_tail_diffusion", 0.25, 0.75}}, {1675, {"ir2_tail_diffusion", 0.875, 0.125}},
+        {1674, {"ir1_tail_diffusion", 0.25, 0.25}}, {1676, {"ir1_tail_diffusion", 0.25, 0.25}},
+        {-1, {"ir1_tail_diffusion", 0.25, 0.39}},
+        // Three-state topology: 0, anything else (true stereo), 1.0 (mono - stereo).
+        {1916, {"ir1_topology", 0, 0}}, {1916, {"ir2_topology", 0.999, 1.0 / 3.0, kFloatEq}},
+        // Order 1 when none of the three modulations is set.
+        {1689, {"master_mixer_modulation_order", 0.5, 1}},
+        {1689, {"master_mixer_modulation_order", 0.5, 0}, "master_ir1_ir2_mix_mod"},
+        {1689, {"master_mixer_modulation_order", 0.5, 0}, "ir1_balance_mod"},
+        {1689, {"master_mixer_modulation_order", 0.5, 0}, "ir2_balance_mod"},
+    };
+    // clang-format on
+    for (Case const& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.stamp << " " << c.slot.planted << (c.modulation ? c.modulation : ""));
+        Program p = planted({c.slot});
+        if (c.modulation != nullptr) set_slot(p, c.modulation, 0.01);
+        expect_slots(upgraded(p, c.stamp), {c.slot}, true);
     }
     for (float garbage :
          {1.0e9f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
         Program p;
         p.master_gain = garbage;
         p = upgraded(p, 1500);
-        EXPECT_GE(p.master_gain, 0.0f) << garbage;
-        EXPECT_LE(p.master_gain, 1.0f) << garbage;
-    }
-}
-
-TEST(ProgramUpgrade, TopologyLeavesTheThreeStateForm)
-{
-    for (auto [stored, expected] : {std::pair{0.0f, 0.0f}, std::pair{1.0f, 2.0f / 3.0f},
-                                    std::pair{0.5f, 1.0f / 3.0f}, std::pair{0.999f, 1.0f / 3.0f}}) {
-        SCOPED_TRACE(stored);
-        Program p;
-        p.ir1_topology = p.ir2_topology = stored;
-        p = upgraded(p, 1916);
-        EXPECT_EQ(p.ir1_topology, expected);
-        EXPECT_EQ(p.ir2_topology, expected);
-    }
-}
-
-TEST(ProgramUpgrade, ModulationOrderFollowsTheThreeModulations)
-{
-    for (int modulated = 0; modulated < 4; ++modulated) {
-        SCOPED_TRACE(modulated);
-        Program p;
-        p.master_mixer_modulation_order = 0.5f;
-        if (modulated == 1) p.master_ir1_ir2_mix_mod = 0.01f;
-        if (modulated == 2) p.ir1_balance_mod = 0.01f;
-        if (modulated == 3) p.ir2_balance_mod = 1.0f;
-        p = upgraded(p, 1689);
-        EXPECT_EQ(p.master_mixer_modulation_order, modulated == 0 ? 1.0f : 0.0f);
+        EXPECT_TRUE(p.master_gain >= 0.0f && p.master_gain <= 1.0f) << garbage;
     }
 }
 
 using ProgramUpgradeWetLock = SettingsTest;
 
-TEST_F(ProgramUpgradeWetLock, PreferenceOneLocksTheMixOthersCopyIt)
+TEST_F(ProgramUpgradeWetLock, PreferenceOneLocksTheMixOthersAndAnUnreadableOneCopyIt)
 {
     struct Case {
-        int preference;
+        int preference; // -1: no wet-lock entry
         int stamp;
-        float status;
-        float locked;
+        float status, locked;
     };
     // Stamp 1650 is past the step: the planted lock value stays.
-    for (Case c : {Case{1, 1649, 1.0f, 1.0f}, Case{0, 1649, 0.0f, 0.3f}, Case{2, 1649, 0.0f, 0.3f},
-                   Case{1, 1650, 0.5f, 0.7f}}) {
+    for (Case c : {Case{1, 1649, 1, 1}, Case{0, 1649, 0, 0.3f}, Case{2, 1649, 0, 0.3f},
+                   Case{-1, 1600, 0, 0.3f}, Case{1, 1650, 0.5f, 0.7f}}) {
         SCOPED_TRACE(testing::Message() << "preference " << c.preference << ", stamp " << c.stamp);
-        set_wet_lock_in_registry(c.preference);
+        c.preference < 0 ? write_settings(settings_document({})) : set_wet_lock_in_registry(c.preference);
         Program p;
         p.master_mix = 0.3f;
         p.master_mix_lock_status = 0.5f;
@@ -252,15 +207,4 @@ TEST_F(ProgramUpgradeWetLock, PreferenceOneLocksTheMixOthersCopyIt)
         EXPECT_EQ(p.master_mix_locked_value, c.locked);
         EXPECT_EQ(p.master_mix, 0.3f);
     }
-}
-
-TEST_F(ProgramUpgradeWetLock, UnreadablePreferenceMeansNoLock)
-{
-    write_settings(settings_document({})); // no wet-lock entry
-    Program p;
-    p.master_mix = 0.3f;
-    p.version_stamp = 1600;
-    EXPECT_NO_THROW(p.check_and_upgrade_program(kCurrent));
-    EXPECT_EQ(p.master_mix_lock_status, 0.0f);
-    EXPECT_EQ(p.master_mix_locked_value, 0.3f);
 }

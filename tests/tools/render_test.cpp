@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,7 +25,7 @@ using Channels = PlanarAudio;
 
 struct RunResult {
     int exit_code;
-    std::string errors;
+    std::string errors, output;
 };
 
 std::string quote(std::string const& text)
@@ -35,6 +34,22 @@ std::string quote(std::string const& text)
     for (char c : text)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+std::string slurp(fs::path const& file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), {}};
+}
+
+std::vector<float> decaying_noise(int length, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::normal_distribution<float> noise(0.0f, 0.2f);
+    std::vector<float> ir(static_cast<std::size_t>(length));
+    for (int i = 0; i < length; ++i)
+        ir[static_cast<std::size_t>(i)] = noise(random) * std::exp(-4.0f * static_cast<float>(i) / length);
+    return ir;
 }
 
 class RenderTest : public ::testing::Test {
@@ -48,25 +63,17 @@ protected:
             "XDG_DATA_HOME=" + quote((dir_ / "data").string()) + " " + CORVELLA_RENDER_PROGRAM;
         for (auto const& argument : arguments)
             command += ' ' + quote(argument);
-        command += " > /dev/null 2> " + quote((dir_ / "stderr.txt").string());
+        command +=
+            " > " + quote((dir_ / "stdout.txt").string()) + " 2> " + quote((dir_ / "stderr.txt").string());
         int const status = std::system(command.c_str());
-        std::ifstream stream(dir_ / "stderr.txt");
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {std::istreambuf_iterator<char>(stream), {}}};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir_ / "stderr.txt"),
+                slurp(dir_ / "stdout.txt")};
     }
     std::string write_wav(std::string const& name, Channels const& channels, int rate,
                           int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) const
     {
         EXPECT_TRUE(write_planar_wav(dir_ / name, channels, rate, format)) << name;
         return (dir_ / name).string();
-    }
-    static std::vector<float> decaying_noise(int length, unsigned seed)
-    {
-        std::mt19937 random(seed);
-        std::normal_distribution<float> noise(0.0f, 0.2f);
-        std::vector<float> ir(length);
-        for (int i = 0; i < length; ++i)
-            ir[i] = noise(random) * std::exp(-4.0f * i / length);
-        return ir;
     }
 
     TempDir dir_;
@@ -77,24 +84,12 @@ protected:
 // dry = min(1, 2 (1 - mix)) G x, wet = min(1, 2 mix) G 0.5 g_ir sr_gain (x * h / peak),
 // with G and g_ir from the dual dB scaling (master -30..30 dB, IR -50..50 dB around 0.5) and
 // sr_gain = 44100 / rate (the default "SRNorm" 0 normalises to 44.1 kHz).
-struct Program {
-    float master_mix = 0.75f;  // dry 0.5, wet 1
-    float master_gain = 0.25f; // -15 dB
-    float ir1_gain = 0.75f;    // +25 dB
-    std::vector<std::string> arguments() const
-    {
-        return {"--set", "master_mix=" + std::to_string(master_mix),
-                "--set", "master_gain=" + std::to_string(master_gain),
-                "--set", "ir1_gain=" + std::to_string(ir1_gain)};
-    }
-    double dry() const { return std::min(1.0, 2.0 * (1.0 - master_mix)) * master(); }
-    double wet(int rate) const
-    {
-        return std::min(1.0, 2.0 * master_mix) * master() * 0.5 * std::pow(10.0, 25.0 / 20.0) * 44100.0 /
-               rate;
-    }
-    static double master() { return std::pow(10.0, -15.0 / 20.0); }
-};
+constexpr int rate = 48000;
+constexpr double master_mix = 0.75;                 // dry 0.5, wet 1
+double const master = std::pow(10.0, -15.0 / 20.0); // master_gain 0.25
+double const ir_gain = std::pow(10.0, 25.0 / 20.0); // ir1_gain 0.75
+double const dry_gain = std::min(1.0, 2.0 * (1.0 - master_mix)) * master;
+double const wet_gain = std::min(1.0, 2.0 * master_mix) * master * 0.5 * ir_gain * 44100.0 / rate;
 
 double peak_of(Channels const& channels)
 {
@@ -105,102 +100,89 @@ double peak_of(Channels const& channels)
     return peak;
 }
 
-// Sum of one input channel through one IR channel, scaled, added into `out`.
-void add_convolved(std::vector<double>& out, std::vector<float> const& x, std::vector<float> const& h,
-                   double gain)
+// At zero latency and at 1024 (the output is shifted back so that it lines up with the input).
+TEST_F(RenderTest, ImpulseResponseThroughEveryGainForEachLayout)
 {
-    std::vector<double> const y = reference_convolve(x, h, out.size());
-    for (std::size_t n = 0; n < out.size() && n < y.size(); ++n)
-        out[n] += gain * y[n];
-}
+    struct Layout {
+        char const* name;
+        int input_channels;
+        bool stereo_out, true_stereo;
+        int latency;
+    };
+    // clang-format off
+    Layout const layouts[] = {
+        {"stereo", 2, false, false, 0}, {"stereo, latency 1024", 2, false, false, 1024},
+        {"mono", 1, false, false, 0}, {"mono, latency 1024", 1, false, false, 1024},
+        {"mono to stereo", 1, true, false, 0},
+        {"true-stereo pair", 2, false, true, 0}, {"true-stereo pair, latency 1024", 2, false, true, 1024}};
+    // clang-format on
+    int const frames = 6000, ir_length = 2500;
+    // IR files A and B, stereo, float at the render rate so that nothing is resampled, peaks below 1
+    // so that normalisation has work to do.
+    Channels const a = {decaying_noise(ir_length, 1), decaying_noise(ir_length, 2)};
+    Channels const b = {decaying_noise(ir_length, 3), decaying_noise(ir_length, 4)};
+    std::string const a_file = write_wav("room-L.wav", a, rate), b_file = write_wav("room-R.wav", b, rate);
+    std::string const out_file = (dir_ / "out.wav").string();
 
-struct Layout {
-    char const* name;
-    int input_channels;
-    bool stereo_out;
-    bool true_stereo;
-    int latency;
-};
-
-class RenderImpulseTest : public RenderTest, public ::testing::WithParamInterface<Layout> {};
-
-TEST_P(RenderImpulseTest, ImpulseResponseThroughEveryGain)
-{
-    Layout const layout = GetParam();
-    int const rate = 48000, frames = 6000, ir_length = 2500;
-
-    // Input: two impulses of different heights (and, in stereo, different per side).
-    Channels input(static_cast<std::size_t>(layout.input_channels), std::vector<float>(frames, 0.0f));
-    input[0][100] = 1.0f;
-    input[0][1700] = -0.5f;
-    if (layout.input_channels == 2) {
-        input[1][900] = 0.75f;
-        input[1][1700] = 0.25f;
-    }
-    std::string const in_path = write_wav("in.wav", input, rate), out_path = (dir_ / "out.wav").string();
-
-    // IR files: A (and B for true stereo), stereo, float at the render rate so that nothing is
-    // resampled. Peak below 1 so that normalisation has work to do.
-    Channels a = {decaying_noise(ir_length, 1), decaying_noise(ir_length, 2)};
-    Channels b = {decaying_noise(ir_length, 3), decaying_noise(ir_length, 4)};
-    double const peak = layout.true_stereo ? std::max(peak_of(a), peak_of(b)) : peak_of(a);
-
-    Program const program;
-    std::vector<std::string> arguments = {"--ir1-a", write_wav("room-L.wav", a, rate)};
-    if (layout.true_stereo)
-        arguments.insert(arguments.end(),
-                         {"--ir1-b", write_wav("room-R.wav", b, rate), "--set", "ir1_topology=0.5"});
-    for (auto const& argument : program.arguments())
-        arguments.push_back(argument);
-    arguments.insert(arguments.end(), {"--latency", std::to_string(layout.latency), "--block", "300"});
-    if (layout.stereo_out) arguments.push_back("--stereo-out");
-    arguments.insert(arguments.end(), {in_path, out_path});
-
-    RunResult const run = render(arguments);
-    ASSERT_EQ(run.exit_code, 0) << run.errors;
-    int out_rate = 0;
-    Channels const output = read_planar_audio(out_path, &out_rate);
-    int const out_channels = layout.input_channels == 2 || layout.stereo_out ? 2 : 1;
-    ASSERT_EQ(output.size(), static_cast<std::size_t>(out_channels));
-    ASSERT_EQ(output[0].size(), static_cast<std::size_t>(frames));
-    EXPECT_EQ(out_rate, rate);
-
-    // Reference: the engine works in stereo; a mono input feeds both sides, a mono output is the
-    // mean of the two sides.
-    std::vector<float> const& in_left = input[0];
-    std::vector<float> const& in_right = input[layout.input_channels == 2 ? 1 : 0];
-    double const wet = program.wet(rate) / peak;
-    std::vector<std::vector<double>> expected(2, std::vector<double>(frames, 0.0));
-    for (int side = 0; side < 2; ++side) {
-        std::vector<float> const& dry_in = side == 0 ? in_left : in_right;
-        for (int n = 0; n < frames; ++n)
-            expected[side][n] = program.dry() * dry_in[n];
-        if (layout.true_stereo) {
-            add_convolved(expected[side], in_left, a[side], wet);
-            add_convolved(expected[side], in_right, b[side], wet);
-        } else {
-            add_convolved(expected[side], dry_in, a[side], wet);
+    for (Layout const& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        // Two impulses of different heights (and, in stereo, different per side).
+        Channels input(static_cast<std::size_t>(layout.input_channels), std::vector<float>(frames, 0.0f));
+        input[0][100] = 1.0f;
+        input[0][1700] = -0.5f;
+        if (layout.input_channels == 2) {
+            input[1][900] = 0.75f;
+            input[1][1700] = 0.25f;
         }
+        std::vector<std::string> arguments = {"--ir1-a", a_file};
+        if (layout.true_stereo)
+            arguments.insert(arguments.end(), {"--ir1-b", b_file, "--set", "ir1_topology=0.5"});
+        arguments.insert(arguments.end(),
+                         {"--set", "master_mix=0.75", "--set", "master_gain=0.25", "--set", "ir1_gain=0.75",
+                          "--latency", std::to_string(layout.latency), "--block", "300"});
+        if (layout.stereo_out) arguments.push_back("--stereo-out");
+        arguments.insert(arguments.end(), {write_wav("in.wav", input, rate), out_file});
+        RunResult const run = render(arguments);
+        ASSERT_EQ(run.exit_code, 0) << run.errors;
+        int out_rate = 0;
+        Channels const output = read_planar_audio(out_file, &out_rate);
+        std::size_t const out_channels = layout.input_channels == 2 || layout.stereo_out ? 2 : 1;
+        ASSERT_EQ(output.size(), out_channels);
+        ASSERT_EQ(output[0].size(), static_cast<std::size_t>(frames));
+        EXPECT_EQ(out_rate, rate);
+
+        // The engine works in stereo: a mono input feeds both sides, a mono output is their mean.
+        std::vector<float> const& left = input[0];
+        std::vector<float> const& right = input[static_cast<std::size_t>(layout.input_channels - 1)];
+        double const wet = wet_gain / (layout.true_stereo ? std::max(peak_of(a), peak_of(b)) : peak_of(a));
+        std::vector<std::vector<double>> expected(2, std::vector<double>(frames, 0.0));
+        for (std::size_t side = 0; side < 2; ++side) {
+            std::vector<float> const& dry_in = side == 0 ? left : right;
+            auto add = [&](std::vector<float> const& x, std::vector<float> const& h) {
+                std::vector<double> const y = reference_convolve(x, h, frames);
+                for (int n = 0; n < frames; ++n)
+                    expected[side][n] += wet * y[n];
+            };
+            for (int n = 0; n < frames; ++n)
+                expected[side][n] = dry_gain * dry_in[n];
+            if (layout.true_stereo) {
+                add(left, a[side]);
+                add(right, b[side]);
+            } else {
+                add(dry_in, a[side]);
+            }
+        }
+        if (out_channels == 1) {
+            for (int n = 0; n < frames; ++n)
+                expected[0][n] = 0.5 * (expected[0][n] + expected[1][n]);
+            expected.resize(1);
+        }
+        for (std::size_t c = 0; c < out_channels; ++c)
+            EXPECT_LT(relative_error_db(output[c], expected[c]), -100.0) << "channel " << c;
     }
-    if (out_channels == 1) {
-        for (int n = 0; n < frames; ++n)
-            expected[0][n] = 0.5 * (expected[0][n] + expected[1][n]);
-        expected.resize(1);
-    }
-    for (int c = 0; c < out_channels; ++c)
-        EXPECT_LT(relative_error_db(output[c], expected[c]), -100.0) << "channel " << c;
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, RenderImpulseTest,
-                         ::testing::Values(Layout{"Stereo", 2, false, false, 0},
-                                           Layout{"StereoLatency1024", 2, false, false, 1024},
-                                           Layout{"MonoToMono", 1, false, false, 0},
-                                           Layout{"MonoToMonoLatency1024", 1, false, false, 1024},
-                                           Layout{"MonoToStereo", 1, true, false, 0},
-                                           Layout{"TrueStereoPair", 2, false, true, 0},
-                                           Layout{"TrueStereoPairLatency1024", 2, false, true, 1024}),
-                         [](auto const& test_info) { return std::string(test_info.param.name); });
-
+// Deterministic, in the input's format (24-bit here), with the tail added.
 TEST_F(RenderTest, SameCommandGivesTheSameFile)
 {
     std::mt19937 random(7);
@@ -213,11 +195,9 @@ TEST_F(RenderTest, SameCommandGivesTheSameFile)
     std::string const ir = write_wav("ir.wav", {decaying_noise(30000, 5), decaying_noise(30000, 6)}, 44100);
     for (char const* name : {"one.wav", "two.wav"})
         ASSERT_EQ(render({"--ir1-a", ir, "--tail", "0.5", in, (dir_ / name).string()}).exit_code, 0);
-    std::ifstream one(dir_ / "one.wav", std::ios::binary), two(dir_ / "two.wav", std::ios::binary);
-    std::string const first{std::istreambuf_iterator<char>(one), {}},
-        second{std::istreambuf_iterator<char>(two), {}};
+    std::string const first = slurp(dir_ / "one.wav");
     EXPECT_EQ(first.size(), 44 + 3u * 2u * (20000u + 22050u)); // 24-bit stereo, input + 0.5 s tail
-    EXPECT_TRUE(first == second);
+    EXPECT_TRUE(first == slurp(dir_ / "two.wav"));
 }
 
 // Every failure: its message, its exit code, no output file and no partial file left behind, and
@@ -229,23 +209,23 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
     std::ofstream(dir_ / "garbage.wav") << "not audio at all";
     std::ofstream(dir_ / "existing.wav") << "keep me";
     std::string const out = (dir_ / "out.wav").string(), existing = (dir_ / "existing.wav").string();
+    std::string const missing = (dir_ / "missing.wav").string(), garbage = (dir_ / "garbage.wav").string();
 
     struct Case {
         std::vector<std::string> arguments;
         int exit_code;
         std::string message;
     };
-    std::vector<Case> const cases = {
-        {{"--ir1-a", ir, (dir_ / "missing.wav").string(), out}, 2, "cannot read input '"},
-        {{"--ir1-a", ir, (dir_ / "garbage.wav").string(), out}, 2, "cannot read input '"},
-        {{"--ir1-a", (dir_ / "nothing.wav").string(), in, out}, 2, "cannot read impulse response '"},
-        {{"--ir1-a", (dir_ / "garbage.wav").string(), in, out}, 2, "cannot read impulse response '"},
+    // clang-format off
+    Case const cases[] = {
+        {{"--ir1-a", ir, missing, out}, 2, "cannot read input '"},
+        {{"--ir1-a", ir, garbage, out}, 2, "cannot read input '"},
+        {{"--ir1-a", missing, in, out}, 2, "cannot read impulse response '"},
+        {{"--ir1-a", garbage, in, out}, 2, "cannot read impulse response '"},
         {{"--ir1-a", ir, "--set", "no_such_key=0.5", in, existing}, 1, "unknown parameter key 'no_such_key'"},
-        {{"--ir1-a", ir, "--set", "master_gain=1.5", in, existing},
-         1,
+        {{"--ir1-a", ir, "--set", "master_gain=1.5", in, existing}, 1,
          "value out of range for 'master_gain': 1.5 (unity values are 0 to 1)"},
-        {{"--ir1-a", ir, "--set", "master_gain=nan", in, existing},
-         1,
+        {{"--ir1-a", ir, "--set", "master_gain=nan", in, existing}, 1,
          "value of 'master_gain' is not a number"},
         {{"--ir1-a", ir, "--latency", "1000", in, existing}, 1, "--latency must be 0 or a power of two"},
         {{"--ir1-a", ir, "--bogus", in, existing}, 1, "unknown option '--bogus'"},
@@ -253,6 +233,7 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
         {{"--ir1-a", ir, in, (dir_ / "no-folder" / "out.wav").string()}, 3, "cannot write output '"},
         {{in, out}, 2, "LongPlate-01-44100Hz.wav' is not installed: run corvella-factory-irs"},
     };
+    // clang-format on
     for (Case const& c : cases) {
         SCOPED_TRACE(c.message);
         RunResult const run = render(c.arguments);
@@ -261,10 +242,7 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
         EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
         EXPECT_FALSE(fs::exists(out));
     }
-    std::ifstream kept(existing);
-    std::string text;
-    std::getline(kept, text);
-    EXPECT_EQ(text, "keep me");
+    EXPECT_EQ(slurp(existing), "keep me");
     for (auto const& entry : fs::directory_iterator(dir_.path()))
         EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos) << entry.path();
 }
@@ -277,12 +255,9 @@ TEST_F(RenderTest, BankAndProgramSelectTheSettings)
     for (auto& program : bank)
         program.reset();
     bank[5].master_mix = 0.0f;
-    {
-        std::ofstream file(dir_ / "bank.fxb", std::ios::binary);
-        file << std::string(160, '\0');
-        file.write(reinterpret_cast<char const*>(bank.data()),
-                   static_cast<std::streamsize>(sizeof(VST_Plugin_Program) * bank.size()));
-    }
+    std::ofstream(dir_ / "bank.fxb", std::ios::binary)
+        << std::string(160, '\0')
+        << std::string(reinterpret_cast<char const*>(bank.data()), sizeof(VST_Plugin_Program) * bank.size());
     std::ofstream(dir_ / "short.fxb") << std::string(142714, '\0'); // the size of a preset file
     std::vector<float> signal(3000);
     for (std::size_t n = 0; n < signal.size(); ++n)
@@ -302,21 +277,15 @@ TEST_F(RenderTest, BankAndProgramSelectTheSettings)
     EXPECT_FALSE(fs::exists(dir_ / "refused.wav"));
 }
 
-TEST_F(RenderTest, HelpStatesTheExitCodesAndTheLatencyRule)
+TEST_F(RenderTest, HelpStatesTheOptionsTheExitCodesAndTheLatencyRule)
 {
-    std::string const command = std::string(CORVELLA_RENDER_PROGRAM) + " --help";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string text;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr)
-        text += buffer;
-    EXPECT_EQ(pclose(pipe), 0);
-    for (char const* option :
+    RunResult const help = render({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    for (char const* text :
          {"--ir1-a FILE", "--ir1-b FILE", "--ir2-a FILE", "--ir2-b FILE", "--set KEY=VALUE",
           "--bank FILE --program N", "--latency N", "--block N", "--tail SECONDS", "--stereo-out",
           "--list-params", "shifted back by the", "Exit status: 0"})
-        EXPECT_NE(text.find(option), std::string::npos) << option;
+        EXPECT_NE(help.output.find(text), std::string::npos) << text;
 }
 
 } // namespace
