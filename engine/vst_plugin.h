@@ -144,6 +144,17 @@ public:
     static bool raise_thread_priority(std::uintptr_t thread, int priority, char const* thread_name,
                                       std::atomic<bool>& warned);
 
+    // The convolver workers must never pre-empt the audio thread that waits for them. The audio
+    // thread notes its real-time priority when a new thread calls and every 1024 calls (a host
+    // may change it); the IR worker then places the convolver workers one step below it when
+    // that is 20 or less, and back at 20 otherwise.
+    void note_audio_thread_scheduling(); // audio thread
+    void follow_audio_thread_priority(); // IR worker
+    std::atomic<std::uint64_t> audio_thread_identity{0};
+    std::atomic<int> audio_thread_priority{0}; // 0: not seen yet, or time sharing
+    int audio_calls_since_check = 0;           // audio thread only
+    int convolver_worker_priority = 20;        // IR worker only
+
     // ---- Processing frame (vst_plugin_process.cpp, vst_plugin_mixer.cpp; the post equaliser in
     //      vst_plugin_equalisers.cpp) ----
     void processReplacing(float** in, float** out, int frames);

@@ -399,6 +399,29 @@ bool VST_Plugin::raise_thread_priority(std::uintptr_t thread, int priority, char
     return false;
 }
 
+void VST_Plugin::note_audio_thread_scheduling()
+{
+    std::uint64_t const self = corvella::current_thread_identity();
+    if (++audio_calls_since_check < 1024 && audio_thread_identity.load(std::memory_order_relaxed) == self)
+        return;
+    audio_calls_since_check = 0;
+    audio_thread_identity.store(self, std::memory_order_relaxed);
+    audio_thread_priority.store(corvella::current_thread_realtime_priority(), std::memory_order_release);
+}
+
+void VST_Plugin::follow_audio_thread_priority()
+{
+    int const audio = audio_thread_priority.load(std::memory_order_acquire);
+    // Under time sharing the audio thread is pre-empted by every real-time thread anyway, and the
+    // workers are better finished on time.
+    int const wanted = audio > 0 ? std::clamp(audio - 1, 1, 20) : 20;
+    if (wanted == convolver_worker_priority) return;
+    convolver_worker_priority = wanted;
+    for (void* handle : fft_thread_handles)
+        if (handle != nullptr && GetThreadPriority(handle) > 0)
+            corvella::promote_thread_to_realtime(handle, wanted);
+}
+
 void VST_Plugin::allocate_aligned_memory()
 {
     auto** table = reinterpret_cast<float**>(ippsMalloc_8u(static_cast<int>(sizeof(float*)) * channel_count));

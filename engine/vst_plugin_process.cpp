@@ -72,6 +72,7 @@ void VST_Plugin::processReplacing(float** in, float** out, int frames)
 {
     if (!processing_enabled.load(std::memory_order_relaxed)) return;
     if (frames <= 0 || in == nullptr || out == nullptr) return;
+    note_audio_thread_scheduling();
     if (program_change_blocks_audio)
         while (ir_rebuild_busy.load(std::memory_order_relaxed))
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -70,6 +70,7 @@ void WorkerThread_01::ThreadEntryPoint()
     try {
         WaitForSingleObject(event, wait_forever);
         while (running) {
+            plugin->follow_audio_thread_priority();
             run_pass();
             pause(poll_interval_ms);
         }

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -244,6 +245,22 @@ bool promote_thread_to_realtime(void* thread, int priority)
     if (pthread_setschedparam(id, SCHED_FIFO, &parameters) != 0) return false;
     int policy = 0;
     return pthread_getschedparam(id, &policy, &parameters) == 0 && policy == SCHED_FIFO;
+}
+
+std::uint64_t current_thread_identity()
+{
+    // The kernel's id: a thread made after another one ended often gets its pthread_t back.
+    return static_cast<std::uint64_t>(gettid());
+}
+
+int current_thread_realtime_priority()
+{
+    // Asked of the kernel each time: the C library's cached copy misses changes made with
+    // sched_setscheduler.
+    int const policy = sched_getscheduler(0);
+    sched_param parameters{};
+    if ((policy != SCHED_FIFO && policy != SCHED_RR) || sched_getparam(0, &parameters) != 0) return 0;
+    return parameters.sched_priority;
 }
 
 bool try_enter_critical_section(void** slot)

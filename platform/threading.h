@@ -78,6 +78,11 @@ namespace corvella {
 // false when the system refuses (no permission) or the thread is unknown.
 bool promote_thread_to_realtime(void* thread, int priority);
 
+// The calling thread's identity, and its real-time priority (SCHED_FIFO or SCHED_RR), or 0 when
+// it runs under time sharing. Fit for the audio thread: no allocation, no lock, one system call.
+std::uint64_t current_thread_identity();
+int current_thread_realtime_priority();
+
 // Scoped ownership of a critical section: enters on construction, leaves on destruction.
 class CriticalSectionLock {
 public:

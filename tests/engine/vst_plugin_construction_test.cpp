@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -193,6 +197,38 @@ TEST_F(ConstructionTest, ConvolverWorkersAreRaisedAndTheIrWorkerIsNot)
         GTEST_SKIP() << "this system refuses real-time priorities";
     for (void* handle : engine->fft_thread_handles)
         EXPECT_EQ(GetThreadPriority(handle), 20);
+}
+
+// Below a real-time audio thread of priority 20 or less the convolver workers run one step under
+// it, so they never pre-empt the thread that waits for them; above it they are back at 20.
+TEST_F(ConstructionTest, ConvolverWorkersStayBelowTheAudioThread)
+{
+    auto engine = make_engine(0);
+    if (GetThreadPriority(engine->fft_thread_handles[0]) != 20)
+        GTEST_SKIP() << "this system refuses real-time priorities";
+    auto call_from_thread_at = [&](int priority) {
+        std::thread([&] {
+            sched_param parameters{};
+            parameters.sched_priority = priority;
+            ASSERT_EQ(pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters), 0);
+            run_stereo(*engine, StereoSignal{Signal(256, 0.0f), Signal(256, 0.0f)}, {256});
+        }).join();
+    };
+    auto workers_reach = [&](int priority) {
+        for (int waited = 0; waited < 3000; waited += 10) {
+            if (std::all_of(std::begin(engine->fft_thread_handles), std::end(engine->fft_thread_handles),
+                            [&](void* handle) { return GetThreadPriority(handle) == priority; }))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    call_from_thread_at(5);
+    EXPECT_TRUE(workers_reach(4));
+    call_from_thread_at(1);
+    EXPECT_TRUE(workers_reach(1));
+    call_from_thread_at(60);
+    EXPECT_TRUE(workers_reach(20));
 }
 
 } // namespace
