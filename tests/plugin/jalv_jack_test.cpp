@@ -75,7 +75,10 @@ struct LateCycle {
 struct XrunTimingRules {
     double period_us = 0.0;
     std::int64_t witness_period_us = 0; // a stop may begin up to one witness period before it is seen
-    std::int64_t slack_us = 0;       // stops too short for a witness to record; wake-ups queued after a stop
+    std::int64_t slack_us = 0; // stops too short for a witness to record; wake-ups queued after a stop
+    // A stop inside a cycle leaves the rest of its work until the machine resumes: an overrun needs
+    // stops as long as its excess less this much (the graph's usual time per cycle).
+    std::int64_t after_stop_us = 0;
     std::int64_t judged_from_us = 0; // late cycles and xruns outside these are only context
     std::int64_t judged_until_us = INT64_MAX;
     std::int64_t xrun_report_delay_us = 500000; // reports arrive on the clients' non-real-time thread
@@ -144,7 +147,7 @@ XrunJudgement judge_xruns(std::vector<CycleTimes> const& cycles, std::vector<Sta
         if (c.done_us > deadline) {
             LateCycle late{LateCycle::Kind::overrun, deadline - period, c.done_us, c.done_us - deadline,
                            stopped(deadline - period, c.done_us)};
-            late.excused = covers(late.stopped_us, late.excess_us);
+            late.excused = covers(late.stopped_us, late.excess_us - rules.after_stop_us);
             all_late.push_back(late);
         }
     }
@@ -596,6 +599,7 @@ TEST(XrunJudgement, LateCyclesAreExcusedOnlyByStopsThatExplainThem)
         std::optional<LateCycle> first; // every field of the first judged late cycle
         std::vector<std::int64_t> unexplained = {};
         std::int64_t judged_from = 0, judged_until = INT64_MAX;
+        std::int64_t after_stop = 0;
     };
     auto const over40 = with(steady(100), {{40, {40000, 41700}}});  // 700 past the next wake-up
     auto const over40b = with(steady(100), {{40, {40000, 42500}}}); // 1500 past it
@@ -630,6 +634,8 @@ TEST(XrunJudgement, LateCyclesAreExcusedOnlyByStopsThatExplainThem)
         {"4 within the slack", four_short, {}, {}, 4, 4, over(10000, 11050, 50, 0, false)},
         {"short of late - slack", over40b, {{40300, 41500}}, {}, 1, 1, over(40000, 42500, 1500, 1300, false)},
         {"late - slack", over40b, {{40300, 41600}}, {}, 1, 0, over(40000, 42500, 1500, 1400, true)},
+        {"late - slack - the cycle's work", over40b, {{40300, 41100}}, {}, 1, 0,
+         over(40000, 42500, 1500, 900, true), {}, 0, INT64_MAX, 500},
         {"two cores add up", over40b, {{40300, 41000}, {41200, 41800}}, {}, 1, 0,
          over(40000, 42500, 1500, 1500, true)},
         {"woke late, no stop", woke_late, {}, {52900}, 1, 1, gap(49000, 52800, 2800, 0, false)},
@@ -669,6 +675,7 @@ TEST(XrunJudgement, LateCyclesAreExcusedOnlyByStopsThatExplainThem)
         XrunTimingRules const rules{.period_us = 1000.0,
                                     .witness_period_us = 100,
                                     .slack_us = 100,
+                                    .after_stop_us = c.after_stop,
                                     .judged_from_us = c.judged_from,
                                     .judged_until_us = c.judged_until,
                                     .xrun_report_delay_us = 50000};
@@ -824,6 +831,13 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
     std::vector<std::int64_t> const xrun_times = sink.xrun_times();
     std::vector<Stall> const stalls = witness.stalls();
     std::vector<CycleTimes> const cycles = sink.cycle_times();
+    if (!cycles.empty()) {
+        std::vector<std::int64_t> work;
+        for (CycleTimes const& c : cycles)
+            work.push_back(c.done_us - c.begin_us);
+        std::nth_element(work.begin(), work.begin() + work.size() / 2, work.end());
+        rules.after_stop_us = work[work.size() / 2];
+    }
     XrunJudgement const judgement = judge_xruns(cycles, stalls, xrun_times, rules);
     auto const reported = std::count_if(xrun_times.begin(), xrun_times.end(), [&](std::int64_t t) {
         return t >= judged_from && t <= judged_until;
