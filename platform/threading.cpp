@@ -249,8 +249,13 @@ bool promote_thread_to_realtime(void* thread, int priority)
 
 std::uint64_t current_thread_identity()
 {
-    // The kernel's id: a thread made after another one ended often gets its pthread_t back.
-    return static_cast<std::uint64_t>(gettid());
+    // The kernel's id: a thread made after another one ended often gets its pthread_t back. Asking
+    // is a system call (about a microsecond here), so each thread asks once. Initial-exec keeps
+    // the slot in static TLS: a module loaded by a host would otherwise allocate it on a thread's
+    // first access, which may be on the audio thread.
+    static thread_local __attribute__((tls_model("initial-exec"))) pid_t id = 0;
+    if (id == 0) id = gettid();
+    return static_cast<std::uint64_t>(id);
 }
 
 int current_thread_realtime_priority()

@@ -79,7 +79,8 @@ namespace corvella {
 bool promote_thread_to_realtime(void* thread, int priority);
 
 // The calling thread's identity, and its real-time priority (SCHED_FIFO or SCHED_RR), or 0 when
-// it runs under time sharing. Fit for the audio thread: no allocation, no lock, one system call.
+// it runs under time sharing. Fit for the audio thread: no allocation, no lock; the identity costs a
+// system call only on a thread's first call, the priority one every time.
 std::uint64_t current_thread_identity();
 int current_thread_realtime_priority();
 
