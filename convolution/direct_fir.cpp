@@ -110,6 +110,7 @@ void direct_fir::process_not_replacing(float** in, float** out, int frames)
     if (in == nullptr || out == nullptr || frames <= 0) return;
     corvella::CriticalSectionLock guard(&lock);
     if (states == nullptr) return;
+    apply_pending_clear();
     for (int channel = 0; channel < num_channels; ++channel)
         ippsFIR_32f(in[channel], out[channel], frames, states[channel]);
 }
@@ -119,20 +120,19 @@ void direct_fir::process_replacing(float** buffer, int frames)
     if (buffer == nullptr || frames <= 0) return;
     corvella::CriticalSectionLock guard(&lock);
     if (states == nullptr) return;
+    apply_pending_clear();
     for (int channel = 0; channel < num_channels; ++channel)
         ippsFIR_32f_I(buffer[channel], frames, states[channel]);
 }
 
 void direct_fir::clear_delay_line()
 {
-    float* zeros = ippsMalloc_32f(num_taps);
-    if (zeros == nullptr) fail("FIR memory allocation error (delay line)");
-    ippsSet_32f(0.0f, zeros, num_taps);
-    {
-        corvella::CriticalSectionLock guard(&lock);
-        if (states != nullptr)
-            for (int channel = 0; channel < num_channels; ++channel)
-                ippsFIRSetDlyLine_32f(states[channel], zeros);
-    }
-    ippsFree(zeros);
+    clear_requested.store(true, std::memory_order_release);
+}
+
+void direct_fir::apply_pending_clear()
+{
+    if (!clear_requested.exchange(false, std::memory_order_acq_rel) || states == nullptr) return;
+    for (int channel = 0; channel < num_channels; ++channel)
+        ippsFIRSetDlyLine_32f(states[channel], nullptr); // null: a silent history
 }

@@ -6,12 +6,15 @@
 // the sum is the exact convolution with the whole response at zero latency. Taps are in natural
 // order: tap k multiplies the input sample k samples in the past.
 //
-// Threading: one lock serialises loading, clearing and processing, so a block is filtered entirely
-// with the old or entirely with the new taps. load_ir_data and clear_delay_line run on a non-audio
-// thread and wait for at most one processing call; processing runs on the audio thread and waits
-// for at most one tap copy. Errors are thrown as std::runtime_error; the class never shows messages.
+// Threading: one lock serialises loading and processing, so a block is filtered entirely with the
+// old or entirely with the new taps. load_ir_data runs on a non-audio thread and waits for at most
+// one processing call; processing runs on the audio thread and waits for at most one tap copy.
+// clear_delay_line may be called from any thread: it only raises a flag, and the next processing
+// call starts from a silent history. Errors are thrown as std::runtime_error; the class never shows messages.
 
 #include "convolution/ipps.h"
+
+#include <atomic>
 
 class direct_fir {
 public:
@@ -38,4 +41,9 @@ protected:
     float** taps = nullptr;
     IppsFIRState_32f** states = nullptr;
     void* lock = nullptr;
+
+    void apply_pending_clear(); // processing calls, under lock
+
+private:
+    std::atomic<bool> clear_requested{false};
 };

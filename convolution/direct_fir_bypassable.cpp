@@ -24,6 +24,7 @@ void direct_fir_bypassable::process_not_replacing(float** in, float** out, int f
     if (in == nullptr || out == nullptr || frames <= 0) return;
     corvella::CriticalSectionLock guard(&lock);
     if (states == nullptr) return;
+    apply_pending_clear();
     for (int channel = 0; channel < num_channels; ++channel) {
         if (bypass[channel].load(std::memory_order_acquire))
             ippsSet_32f(0.0f, out[channel], frames); // history stands still while bypassed

@@ -226,6 +226,9 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
                 r.pending = 0;
                 r.inputs_identical = 1;
                 r.share_spectrum = 0;
+                r.valid_history = layout.num_sub_blocks[level];
+                r.blocks_since_forget = 3;
+                r.forget_pending = 0;
                 r.input_buffer = allocate_cleared(r.buffer_length,
                                                   "Block allocation error in allocate_convolution_memory #4");
                 r.accumulator = allocate_cleared(r.buffer_length,
@@ -306,6 +309,11 @@ fft_conv_worker_thread::fft_conv_worker_thread(int channels, int N)
     num_channels = channels;
     host_block_length = N;
     phase_offset = draw_phase_offset();
+    if (N > 0) {
+        silent_block = ippsMalloc_32f(N);
+        if (silent_block == nullptr) fail("Block allocation error in allocate_convolution_memory #1");
+        ippsSet_32f(0.0f, silent_block, N);
+    }
 
     unsigned const serial = next_event_serial();
     char name[64];
@@ -355,6 +363,7 @@ fft_conv_worker_thread::~fft_conv_worker_thread()
     DeleteCriticalSection(&process_lock);
     DeleteCriticalSection(&worker_lock);
     DeleteCriticalSection(&load_lock);
+    ippsFree(silent_block);
 }
 
 bool fft_conv_worker_thread::fft_conv_worker_thread_initialise(fft_conv_worker_thread** out,
@@ -482,6 +491,7 @@ void fft_conv_worker_thread::process_convolution_block(int level)
     IR_PARTITION_BLOCK& first = partitions[0][level];
     bool const share = first.share_spectrum != 0;
     int const K = first.num_sub_blocks;
+    int const valid = std::clamp(first.valid_history, 1, K);
     first.shared_run = share ? std::min(first.shared_run + 1, K) : 0;
     bool const borrow = share && first.shared_run >= K;
     int const complex_count = first.buffer_length / 2;
@@ -517,14 +527,14 @@ void fft_conv_worker_thread::process_convolution_block(int level)
         for (; channel + 1 < num_channels; channel += 2) {
             IR_PARTITION_BLOCK& r0 = partitions[channel][level];
             IR_PARTITION_BLOCK& r1 = partitions[channel + 1][level];
-            corvella::ipps_sum_of_products_pair_32fc(first.input_spectra, r0.ir_spectra, r1.ir_spectra, K,
+            corvella::ipps_sum_of_products_pair_32fc(first.input_spectra, r0.ir_spectra, r1.ir_spectra, valid,
                                                      r0.accumulator, r1.accumulator, complex_count);
         }
     }
     for (; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         float** history = borrow ? first.input_spectra : r.input_spectra;
-        corvella::ipps_sum_of_products_32fc(history, r.ir_spectra, K, r.accumulator, complex_count);
+        corvella::ipps_sum_of_products_32fc(history, r.ir_spectra, valid, r.accumulator, complex_count);
     }
     for (channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
@@ -546,6 +556,7 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
 
     for (int channel = 0; channel < num_channels; ++channel)
         ippsSet_32f(0.0f, out[channel], frames);
+    if (silence_requested.exchange(false, std::memory_order_acq_rel)) forget_history();
 
     int done = 0;
     while (done < frames) {
@@ -557,8 +568,9 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
             float const* results[2 * max_levels];
             for (int level = 0; level < num_levels; ++level) {
                 IR_PARTITION_BLOCK const& r = partitions[channel][level];
-                results[2 * level] = r.output_recent + r.fill_position;
-                results[2 * level + 1] = r.output_older + r.block_size + r.fill_position;
+                int const fresh = partitions[0][level].blocks_since_forget;
+                results[2 * level] = fresh >= 2 ? r.output_recent + r.fill_position : silent_block;
+                results[2 * level + 1] = fresh >= 3 ? r.output_older + r.block_size + r.fill_position : silent_block;
             }
             corvella::ipps_add_many_32f_I(results, 2 * num_levels, out[channel] + done, n);
         }
@@ -578,11 +590,13 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
                     waited = true;
                 }
                 corvella::CriticalSectionLock worker(&worker_lock);
+                start_hand_over(level);
                 for (int channel = 0; channel < num_channels; ++channel) {
                     hand_over_block(partitions[channel][level]);
                     partitions[channel][level].pending = 1;
                 }
             } else {
+                start_hand_over(level);
                 for (int channel = 0; channel < num_channels; ++channel)
                     hand_over_block(partitions[channel][level]);
                 process_convolution_block(level);
@@ -612,19 +626,36 @@ void fft_conv_worker_thread::leave_exchange_locks()
 
 void fft_conv_worker_thread::silence_x_y_buffers()
 {
-    enter_exchange_locks();
-    if (partitions != nullptr) {
+    silence_requested.store(true, std::memory_order_release);
+}
+
+// Everything heard before this call is forgotten. Clearing the histories of a long response
+// would cost the audio thread milliseconds, so only the part of the block being filled is cleared
+// (at most one block per level); the spectra and outputs computed before are masked instead.
+void fft_conv_worker_thread::forget_history()
+{
+    for (int level = 0; level < num_levels; ++level) {
         for (int channel = 0; channel < num_channels; ++channel) {
-            for (int level = 0; level < num_levels; ++level) {
-                IR_PARTITION_BLOCK& r = partitions[channel][level];
-                for (int j = 0; j < r.num_sub_blocks; ++j)
-                    ippsSet_32f(0.0f, r.input_spectra[j], r.buffer_length);
-                for (float* buffer : {r.input_buffer, r.accumulator, r.output_recent, r.output_older})
-                    ippsSet_32f(0.0f, buffer, r.buffer_length);
-            }
+            IR_PARTITION_BLOCK& r = partitions[channel][level];
+            ippsSet_32f(0.0f, r.input_buffer, r.fill_position);
         }
+        partitions[0][level].forget_pending = 1;
+        partitions[0][level].blocks_since_forget = 0;
     }
-    leave_exchange_locks();
+}
+
+// Bookkeeping of a level's hand-over; for a threaded level the caller holds worker_lock, since
+// the worker reads valid_history.
+void fft_conv_worker_thread::start_hand_over(int level)
+{
+    IR_PARTITION_BLOCK& first = partitions[0][level];
+    if (first.forget_pending) {
+        first.forget_pending = 0;
+        first.valid_history = 0;
+        first.shared_run = 0;
+    }
+    first.valid_history = std::min(first.valid_history + 1, first.num_sub_blocks);
+    first.blocks_since_forget = std::min(first.blocks_since_forget + 1, 3);
 }
 
 // ---------------------------------------------------------------------------------------------

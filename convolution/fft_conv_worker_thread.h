@@ -18,7 +18,8 @@
 // - load_ir_data, minimise_ir_data_memory: one non-audio thread at a time (the IR computation
 //   thread). The expensive work runs without blocking the audio thread; process_lock is only held
 //   for pointer exchanges and is never held while waiting for the worker.
-// - silence_x_y_buffers: any non-audio thread; blocks the audio thread for one clear of the state.
+// - silence_x_y_buffers: any thread; only raises a flag. The next process_not_replacing forgets the
+//   input history before it reads any input, in time independent of the IR's length.
 // - The worker thread runs ThreadEntryPoint; trigger_kill stops it from any thread.
 // Lock order is always load_lock, process_lock, worker_lock.
 
@@ -62,6 +63,12 @@ public:
         // Other channels: input_spectra are stale while channel 0's stand in for them; they are
         // copied back the first time the inputs differ again.
         std::uint8_t history_borrowed;
+        // Channel 0's record. Forgetting the input history (silence_x_y_buffers) clears no
+        // spectra: only the newest valid_history of the K input spectra take part in the sum, and
+        // the two outputs count again once blocks_since_forget shows they were computed since.
+        int valid_history;           // 1..K input spectra in use
+        int blocks_since_forget;     // hand-overs since the history was forgotten, at most 3
+        std::uint8_t forget_pending; // audio thread: forget at the next hand-over
     };
 
     // Levels a layout can have: N = 1 gives 1, 4, ..., 16384, the most there can be.
@@ -130,6 +137,11 @@ private:
     // pass: process_lock is released again whenever the worker still holds worker_lock.
     void enter_exchange_locks();
     void leave_exchange_locks();
+    void forget_history(); // audio thread, under process_lock
+    void start_hand_over(int level);
+
+    std::atomic<bool> silence_requested{false};
+    float* silent_block = nullptr; // host_block_length zeros, read in place of a stale output
 
     std::atomic<bool> running{false};
     std::atomic<bool> thread_finished{false};

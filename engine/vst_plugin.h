@@ -17,18 +17,25 @@
 //
 // Threading:
 // - Constructor and destructor: the host's thread. The destructor stops every thread it started.
-// - processReplacing and everything it calls: the host's audio thread only. It holds process_lock
-//   for each formatted chunk, allocates nothing and waits only on the convolvers' own locks (and,
-//   with "ProgramChangeBlocksAudio", in 100 ms sleeps while ir_rebuild_busy is set).
-// - The IR builds (change_ir1/2_file_standard_format and everything they call), load_ir_into_slot
-//   and silence_buffers: one non-audio thread at a time, normally the IR computation thread. A
-//   build reads a private copy of the program taken under process_lock, never the bank itself.
-//   The convolvers make a load safe while audio runs.
-// - Request, push and parameter-read operations: the host binding's threads. update_programs,
-//   getParameter and the post-equaliser update take process_lock, so they never overlap a chunk.
+// - processReplacing and everything it calls: the host's audio thread only. It allocates nothing,
+//   takes no lock that another thread holds for longer than a pointer exchange, and waits only
+//   where the design says (a convolver's worker pass; with "ProgramChangeBlocksAudio", 100 ms
+//   sleeps while ir_rebuild_busy is set). The floating-point mode it sets is the caller's again
+//   when it returns.
+// - The audio thread is the only one that touches its own state: it reads the programs from a
+//   snapshot handed over by pointer exchange (update_programs publishes, the next chunk adopts),
+//   and clears its histories and recomputes the post equaliser itself when a flag asks
+//   (silence_buffers, update_master_filter_coeffs_all).
+// - Other threads read the programs from the control copy under bank_lock, which the audio
+//   thread never takes: the IR builds, getParameter, the settings pushes, the host binding.
+// - The IR builds (change_ir1/2_file_standard_format and everything they call) and
+//   load_ir_into_slot: one non-audio thread at a time, normally the IR computation thread. The
+//   convolvers make a load safe while audio runs.
+// - Request and push operations: the host binding's threads. A batch of requests raised under
+//   RequestBatch is seen whole by the IR worker (a program-change mute is never released between
+//   the mute and the rebuild requests that follow it).
 // - The flags (processing_enabled, ir_rebuild_busy, the recompute requests) and the meters are
-//   atomics that any thread may read or write; the audio thread reads program fields under
-//   process_lock.
+//   atomics that any thread may read or write.
 
 #include "program/program_constants.h"
 #include "program/vst_plugin_program.h"
@@ -191,9 +198,33 @@ public:
     void populate_supporting_obj_struct();
 
     // Replaces the engine's bank with `bank` (48 records) and makes record `current_index` the
-    // current program when it is below 48. Copies under process_lock so that the audio thread and
-    // the IR computation thread never read a half-copied record.
+    // current program when it is below 48. Every value is brought into its range first (a
+    // damaged bank never reaches the signal path). The audio thread adopts the new bank at its
+    // next chunk; the IR builds and the other readers see it at once.
     void update_programs(VST_Plugin_Program const* bank, int current_index);
+    // The control copy of the bank and the current program, as the non-audio threads see them.
+    void read_programs(VST_Plugin_Program* bank, int& current_index) const;
+    // The audio thread takes the latest published bank, if any, at the start of each chunk. Also
+    // for tests, while no audio is processed.
+    void adopt_published_programs();
+    VST_Plugin_Program current_program_copy() const;
+    int current_program_index() const;
+
+    // Holds the IR worker off the mute decision while the host binding raises one pass of
+    // requests, so that the mute of a program change and its rebuild requests arrive together.
+    class RequestBatch {
+    public:
+        explicit RequestBatch(VST_Plugin& engine);
+        ~RequestBatch();
+        RequestBatch(RequestBatch const&) = delete;
+        RequestBatch& operator=(RequestBatch const&) = delete;
+
+    private:
+        VST_Plugin& engine_;
+    };
+
+    // True once the engine is being destroyed: a build in progress gives up at its next step.
+    bool build_cancelled() const;
 
     // True while any IR work is outstanding: a recompute request, a rebuild or the end of a
     // rebuild pass (the silencing of the buffers), or the program-change mute. Offline hosts wait
@@ -227,9 +258,12 @@ public:
     float host_tempo = initial_tempo;
 
     // ---- Programs ----
-    VST_Plugin_Program* programs = nullptr;    // the engine's copy of the bank (48 records)
-    VST_Plugin_Program* program = nullptr;     // the current program
-    VST_Plugin_Program* lock_record = nullptr; // record 0: the wet-lock slots
+    // The audio thread's snapshot: the bank (48 records) it processes with, its current program and
+    // record 0 with the wet-lock slots. Only the audio thread (or a test between process calls)
+    // reads or writes through these.
+    VST_Plugin_Program* programs = nullptr;
+    VST_Plugin_Program* program = nullptr;
+    VST_Plugin_Program* lock_record = nullptr;
 
     // ---- Flags shared with the host binding, the IR computation thread and the editor ----
     std::atomic<bool> processing_enabled{false}; // false is the plug-in lock
@@ -250,7 +284,7 @@ public:
     std::atomic<int> ir1_length_ms{0}, ir2_length_ms{0};
     std::atomic<float> ir1_normalise_gain{1.0f}, ir2_normalise_gain{1.0f};
     // Builds begun and completed per slot (index 0 = IR1), for diagnostics and tests.
-    std::atomic<int> ir_builds_started[2] = {}, ir_builds_finished[2] = {};
+    std::atomic<int> ir_builds_started[2] = {}, ir_builds_finished[2] = {}, ir_builds_cancelled[2] = {};
 
     // Source caches of the build (IR computation thread only): the 4-channel source as loaded,
     // before shaping, with the allocated length per channel and the frames it holds.
@@ -265,6 +299,7 @@ public:
     corvella::ir_display_tables* ir_display = nullptr;
 
     // ---- Frame state ----
+    bool chunk_busy = false; // ir_rebuild_busy as read at the start of the chunk
     int silent_sample_count = initial_silent_sample_count;
     float smoothed_mix = 0.5f;
     int lfo_phase_counter = 0;
@@ -277,9 +312,13 @@ public:
 
     // ---- Locks ----
     void* ir_build_lock = nullptr; // guards the hand-over of the IR drawings to the editor
-    void* process_lock = nullptr;  // held by the audio thread for each formatted chunk
-    void* aux_lock_1 = nullptr;    // reserved for the IR worker's state exchanges
-    void* aux_lock_2 = nullptr;
+    void* process_lock = nullptr;  // held by the audio thread for each formatted chunk, by no other
+    void* bank_lock = nullptr;     // the control copy of the bank; never taken by the audio thread
+    void* request_lock = nullptr;  // a batch of requests against the IR worker's mute release
+
+    // Set by other threads, served by the audio thread at the start of its next chunk.
+    std::atomic<bool> silence_pending{false};     // forget every history (silence_buffers)
+    std::atomic<bool> post_eq_update_pending{false}; // recompute the post-equaliser bands
 
     // ---- Buffers: two channels of max_block_length floats each ----
     float** convolver_scratch = nullptr;
@@ -349,8 +388,23 @@ public:
     int ir_worker_saved_priority = -1;
 
 private:
-    // The program the build in progress reads: copied under process_lock at its start.
+    // The program the build in progress reads: copied under bank_lock at its start.
     VST_Plugin_Program build_program;
+
+    // Three snapshots pass between the control side and the audio thread: the audio thread holds
+    // one, the writer one, and the third is the latest published (fresh_snapshot set while the
+    // audio thread has not taken it).
+    static constexpr unsigned fresh_snapshot = 4u;
+    VST_Plugin_Program* snapshot_banks[3] = {};
+    int snapshot_current[3] = {};
+    std::atomic<unsigned> published_snapshot{1};
+    int writer_snapshot = 2; // under bank_lock
+    int audio_snapshot = 0;  // audio thread
+    VST_Plugin_Program* bank_storage = nullptr; // the four banks below, in one allocation
+    VST_Plugin_Program* control_bank = nullptr; // under bank_lock
+    int control_current = 0;
+    void serve_audio_thread_requests();     // audio thread, start of a chunk
+    void apply_master_filter_coeffs();      // audio thread
 
     void change_ir_file_standard_format(int slot, char const* file_a, char const* file_b);
     void load_section(int slot, int section, float* const* ir, int frames, bool load_b);

@@ -9,6 +9,7 @@
 #include "engine/ir_display.h"
 #include "engine/worker_thread_01.h"
 #include "ir/audio_file_loader.h"
+#include "platform/floating_point_state.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/reproducibility.h"
@@ -83,6 +84,7 @@ std::atomic<bool> priority_refusal_reported{false};
 
 VST_Plugin::VST_Plugin(int sample_rate_argument)
 {
+    corvella::ScopedFloatingPointState const host_mode; // the host's thread keeps its mode
     try {
         // 1. Settings file and processor set-up of the constructing thread.
         CheckPrefs();
@@ -101,15 +103,20 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
             throw std::runtime_error("Invalid host sample rate (" + std::to_string(sample_rate_argument) +
                                      ")");
         sample_rate = sample_rate_argument;
-        programs = new VST_Plugin_Program[corvella::programs_per_bank];
+        // The control copy and the three snapshots of the audio thread, all at their defaults.
+        bank_storage = new VST_Plugin_Program[4 * corvella::programs_per_bank];
+        control_bank = bank_storage;
+        for (int i = 0; i < 3; ++i)
+            snapshot_banks[i] = bank_storage + (i + 1) * corvella::programs_per_bank;
+        programs = snapshot_banks[audio_snapshot];
         program = &programs[0];
         lock_record = &programs[0];
         host_tempo = initial_tempo;
         silent_sample_count = initial_silent_sample_count;
         InitializeCriticalSection(&ir_build_lock);
         InitializeCriticalSection(&process_lock);
-        InitializeCriticalSection(&aux_lock_1);
-        InitializeCriticalSection(&aux_lock_2);
+        InitializeCriticalSection(&bank_lock);
+        InitializeCriticalSection(&request_lock);
 
         // 4. Gain ranges of the IR and master gain knobs.
         read_engine_settings_gain_ranges();
@@ -183,8 +190,8 @@ VST_Plugin::~VST_Plugin()
         // 3. Locks.
         DeleteCriticalSection(&ir_build_lock);
         DeleteCriticalSection(&process_lock);
-        DeleteCriticalSection(&aux_lock_1);
-        DeleteCriticalSection(&aux_lock_2);
+        DeleteCriticalSection(&bank_lock);
+        DeleteCriticalSection(&request_lock);
 
         // 4. Anti-alias filters.
         delete downsample_aa;
@@ -195,8 +202,8 @@ VST_Plugin::~VST_Plugin()
         // 5. Buffers, then the programs and the remaining objects (equaliser bands, math tables,
         //    choruses, stereo delays, pitch modulators, generators free themselves here as they arrive).
         free_aligned_memory();
-        delete[] programs;
-        programs = nullptr;
+        delete[] bank_storage;
+        bank_storage = control_bank = programs = nullptr;
         program = lock_record = nullptr;
         delete chorus_scratch;
         chorus_scratch = nullptr;

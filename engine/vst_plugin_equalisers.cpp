@@ -84,8 +84,6 @@ float VST_Plugin::equaliser_max_f0() const
 void VST_Plugin::update_master_filter_coeffs(int band)
 {
     if (band < 0 || band >= band_count) return;
-    // The audio thread filters with these bands under process_lock.
-    corvella::CriticalSectionLock lock(&process_lock);
     if (program == nullptr) return;
     VST_Plugin_Program const& p = *program;
     corvella::update_master_filter_coeffs(p, band, post_eq_bands[0][band], post_eq_bands[1][band],
@@ -93,15 +91,18 @@ void VST_Plugin::update_master_filter_coeffs(int band)
                                           lfo_rate_hz(p.lfo1_rate), lfo_rate_hz(p.lfo2_rate));
 }
 
+// The bands belong to the audio thread: it recomputes them from its own programs at the start of
+// its next chunk, so no other thread ever writes a filter while it runs.
 void VST_Plugin::update_master_filter_coeffs_all()
 {
-    ippSetDenormAreZeros(1);
-    {
-        corvella::CriticalSectionLock lock(&process_lock);
-        for (int band = 0; band < band_count; ++band)
-            update_master_filter_coeffs(band);
-    }
+    post_eq_update_pending.store(true, std::memory_order_release);
     editor_refresh_pending = true;
+}
+
+void VST_Plugin::apply_master_filter_coeffs()
+{
+    for (int band = 0; band < band_count; ++band)
+        update_master_filter_coeffs(band);
 }
 
 void VST_Plugin::process_biquad_filters_inplace(float** buffer, int frames)
@@ -114,8 +115,15 @@ void VST_Plugin::process_biquad_filters_inplace(float** buffer, int frames)
         int const n = std::min(post_eq_chunk, frames - done);
         for (int channel = 0; channel < channel_count; ++channel) {
             biquad_filter_upsampling* const* bands = post_eq_bands[channel];
-            compute_5x_cascade(buffer[channel] + done, n, channel, nullptr, nullptr, bands[0], bands[1],
-                               bands[2], bands[3], bands[4], sample_rate);
+            float* samples = buffer[channel] + done;
+            compute_5x_cascade(samples, n, channel, nullptr, nullptr, bands[0], bands[1], bands[2], bands[3],
+                               bands[4], sample_rate);
+            // A filter whose state is no longer finite would stay so for good: start it again.
+            if (!std::isfinite(samples[n - 1])) {
+                for (int band = 0; band < band_count; ++band)
+                    if (bands[band] != nullptr) bands[band]->clear_filter_buffers();
+                ippsSet_32f(0.0f, samples, n);
+            }
         }
     }
 }

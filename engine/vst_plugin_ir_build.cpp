@@ -5,6 +5,7 @@
 #include "engine/ir_display.h"
 #include "engine/ir_slot_settings.h"
 #include "engine/vst_plugin.h"
+#include "engine/worker_thread_01.h"
 
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
@@ -98,13 +99,22 @@ int ms_rounded_up(int frames, int sample_rate)
     return static_cast<int>(std::ceil(1000.0 * frames / sample_rate));
 }
 
+// Thrown between the steps of a build when the engine is being destroyed; caught silently.
+struct build_cancelled_exception {};
+
 } // namespace
+
+bool VST_Plugin::build_cancelled() const
+{
+    return ir_worker != nullptr && !ir_worker->running.load(std::memory_order_acquire);
+}
 
 void VST_Plugin::current_ir_file_names(int slot, std::string& file_a, std::string& file_b)
 {
-    corvella::CriticalSectionLock lock(&process_lock);
-    char const* a = slot == 2 ? program->ir2_file_a : program->ir1_file_a;
-    char const* b = slot == 2 ? program->ir2_file_b : program->ir1_file_b;
+    corvella::CriticalSectionLock lock(&bank_lock);
+    VST_Plugin_Program const& current = control_bank[control_current];
+    char const* a = slot == 2 ? current.ir2_file_a : current.ir1_file_a;
+    char const* b = slot == 2 ? current.ir2_file_b : current.ir1_file_b;
     file_a.assign(a, strnlen(a, corvella::program_path_size));
     file_b.assign(b, strnlen(b, corvella::program_path_size));
 }
@@ -141,7 +151,7 @@ void VST_Plugin::set_ir_2_sample_frames_section2(float** ir, int frames)
 
 // Section loading: the first 2N frames into the zero-latency heads (when they exist), the rest
 // into the FFT convolvers, side A from channels 0-1 and, when asked, side B from channels 2-3. An IR
-// shorter than the head leaves the FFT convolvers an empty response rather than a negative length.
+// that fits in the head leaves the FFT convolvers a silent response, never the previous IR's tail.
 void VST_Plugin::load_section(int slot, int section, float* const* ir, int frames, bool load_b)
 {
     if (ir == nullptr) return;
@@ -155,9 +165,13 @@ void VST_Plugin::load_section(int slot, int section, float* const* ir, int frame
             head_length = std::min(frames, direct_firs[index]->get_length());
             direct_firs[index]->load_ir_data(pair, head_length);
         }
+        if (build_cancelled()) throw build_cancelled_exception{};
         if (fft_convolvers[index] != nullptr) {
             float* tail[channel_count] = {pair[0] + head_length, pair[1] + head_length};
-            fft_convolvers[index]->load_ir_data(tail, frames - head_length);
+            if (frames - head_length > 0)
+                fft_convolvers[index]->load_ir_data(tail, frames - head_length);
+            else
+                fft_convolvers[index]->minimise_ir_data_memory(); // a silent response
         }
     }
     if (section == 1 && slot >= 1 && slot <= 2 && frames > 0)
@@ -214,10 +228,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
     ++ir_builds_started[slot - 1];
     try {
         // The bank may be replaced while the build runs: everything below reads this copy.
-        {
-            corvella::CriticalSectionLock lock(&process_lock);
-            build_program = *program;
-        }
+        build_program = current_program_copy();
         corvella::ir_slot_settings const s = corvella::ir_slot_settings_of(build_program, slot);
         int const topology = VST_Plugin_Program::get_topology_from_unity(s.topology, false, false);
 
@@ -285,6 +296,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
             if (cache[channel] == nullptr)
                 throw std::runtime_error("read error on ir1_multichannel_load_ir_buffer[channel_count]");
 
+        if (build_cancelled()) throw build_cancelled_exception{};
         // 5. STS made from the A file: its side starts as a copy of the A channels.
         if (sts_from_a) {
             std::memcpy(cache[2], cache[0], sizeof(float) * static_cast<std::size_t>(capacity));
@@ -306,6 +318,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
             add_shaped_noise(w, frames, C, 2.0f * s.additive_noise_wet, s.additive_noise_dry, 0,
                              s.additive_noise_release, sample_rate);
 
+        if (build_cancelled()) throw build_cancelled_exception{};
         // 8. Length factor: the rate the IR is converted to, 0.5 x to 1.5 x the engine rate.
         int target_rate =
             static_cast<int>(std::floor((s.user_resample_factor + 0.5f) * static_cast<float>(sample_rate)));
@@ -320,6 +333,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         crop_audio_file_into_preallocated_memory(w, frames, s.crop_from_start * s.crop_from_start,
                                                  s.crop_from_end * s.crop_from_end, C, sample_rate);
 
+        if (build_cancelled()) throw build_cancelled_exception{};
         // 11. Stretch or shrink (length and pitch) by target_rate / sample_rate.
         if (target_rate >= length_factor_step && (target_rate < sample_rate - length_factor_tolerance ||
                                                   target_rate > sample_rate + length_factor_tolerance))
@@ -343,6 +357,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
             for (int channel = 0; channel < C; ++channel)
                 ippsMulC_32f_I(sr_gain, w[channel], frames);
 
+        if (build_cancelled()) throw build_cancelled_exception{};
         // 17. Envelope. The times act on squared values; the sustain level does not.
         float const times[5] = {s.adshr_a * s.adshr_a, s.adshr_d * s.adshr_d, s.adshr_s,
                                 s.adshr_h * s.adshr_h, s.adshr_r * s.adshr_r};
@@ -375,6 +390,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         if (parallel && (sts_state == 1.0f || sts_state == 2.0f) && s.sts_high_pass_toggle != 0.0f)
             process_sts_filters_inplace(slot, w, frames);
 
+        if (build_cancelled()) throw build_cancelled_exception{};
         // 21. Drawing for the editor.
         draw_ir(slot, w, C, frames, bits);
 
@@ -387,6 +403,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
                 add_pre_delay(w[channel], frames, pre_delay);
         }
 
+        if (build_cancelled()) throw build_cancelled_exception{};
         // 23. Sections and loading.
         bool const load_b = topology == topology_true_stereo || topology == topology_mono_stereo || sts_on;
         int loaded = frames;
@@ -420,6 +437,9 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
             capacity = 0;
             cache_frames = 0;
         }
+    } catch (build_cancelled_exception const&) {
+        // The engine is going away: nothing to report, nobody to hear it.
+        ++ir_builds_cancelled[slot - 1];
     } catch (std::exception const& error) {
         report((std::string(error.what()) + ": \nSeen during ir file change").c_str());
     } catch (...) {

@@ -43,8 +43,10 @@ VST_Plugin::MixerChunk VST_Plugin::advance_mixer(int chunk)
 {
     VST_Plugin_Program const& p = *program;
 
-    // 1. Glide towards the mix setting.
-    float const target = p.master_ir1_ir2_mix;
+    // 1. Glide towards the mix setting. A value that is not finite (it cannot come through
+    //    update_programs, but a glide must never stay poisoned) restarts the glide at the setting.
+    float const target = std::isfinite(p.master_ir1_ir2_mix) ? p.master_ir1_ir2_mix : 0.5f;
+    if (!std::isfinite(smoothed_mix)) smoothed_mix = target;
     if (target != smoothed_mix)
         smoothed_mix += std::clamp(target - smoothed_mix, -mix_glide_per_chunk, mix_glide_per_chunk);
 
@@ -158,7 +160,7 @@ void VST_Plugin::apply_post_mixer(int frames, int mix_step)
                 ir2_gain[1] = W * right;
             }
         }
-        if (ir_rebuild_busy.load(std::memory_order_relaxed))
+        if (chunk_busy)
             ir1_gain[0] = ir1_gain[1] = ir2_gain[0] = ir2_gain[1] = 0.0f;
 
         // 7. Apply.

@@ -8,6 +8,8 @@
 #include "convolution/ipps.h"
 #include "engine/engine_helpers.h"
 #include "ir/ir_shaping.h"
+#include "platform/audio_thread_messages.h"
+#include "platform/floating_point_state.h"
 #include "platform/message_box.h"
 #include "platform/threading.h"
 
@@ -54,13 +56,20 @@ void to_mono(float** buffer, int frames)
     }
 }
 
-// Shows an exception caught on the audio path. The text is built on the stack: the audio thread
-// allocates nothing of its own even here.
-void report_step_failure(void* owner, char const* what)
+// Replaces every sample that is not a number or infinite by 0. A host that hands over such a
+// sample would otherwise poison every history (convolvers, filters, delay lines) for the length of
+// the reverb. The common case costs one sum per channel.
+void scrub_input(float** in, int frames)
 {
-    char text[1024];
-    std::snprintf(text, sizeof text, "%s: \nSeen during process_replacing", what);
-    MessageBoxA(owner, text, corvella::caption::engine, corvella::message_box_ok);
+    for (int channel = 0; channel < VST_Plugin::channel_count; ++channel) {
+        float* samples = in[channel];
+        float sum = 0.0f;
+        for (int i = 0; i < frames; ++i)
+            sum += samples[i] * 0.0f; // 0 for every finite sample, NaN otherwise
+        if (sum == 0.0f) continue;
+        for (int i = 0; i < frames; ++i)
+            if (!std::isfinite(samples[i])) samples[i] = 0.0f;
+    }
 }
 
 } // namespace
@@ -72,6 +81,7 @@ void VST_Plugin::processReplacing(float** in, float** out, int frames)
 {
     if (!processing_enabled.load(std::memory_order_relaxed)) return;
     if (frames <= 0 || in == nullptr || out == nullptr) return;
+    corvella::ScopedFloatingPointState const host_mode; // flush-to-zero is ours, not the host's
     note_audio_thread_scheduling();
     if (program_change_blocks_audio)
         while (ir_rebuild_busy.load(std::memory_order_relaxed))
@@ -131,7 +141,14 @@ void VST_Plugin::process_replacing_mono_stereo_formatted(float** in, float** out
 
     corvella::CriticalSectionLock lock(&process_lock);
 
-    // Silence detection. Magnitudes are summed, so a signal whose samples cancel out still counts.
+    // The mute is read before the requests: the IR worker asks for the silence before it releases
+    // the mute, so a chunk that sees the mute released also sees the silence it asked for.
+    chunk_busy = ir_rebuild_busy.load(std::memory_order_acquire);
+    serve_audio_thread_requests();
+    scrub_input(in, frames);
+
+    // Silence detection. Magnitudes are summed where the design sums the samples themselves: a
+    // block whose samples cancel out is not silence, and its reverb must still be computed.
     bool silent = false;
     if (in[0][0] == 0.0f && in[1][0] == 0.0f) {
         float sum = 0.0f;
@@ -160,9 +177,12 @@ void VST_Plugin::process_replacing_mono_stereo_formatted(float** in, float** out
     bool const delays_on = p.master_delay_l_toggle > 0.0f || p.master_delay_r_toggle > 0.0f ||
                            p.ir1_delay_l_toggle > 0.0f || p.ir1_delay_r_toggle > 0.0f ||
                            p.ir2_delay_l_toggle > 0.0f || p.ir2_delay_r_toggle > 0.0f;
-    // With latency the wet tail and the dry ring end 2N samples after the response does.
-    float const tail_samples = static_cast<float>(tail_ms) * static_cast<float>(sample_rate) / 1000.0f +
-                               (zero_latency ? 0.0f : 2.0f * static_cast<float>(partition_length));
+    // With latency the wet tail and the dry ring end 2N samples after the response does. Silence is
+    // counted in host frames, so the tail is too (twice the engine's frames at half rate).
+    float const tail_samples =
+        (static_cast<float>(tail_ms) * static_cast<float>(sample_rate) / 1000.0f +
+         (zero_latency ? 0.0f : 2.0f * static_cast<float>(partition_length))) *
+        static_cast<float>(half_rate_factor);
     if (silent && !(tail_samples > static_cast<float>(silent_before)) && !delays_on) {
         // A silent input whose reverb has died away costs nothing.
         copy(in, out, frames);
@@ -176,11 +196,13 @@ void VST_Plugin::process_replacing_mono_stereo_formatted(float** in, float** out
         try {
             process_replacing_stepped(step_in, step_out, n);
         } catch (std::exception const& error) {
-            report_step_failure(editor, error.what());
+            // Queued, not shown: the audio thread neither allocates nor writes to a console.
+            corvella::post_audio_thread_message(corvella::caption::engine, error.what(),
+                                                ": \nSeen during process_replacing");
             break;
         } catch (...) {
-            MessageBoxA(editor, "Unhandled exception: \nSeen during process_replacing",
-                        corvella::caption::engine, corvella::message_box_ok);
+            corvella::post_audio_thread_message(corvella::caption::engine,
+                                                "Unhandled exception: \nSeen during process_replacing", "");
             break;
         }
         done += n;
@@ -278,7 +300,7 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
 {
     VST_Plugin_Program const& p = *program;
     bool const on = (ir == 1 ? p.ir1_toggle : p.ir2_toggle) > 0.0f;
-    bool const busy = ir_rebuild_busy.load(std::memory_order_relaxed);
+    bool const busy = chunk_busy;
     int const topology =
         VST_Plugin_Program::get_topology_from_unity(ir == 1 ? p.ir1_topology : p.ir2_topology, false, false);
     float** const section1 = ir == 1 ? ir1_section1_out : ir2_section1_out;
@@ -319,7 +341,7 @@ void VST_Plugin::process_replacing_stepped(float** in, float** out, int frames)
     if (frames <= 0) return;
     if (frames > max_step_length) throw std::runtime_error("Step longer than 512 frames");
     VST_Plugin_Program const& p = *program;
-    bool const busy = ir_rebuild_busy.load(std::memory_order_relaxed);
+    bool const busy = chunk_busy;
 
     // 1. Half-rate input: anti-alias, keep every second sample, and continue with those.
     int engine_frames = frames;
@@ -440,28 +462,29 @@ void VST_Plugin::process_delay_line_inplace(float** buffer, int frames)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Silencing after an IR rebuild
+// Silencing after an IR rebuild, and the other requests the audio thread serves itself
 
 void VST_Plugin::silence_buffers()
 {
-    if (!processing_enabled.load()) return;
-    try {
-        // The audio thread holds process_lock for each chunk: clear between chunks, never under it.
-        corvella::CriticalSectionLock lock(&process_lock);
-        float** const buffers[] = {ir1_input_a,      ir1_input_b,      ir2_input_a,      ir2_input_b,
-                                   ir1_section1_out, ir1_section2_out, ir2_section1_out, ir2_section2_out,
-                                   ir1_wet,          ir2_wet};
-        for (float** buffer : buffers)
-            if (buffer != nullptr) clear(buffer, max_block_length);
-        for (fft_conv_worker_thread* convolver : fft_convolvers)
-            if (convolver != nullptr) convolver->silence_x_y_buffers();
-        for (direct_fir* head : direct_firs)
-            if (head != nullptr) head->clear_delay_line();
-        if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);
-        // The delay lines of the master, IR1 and IR2 stereo delays are silenced here once they exist.
-    } catch (std::exception const& error) {
-        char text[1024];
-        std::snprintf(text, sizeof text, "%s: \nSeen during resume", error.what());
-        MessageBoxA(editor, text, corvella::caption::engine, corvella::message_box_ok);
-    }
+    // Only a flag: the audio thread forgets its histories at the start of its next chunk, in time
+    // that does not grow with the length of the impulse responses.
+    silence_pending.store(true, std::memory_order_release);
+}
+
+void VST_Plugin::serve_audio_thread_requests()
+{
+    // The equaliser request is taken before the programs, so the coefficients come from a
+    // snapshot at least as new as the request.
+    bool const equaliser = post_eq_update_pending.exchange(false, std::memory_order_acq_rel);
+    adopt_published_programs();
+    if (equaliser) apply_master_filter_coeffs();
+
+    if (!silence_pending.exchange(false, std::memory_order_acq_rel)) return;
+    // The engine's scratch buffers are rewritten before every use; only histories are cleared.
+    for (fft_conv_worker_thread* convolver : fft_convolvers)
+        if (convolver != nullptr) convolver->silence_x_y_buffers();
+    for (direct_fir* head : direct_firs)
+        if (head != nullptr) head->clear_delay_line();
+    if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);
+    // The delay lines of the master, IR1 and IR2 stereo delays are silenced here once they exist.
 }

@@ -5,6 +5,7 @@
 #include "effects/biquad_filter_upsampling.h"
 #include "platform/threading.h"
 #include "program/parameter_table.h"
+#include "program/program_sanitise.h"
 
 #include <cstring>
 #include <string_view>
@@ -52,10 +53,62 @@ void VST_Plugin::signal_set_program_disable_audio()
 
 void VST_Plugin::update_programs(VST_Plugin_Program const* bank, int current_index)
 {
-    if (bank == nullptr || programs == nullptr) return;
-    corvella::CriticalSectionLock lock(&process_lock);
-    std::memcpy(static_cast<void*>(programs), bank, sizeof(VST_Plugin_Program) * corvella::programs_per_bank);
-    if (current_index >= 0 && current_index < corvella::programs_per_bank) program = &programs[current_index];
+    if (bank == nullptr || control_bank == nullptr) return;
+    constexpr std::size_t bank_bytes = sizeof(VST_Plugin_Program) * corvella::programs_per_bank;
+    corvella::CriticalSectionLock lock(&bank_lock);
+    std::memcpy(static_cast<void*>(control_bank), bank, bank_bytes);
+    for (int i = 0; i < corvella::programs_per_bank; ++i)
+        corvella::sanitise_program_values(control_bank[i]);
+    if (current_index >= 0 && current_index < corvella::programs_per_bank) control_current = current_index;
+
+    // Publish: the snapshot the writer owns becomes the latest, and the previous latest (which
+    // the audio thread never took, or gave back) becomes the writer's.
+    std::memcpy(static_cast<void*>(snapshot_banks[writer_snapshot]), control_bank, bank_bytes);
+    snapshot_current[writer_snapshot] = control_current;
+    unsigned const previous = published_snapshot.exchange(static_cast<unsigned>(writer_snapshot) | fresh_snapshot,
+                                                          std::memory_order_acq_rel);
+    writer_snapshot = static_cast<int>(previous & 3u);
+}
+
+void VST_Plugin::adopt_published_programs()
+{
+    if (!(published_snapshot.load(std::memory_order_acquire) & fresh_snapshot)) return;
+    unsigned const latest =
+        published_snapshot.exchange(static_cast<unsigned>(audio_snapshot), std::memory_order_acq_rel);
+    audio_snapshot = static_cast<int>(latest & 3u);
+    programs = snapshot_banks[audio_snapshot];
+    program = &programs[snapshot_current[audio_snapshot]];
+    lock_record = &programs[0];
+}
+
+void VST_Plugin::read_programs(VST_Plugin_Program* bank, int& current_index) const
+{
+    corvella::CriticalSectionLock lock(const_cast<void**>(&bank_lock));
+    if (bank != nullptr && control_bank != nullptr)
+        std::memcpy(static_cast<void*>(bank), control_bank, sizeof(VST_Plugin_Program) * corvella::programs_per_bank);
+    current_index = control_current;
+}
+
+VST_Plugin_Program VST_Plugin::current_program_copy() const
+{
+    corvella::CriticalSectionLock lock(const_cast<void**>(&bank_lock));
+    return control_bank != nullptr ? control_bank[control_current] : VST_Plugin_Program{};
+}
+
+int VST_Plugin::current_program_index() const
+{
+    corvella::CriticalSectionLock lock(const_cast<void**>(&bank_lock));
+    return control_current;
+}
+
+VST_Plugin::RequestBatch::RequestBatch(VST_Plugin& engine) : engine_(engine)
+{
+    EnterCriticalSection(&engine_.request_lock);
+}
+
+VST_Plugin::RequestBatch::~RequestBatch()
+{
+    LeaveCriticalSection(&engine_.request_lock);
 }
 
 bool VST_Plugin::is_ir_work_pending() const
@@ -127,13 +180,8 @@ void VST_Plugin::assign_pitch_delay_mod_ir2()
 
 void VST_Plugin::populate_supporting_obj_struct()
 {
-    float high_pass_unity[2] = {};
-    {
-        corvella::CriticalSectionLock lock(&process_lock);
-        if (program == nullptr) return;
-        high_pass_unity[0] = program->ir1_sts_high_pass_freq;
-        high_pass_unity[1] = program->ir2_sts_high_pass_freq;
-    }
+    VST_Plugin_Program const current = current_program_copy();
+    float const high_pass_unity[2] = {current.ir1_sts_high_pass_freq, current.ir2_sts_high_pass_freq};
     // The reflection and tail generators report their read-back values here once they exist.
     biquad_filter_upsampling* const filters[2] = {ir1_sts_filter, ir2_sts_filter};
     for (int ir = 0; ir < 2; ++ir) {
@@ -184,11 +232,10 @@ corvella::ParameterRow const* row_for_editor_number(int number)
 float VST_Plugin::getParameter(int number) const
 {
     if (number < 0 || number > last_editor_number || !processing_enabled) return 0.0f;
-    // update_programs replaces the bank and the current program under this lock.
-    corvella::CriticalSectionLock lock(const_cast<void**>(&process_lock));
-    if (program == nullptr || lock_record == nullptr) return 0.0f;
-    VST_Plugin_Program const& p = *program;
-    VST_Plugin_Program const& locks = *lock_record;
+    corvella::CriticalSectionLock lock(const_cast<void**>(&bank_lock));
+    if (control_bank == nullptr) return 0.0f;
+    VST_Plugin_Program const& p = control_bank[control_current];
+    VST_Plugin_Program const& locks = control_bank[0];
 
     for (EditorSlot const& special : special_editor_slots)
         if (special.number == number) return p.*special.slot;

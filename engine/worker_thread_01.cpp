@@ -1,6 +1,7 @@
 #include "engine/worker_thread_01.h"
 
 #include "engine/vst_plugin.h"
+#include "platform/audio_thread_messages.h"
 #include "platform/message_box.h"
 #include "platform/threading.h"
 
@@ -71,6 +72,7 @@ void WorkerThread_01::ThreadEntryPoint()
         WaitForSingleObject(event, wait_forever);
         while (running) {
             plugin->follow_audio_thread_priority();
+            corvella::drain_audio_thread_messages();
             run_pass();
             pause(poll_interval_ms);
         }
@@ -92,9 +94,12 @@ void WorkerThread_01::run_pass()
 {
     VST_Plugin& engine = *plugin;
 
-    // The program-change mute is released only by a pass that rebuilt: the requests of a program
-    // change always follow the mute, possibly a poll later.
-    if (!engine.recompute_ir1 && !engine.recompute_ir2) return;
+    // A mute with nothing to rebuild (a program change whose programs need no new IR) is released
+    // after a silence, like the mute of a pass that rebuilt.
+    if (!engine.recompute_ir1 && !engine.recompute_ir2) {
+        if (engine.ir_rebuild_busy) release_mute_if_idle(engine);
+        return;
+    }
 
     // Raised before the request flags are taken, so that is_ir_work_pending never sees a gap.
     engine.ir_worker_pass_active = true;
@@ -129,7 +134,17 @@ void WorkerThread_01::run_pass()
         // silence request of the host binding.
         engine.buffer_silence_requested = false;
         engine.silence_buffers();
-        if (!engine.recompute_ir1 && !engine.recompute_ir2) engine.ir_rebuild_busy = false;
+        release_mute_if_idle(engine);
     }
     engine.ir_worker_pass_active = false;
+}
+
+void WorkerThread_01::release_mute_if_idle(VST_Plugin& engine)
+{
+    // The host binding raises a program change's mute and its rebuild requests in one batch; the
+    // decision waits for a batch in progress, so it never falls between the two.
+    VST_Plugin::RequestBatch const whole_batches(engine);
+    if (engine.recompute_ir1 || engine.recompute_ir2) return;
+    engine.silence_buffers();
+    engine.ir_rebuild_busy = false;
 }

@@ -44,6 +44,7 @@ public:
 private:
     // One poll: serves every pending request. Returns when the pass is complete.
     void run_pass();
+    static void release_mute_if_idle(VST_Plugin& engine);
     // Sleeps `ms` in short slices; returns early once the loop is asked to end.
     void pause(int ms) const;
 };

@@ -95,8 +95,9 @@ void DemoGain_DirectData::serve_requests(VST_Plugin& engine, corvella::PendingRe
         r.clear(Request::initialise);
     }
 
-    // 7.
+    // 7. One batch: the IR worker never sees the mute of a program change without its rebuilds.
     if (r.pending(Request::parameters_changed)) {
+        VST_Plugin::RequestBatch const batch(engine);
         engine.update_programs(reinterpret_cast<VST_Plugin_Program const*>(bank_.data()), current_index);
 
         if (r.pending(Request::program_change)) {
@@ -111,7 +112,7 @@ void DemoGain_DirectData::serve_requests(VST_Plugin& engine, corvella::PendingRe
             if (tempo_usable) engine.update_tempo(tempo);
         };
 
-        VST_Plugin_Program const& p = *engine.program;
+        VST_Plugin_Program const p = engine.current_program_copy();
         bool const delay_side_on = p.master_delay_l_toggle > 0.0f || p.master_delay_r_toggle > 0.0f ||
                                    p.ir1_delay_l_toggle > 0.0f || p.ir1_delay_r_toggle > 0.0f ||
                                    p.ir2_delay_l_toggle > 0.0f || p.ir2_delay_r_toggle > 0.0f;

@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "program/program_constants.h"
+#include "program/program_sanitise.h"
 
 #include <algorithm>
 #include <cmath>
@@ -150,30 +151,6 @@ ByteRange const uncompared[] = {
     CORVELLA_RANGE(version_stamp),
 };
 
-// Integer slots (everything else compared is a float).
-std::size_t const integer_slots[] = {
-    offsetof(VST_Plugin_Program, ir1_er_type),
-    offsetof(VST_Plugin_Program, ir2_er_type),
-    offsetof(VST_Plugin_Program, ir1_delay_l_delay_numer),
-    offsetof(VST_Plugin_Program, ir1_delay_l_delay_denom),
-    offsetof(VST_Plugin_Program, ir1_delay_r_delay_numer),
-    offsetof(VST_Plugin_Program, ir1_delay_r_delay_denom),
-    offsetof(VST_Plugin_Program, ir2_delay_l_delay_numer),
-    offsetof(VST_Plugin_Program, ir2_delay_l_delay_denom),
-    offsetof(VST_Plugin_Program, ir2_delay_r_delay_numer),
-    offsetof(VST_Plugin_Program, ir2_delay_r_delay_denom),
-    offsetof(VST_Plugin_Program, master_delay_l_delay_numer),
-    offsetof(VST_Plugin_Program, master_delay_l_delay_denom),
-    offsetof(VST_Plugin_Program, master_delay_r_delay_numer),
-    offsetof(VST_Plugin_Program, master_delay_r_delay_denom),
-    offsetof(VST_Plugin_Program, ir1_tail_character),
-    offsetof(VST_Plugin_Program, ir1_tail_density),
-    offsetof(VST_Plugin_Program, ir2_tail_character),
-    offsetof(VST_Plugin_Program, ir2_tail_density),
-    offsetof(VST_Plugin_Program, ir1_source_type),
-    offsetof(VST_Plugin_Program, ir2_source_type),
-    offsetof(VST_Plugin_Program, current_program),
-};
 #undef CORVELLA_RANGE
 
 bool is_uncompared(std::size_t offset)
@@ -181,11 +158,6 @@ bool is_uncompared(std::size_t offset)
     return std::any_of(std::begin(uncompared), std::end(uncompared), [offset](ByteRange const& range) {
         return offset >= range.begin && offset < range.end;
     });
-}
-
-bool is_integer_slot(std::size_t offset)
-{
-    return std::find(std::begin(integer_slots), std::end(integer_slots), offset) != std::end(integer_slots);
 }
 
 bool names_existing_file(char const* path)
@@ -353,7 +325,7 @@ bool DemoGain_Parameters::compare_VST_Plugin_Program_struct(VST_Plugin_Program c
     auto const* right = reinterpret_cast<unsigned char const*>(&b);
     for (std::size_t offset = 0; offset < sizeof(VST_Plugin_Program); offset += 4) {
         if (is_uncompared(offset)) continue;
-        if (is_integer_slot(offset)) {
+        if (corvella::is_integer_slot(offset)) {
             std::int32_t x, y;
             std::memcpy(&x, left + offset, 4);
             std::memcpy(&y, right + offset, 4);
@@ -370,12 +342,8 @@ bool DemoGain_Parameters::compare_VST_Plugin_Program_struct(VST_Plugin_Program c
 
 void DemoGain_Parameters::sanitise_bank()
 {
-    for (int slot = 0; slot < corvella::programs_per_bank; ++slot) {
-        VST_Plugin_Program& program = bank_[static_cast<std::size_t>(slot)];
-        program.name[sizeof program.name - 1] = '\0';
-        for (char* path : {program.ir1_file_a, program.ir1_file_b, program.ir2_file_a, program.ir2_file_b})
-            path[corvella::program_path_size - 1] = '\0';
-    }
+    for (int slot = 0; slot < corvella::programs_per_bank; ++slot)
+        corvella::sanitise_program_values(bank_[static_cast<std::size_t>(slot)]);
     bank_[0].current_program = corvella::current_program_index(bank_.get());
 }
 
@@ -612,6 +580,7 @@ host::Result DemoGain_Parameters::SetCustomData(int id, std::uint32_t size, void
                 else
                     result = host::error_invalid_value;
             }
+            corvella::sanitise_program_values(current); // a tempo out of 30..200, a room out of 0..9
         }
         notify_plugin_of_changes(block.request);
         return result;

@@ -395,11 +395,11 @@ bool check_filename_extension(std::string const& name, std::string const& extens
     return false;
 }
 
-int get_file_size(std::string const& path)
+std::int64_t get_file_size(std::string const& path)
 {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) return -1;
-    return static_cast<int>(static_cast<std::uint32_t>(status.st_size));
+    return static_cast<std::int64_t>(status.st_size);
 }
 
 void create_silence_ir(int frames, float**& buffer, int, int& allocated_length, int& ir_length,

@@ -11,6 +11,7 @@
 // Threading: runs on the IR computation thread; touches only its arguments and the files. Failure
 // messages go to the message sink from that thread.
 
+#include <cstdint>
 #include <string>
 
 // Loads the files into a newly allocated buffer (`buffer` null on entry) or, when `buffer` is not
@@ -32,8 +33,8 @@ void load_libsndfile_into_unallocated_memory(std::string const& path_a, std::str
 // characters or fewer never matches.
 bool check_filename_extension(std::string const& name, std::string const& extension);
 
-// The file's size in bytes truncated to 32 bits, or -1 when the path cannot be examined.
-int get_file_size(std::string const& path);
+// The file's size in bytes, or -1 when the path cannot be examined.
+std::int64_t get_file_size(std::string const& path);
 
 // A silent IR of `frames` frames: when `buffer` is null, allocates the table and four zeroed
 // channels of 2 x frames floats; then reports allocated length 2 x frames, IR length `frames` and

@@ -132,19 +132,21 @@ int allocate_memory_load_wir_sndfile(char const* path, void*, SF_INFO* info, SND
                                      virtual_file* image)
 {
     if (!path) return -1;
-    int const size = get_file_size(path);
+    std::int64_t const size = get_file_size(path);
     if (size < 1) return -1;
     if (!check_filename_extension(path, ".wir")) return -1;
-    return open_wir_image(path, size, size, info, handle, image);
+    return open_wir_image(path, static_cast<sf_count_t>(size), static_cast<sf_count_t>(size), info, handle,
+                          image);
 }
 
 int populate_wir_sndfile_stats(char const* path, SF_INFO* info, SNDFILE** handle, virtual_file* image)
 {
     if (!path) return -1;
-    int const size = get_file_size(path);
+    std::int64_t const size = get_file_size(path);
     if (size < 1) return -1;
     if (!check_filename_extension(path, ".wir")) return -1;
-    return open_wir_image(path, std::min<sf_count_t>(size, wir_header_bytes), size, info, handle, image);
+    return open_wir_image(path, std::min<sf_count_t>(static_cast<sf_count_t>(size), wir_header_bytes),
+                          static_cast<sf_count_t>(size), info, handle, image);
 }
 
 namespace corvella {

@@ -146,6 +146,9 @@ void InitializeCriticalSection(void** slot)
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    // A real-time thread that finds the lock taken lends its priority to the holder, so a
+    // time-shared holder cannot keep it waiting behind unrelated work.
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
     int const result = pthread_mutex_init(mutex, &attributes);
     pthread_mutexattr_destroy(&attributes);
     if (result != 0) {

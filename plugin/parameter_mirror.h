@@ -38,7 +38,7 @@ public:
 
     float value(std::uint32_t index) const
     {
-        return index < parameter_count ? values_[index].load(std::memory_order_relaxed) : 0.0f;
+        return index < parameter_count ? value_of(slots_[index].load(std::memory_order_relaxed)) : 0.0f;
     }
 
     // A value from the host: stored and marked when it differs from the held one. Values that are
@@ -60,7 +60,12 @@ public:
                 auto const bit = static_cast<std::uint32_t>(std::countr_zero(bits));
                 bits &= bits - 1;
                 std::uint32_t const index = static_cast<std::uint32_t>(w * 64) + bit;
-                apply(index, values_[index].load(std::memory_order_relaxed));
+                // Take the host's value and its mark in one step: a refresh can no longer slip in.
+                std::uint64_t held = slots_[index].load(std::memory_order_acquire);
+                while (!slots_[index].compare_exchange_weak(held, held & ~host_mark, std::memory_order_acq_rel)) {
+                }
+                if (!(held & host_mark)) continue; // taken by an earlier drain
+                apply(index, value_of(held));
                 ++count;
             }
         }
@@ -71,13 +76,23 @@ public:
     void discard_pending();
 
 private:
+    // Each slot holds the value's bits and, above them, the mark of a host value not yet applied,
+    // so that setting, refreshing and taking a value are each one atomic exchange. The dirty words
+    // only tell drain() where to look.
+    static constexpr std::uint64_t host_mark = std::uint64_t{1} << 32;
+    static float value_of(std::uint64_t slot) { return std::bit_cast<float>(static_cast<std::uint32_t>(slot)); }
+    static std::uint64_t slot_of(float value, bool marked)
+    {
+        return std::bit_cast<std::uint32_t>(value) | (marked ? host_mark : 0);
+    }
+
     static constexpr std::size_t words = (parameter_count + 63) / 64;
 
-    std::array<std::atomic<float>, parameter_count> values_;
+    std::array<std::atomic<std::uint64_t>, parameter_count> slots_;
     std::array<std::atomic<std::uint64_t>, words> dirty_;
 };
 
-static_assert(std::atomic<float>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free,
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free,
               "parameter hand-over must be lock-free on the audio thread");
 
 } // namespace corvella::plugin

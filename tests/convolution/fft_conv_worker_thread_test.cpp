@@ -267,6 +267,31 @@ TEST(FftConvolver, UnchangedLayoutKeepsTheInputHistoryAndAChangedOneRestartsFrom
     }
 }
 
+// Silencing forgets every history at once, threaded levels and a worker pass in flight included,
+// for any phase of every level: what follows is exactly the response to what comes after.
+TEST(FftConvolver, SilenceForgetsEveryHistoryAtOnce)
+{
+    int const N = 128, L = 70000, before = 50000 + 77, after = 3 * L;
+    Channels ir = {noise(L, 21), noise(L, 22)};
+    Convolver convolver(2, N);
+    ASSERT_TRUE(convolver.started);
+    convolver.load(ir);
+    Channels loud = {noise(before, 23, 40, 2000), noise(before, 24, 40, 2000)};
+    run(convolver.c, nullptr, loud, before, 25);
+    convolver->silence_x_y_buffers();
+    Channels sparse(2, std::vector<float>(static_cast<size_t>(after), 0.0f));
+    sparse[0][0] = sparse[1][5] = 1.0f;
+    sparse[0][30000] = -0.5f;
+    Channels out = run(convolver.c, nullptr, sparse, after, 26);
+    for (size_t c = 0; c < 2; ++c) {
+        std::vector<float> delayed(static_cast<size_t>(2 * N), 0.0f); // the convolver's latency
+        delayed.insert(delayed.end(), ir[c].begin(), ir[c].end());
+        EXPECT_LT(relative_error_db(out[c], reference_convolve(sparse[c], delayed, static_cast<size_t>(after))),
+                  -120.0)
+            << "channel " << c;
+    }
+}
+
 TEST(FftConvolver, ConcurrentLoadsNeverMixTwoResponses)
 {
     // Both channels get the same input and the same response, so they agree bit for bit at every

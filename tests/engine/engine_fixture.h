@@ -130,18 +130,20 @@ protected:
     }
     static void set_unity_program(VST_Plugin& engine)
     {
-        unity_fields(*engine.program);
+        edit_program(engine, unity_fields);
         engine.smoothed_mix = 0.0f;
     }
 
     // Applies `edit` to a copy of the current program and hands the bank over, as the host binding
-    // does (what the IR computation thread reads).
+    // does (what the IR computation thread reads); the audio side takes it at once, so edits and
+    // direct changes of engine.program add up in the order a test makes them.
     static void edit_program(VST_Plugin& engine, std::function<void(VST_Plugin_Program&)> const& edit)
     {
         std::vector<VST_Plugin_Program> bank(engine.programs, engine.programs + programs_per_bank);
         int const current = static_cast<int>(engine.program - engine.programs);
         edit(bank[static_cast<size_t>(current)]);
         engine.update_programs(bank.data(), current);
+        engine.adopt_published_programs();
     }
 
     static void set_path(char (&field)[program_path_size], std::string const& path)

@@ -13,6 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -125,12 +128,12 @@ TEST_F(InProcessHostTest, TheBridgeHandsEachPassItsRequestsAtMostEvery100ms)
     VST_Plugin& engine = quiet_engine();
     change_and_pass("ir1_adshr_d", 0.7f, 50); // 50 ms after the last pass: it waits
     EXPECT_FALSE(engine.recompute_ir1.load());
-    EXPECT_NE(engine.program->ir1_adshr_d, 0.7f);
+    EXPECT_NE(engine.current_program_copy().ir1_adshr_d, 0.7f);
     now_ms = 100; // a partial request of IR1 only
     host.wake_up();
     EXPECT_TRUE(engine.recompute_ir1 && !engine.full_recompute_ir1 && !engine.recompute_ir2 &&
                 !engine.ir_rebuild_busy);
-    EXPECT_EQ(engine.program->ir1_adshr_d, 0.7f);
+    EXPECT_EQ(engine.current_program_copy().ir1_adshr_d, 0.7f);
     EXPECT_FALSE(pending(Request::parameters_changed) || pending(Request::partial_recompute_ir1));
 
     ASSERT_TRUE(host.set_parameter("ir1_er_size", 0.3f));
@@ -147,7 +150,7 @@ TEST_F(InProcessHostTest, TheBridgeHandsEachPassItsRequestsAtMostEvery100ms)
     ASSERT_TRUE(host.set_custom_data(corvella::custom_data::current_program, &program, sizeof program));
     change_and_pass(nullptr, 0, 400);
     EXPECT_TRUE(engine.ir_rebuild_busy && engine.full_recompute_ir1 && engine.full_recompute_ir2);
-    EXPECT_EQ(engine.program, &engine.programs[7]);
+    EXPECT_EQ(engine.current_program_index(), 7);
     change_and_pass("ir1_toggle", 0.0f, 500);
     EXPECT_TRUE(engine.buffer_silence_requested && !engine.recompute_ir1);
     host.set_host_tempo(93.0);
@@ -165,14 +168,59 @@ TEST_F(InProcessHostTest, OfflineWaitAndTheTimerThreadServeEveryRequest)
     for (int byte = 1; byte < corvella::request_count; ++byte)
         EXPECT_FALSE(pending(static_cast<Request>(byte))) << "request byte " << byte;
     EXPECT_FALSE(host.engine()->is_ir_work_pending());
-    EXPECT_EQ(host.engine()->program->ir1_adshr_d, 0.4f);
+    EXPECT_EQ(host.engine()->current_program_copy().ir1_adshr_d, 0.4f);
 
     host.start_timer(std::chrono::milliseconds(5));
     ASSERT_TRUE(host.set_parameter("ir2_adshr_a", 0.2f));
     ASSERT_TRUE(host.wait_until_idle(kIdle)); // served by the timer's passes as well
-    EXPECT_EQ(host.engine()->program->ir2_adshr_a, 0.2f);
+    EXPECT_EQ(host.engine()->current_program_copy().ir2_adshr_a, 0.2f);
     host.stop_timer();
     host.stop_timer(); // twice is harmless
+}
+
+// A bank file through custom data 8 is a program change: its IRs are rebuilt and the mute it raised
+// is released, a parameter change after it included. Bank loads, chunk restores and buffer clears
+// on the control side cost the audio thread no allocation.
+TEST_F(InProcessHostTest, BankLoadsRebuildUnmuteAndCostTheAudioThreadNothing)
+{
+    ASSERT_TRUE(host.create_instance(Variant::stereo_to_stereo, 48000.0));
+    ASSERT_TRUE(host.wait_until_idle(kIdle));
+    std::vector<std::uint8_t> const chunk = host.get_chunk();
+    std::vector<char> image(corvella::bank_file_size, 0);
+    std::memcpy(image.data() + corvella::bank_file_data_offset, chunk.data(), corvella::bank_size_bytes);
+    std::string const path = (data_.path() / "bank.fxb").string();
+    std::ofstream(path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
+
+    VST_Plugin& engine = *host.engine();
+    int const builds = engine.ir_builds_started[0];
+    ASSERT_TRUE(host.set_custom_data(8, path.c_str(), path.size() + 1));
+    ASSERT_TRUE(host.set_parameter("ir1_adshr_d", 0.3f));
+    ASSERT_TRUE(host.wait_until_idle(std::chrono::seconds(20))) << "the bank load left the reverb muted";
+    EXPECT_FALSE(engine.ir_rebuild_busy.load());
+    EXPECT_GT(engine.ir_builds_started[0], builds);
+
+    std::atomic<bool> stop{false};
+    std::thread control([&] {
+        for (int round = 0; !stop; ++round) {
+            host.set_custom_data(round % 2 == 0 ? 8 : 9, path.c_str(), path.size() + 1);
+            host.set_chunk(chunk.data(), chunk.size());
+            host.set_parameter("ir1_toggle", static_cast<float>(round % 2)); // asks for a buffer clear
+            host.wake_up();
+        }
+    });
+    std::vector<float> in(256, 0.1f), out_left(256), out_right(256);
+    float const* ins[2] = {in.data(), in.data()};
+    float* outs[2] = {out_left.data(), out_right.data()};
+    long allocations = 0;
+    {
+        corvella::test::AllocationCounter counter;
+        for (int block = 0; block < 2000; ++block)
+            host.process(ins, outs, 64 + block % 3 * 96);
+        allocations = counter.count();
+    }
+    stop = true;
+    control.join();
+    EXPECT_EQ(allocations, 0);
 }
 
 TEST_F(InProcessHostTest, HostCallsRefuseBadInput)

@@ -8,6 +8,8 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <sndfile.h>
 #include <sys/stat.h>
 
@@ -116,6 +118,14 @@ TEST(LoaderHelpers, ExtensionTestSilenceIrAndArgumentErrors)
         EXPECT_FALSE(check_filename_extension(name, ".wir")) << name;
     EXPECT_TRUE(check_filename_extension("a.FLAC", ".flac"));
     EXPECT_FALSE(check_filename_extension(".flac", ".flac"));
+
+    // Sizes past 4 GiB stay whole (a sparse file takes no disk space).
+    TempDir big;
+    auto const huge = big.path() / "huge.wir";
+    std::ofstream(huge).put('x');
+    std::filesystem::resize_file(huge, (std::uintmax_t{1} << 32) + 3);
+    EXPECT_EQ(get_file_size(huge.string()), (std::int64_t{1} << 32) + 3);
+    EXPECT_EQ(get_file_size((big.path() / "missing").string()), -1);
 
     float** buffer = nullptr;
     int allocated = 0, length = 0, depth = 0, unused = 0;

@@ -29,6 +29,34 @@ Changes drain_all(ParameterMirror& mirror)
     return changes;
 }
 
+// A refresh racing a host value never overwrites it: every host value is applied, never the
+// stale one the control side read back before it.
+TEST(ParameterMirror, ARefreshNeverReplacesAHostValueSetMeanwhile)
+{
+    ParameterMirror mirror;
+    std::uint32_t const index = 5;
+    std::atomic<int> set{0};
+    std::atomic<bool> stale_applied{false};
+    std::thread host([&] {
+        for (int i = 1; i <= 200000; ++i) {
+            mirror.set_from_host(index, static_cast<float>(i));
+            set = i;
+        }
+    });
+    int last = 0;
+    while (last < 200000) {
+        mirror.refresh(index, -1.0f); // what the parameters object held before the host's change
+        mirror.drain([&](std::uint32_t, float value) {
+            if (value == -1.0f) stale_applied = true;
+        });
+        last = set;
+    }
+    host.join();
+    drain_all(mirror);
+    EXPECT_FALSE(stale_applied.load());
+    EXPECT_EQ(mirror.value(index), 200000.0f);
+}
+
 // Index 0 is the bypass; 1..366 are the table's rows in order.
 TEST(ParameterMirror, StartsAtTheTableDefaultsAndIgnoresInvalidValues)
 {

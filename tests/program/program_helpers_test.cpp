@@ -1,10 +1,13 @@
 // Topology conversions and the Fusion display helpers.
 #include "program/program_constants.h"
+#include "program/program_sanitise.h"
 #include "program/vst_plugin_program.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -109,4 +112,53 @@ TEST(ProgramFusion, TextsRespectTheBufferSize)
     std::memset(text, 'x', sizeof text);
     P::get_rate_hz_char(1.0f, text, 0);
     EXPECT_EQ(text[0], 'x');
+}
+
+// Every float slot, damaged alone: not finite gives the slot's default, a huge value its bound
+// (0..1, tempos 30..200 BPM); integer slots with a meaning are clamped to it.
+TEST(ProgramSanitise, EveryFloatSlotIsBroughtIntoItsRange)
+{
+    std::size_t const texts[][2] = {{offsetof(P, name), sizeof(P::name)},
+                                    {offsetof(P, ir1_file_a), 2 * sizeof(P::ir1_file_a)},
+                                    {offsetof(P, ir2_file_a), 2 * sizeof(P::ir2_file_a)},
+                                    {offsetof(P, reserved_1576), sizeof(P::reserved_1576)},
+                                    {offsetof(P, reserved_2740), sizeof(P::reserved_2740)},
+                                    {offsetof(P, host_data_1), 16},
+                                    {offsetof(P, version_stamp), 8}}; // and current_program
+    std::size_t const tempos[] = {offsetof(P, master_delay_l_tempo), offsetof(P, master_delay_r_tempo),
+                                  offsetof(P, ir1_delay_l_tempo),    offsetof(P, ir1_delay_r_tempo),
+                                  offsetof(P, ir2_delay_l_tempo),    offsetof(P, ir2_delay_r_tempo)};
+    P const defaults;
+    int floats = 0;
+    for (std::size_t offset = 0; offset < sizeof(P); offset += 4) {
+        bool skip = corvella::is_integer_slot(offset);
+        for (auto const& range : texts)
+            skip = skip || (offset >= range[0] && offset < range[0] + range[1]);
+        if (skip) continue;
+        ++floats;
+        bool const tempo = std::find(std::begin(tempos), std::end(tempos), offset) != std::end(tempos);
+        float fallback;
+        std::memcpy(&fallback, reinterpret_cast<unsigned char const*>(&defaults) + offset, 4);
+        for (auto [damage, expected] : {std::pair{kNaN, fallback}, std::pair{INFINITY, fallback},
+                                        std::pair{-INFINITY, fallback}, std::pair{1e30f, tempo ? 200.0f : 1.0f},
+                                        std::pair{-1e30f, tempo ? 30.0f : 0.0f}}) {
+            P record;
+            std::memcpy(reinterpret_cast<unsigned char*>(&record) + offset, &damage, 4);
+            EXPECT_EQ(corvella::sanitise_program_values(record), 1) << offset;
+            float repaired;
+            std::memcpy(&repaired, reinterpret_cast<unsigned char const*>(&record) + offset, 4);
+            EXPECT_EQ(repaired, expected) << "slot at byte " << offset << " damaged to " << damage;
+        }
+    }
+    EXPECT_EQ(floats, 743 - 6 - 300 - 7 - 23 - 4 - 2 - 20);
+
+    P record;
+    record.ir1_er_type = 99;
+    record.master_delay_l_delay_denom = 0;
+    record.ir2_source_type = -4;
+    EXPECT_EQ(corvella::sanitise_program_values(record), 3);
+    EXPECT_EQ(record.ir1_er_type, 9);
+    EXPECT_EQ(record.master_delay_l_delay_denom, 1);
+    EXPECT_EQ(record.ir2_source_type, 0);
+    EXPECT_EQ(corvella::sanitise_program_values(record), 0);
 }
