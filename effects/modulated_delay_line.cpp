@@ -1,0 +1,88 @@
+#include "effects/modulated_delay_line.h"
+#include "platform/aligned_memory.h"
+#include "platform/message_box.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace corvella {
+
+void add_denormal_bias(float* const* buffers, int channels)
+{
+    for (int c = 0; c < channels; ++c)
+        if (buffers[c] != nullptr) buffers[c][0] += denormal_bias;
+}
+
+delay_sine_table::delay_sine_table()
+{
+    for (int k = 0; k < length; ++k)
+        table[k] = static_cast<float>(std::sin(k * (1.0 / entries_per_cycle) * 2.0 * 3.14159265358979323846));
+}
+
+float delay_sine_table::lookup(float x) const
+{
+    float const index = x * static_cast<float>(entries_per_cycle) * 0.159154943f;
+    if (!(index >= 0.0f && index < static_cast<float>(length - 1))) return std::sin(x);
+    int const k = static_cast<int>(index);
+    float const t = index - static_cast<float>(k);
+    return table[k] + t * (table[k + 1] - table[k]);
+}
+
+modulated_delay_line::allocation modulated_delay_line::allocate(int line_length)
+{
+    release();
+    auto* new_samples = aligned_new<float>(static_cast<std::size_t>(line_length), true);
+    if (new_samples == nullptr) return allocation::samples_failed;
+    auto* new_wrap = aligned_new<int>(2 * static_cast<std::size_t>(line_length), false);
+    if (new_wrap == nullptr) {
+        std::free(new_samples);
+        return allocation::wrap_failed;
+    }
+    for (int k = 0; k < 2 * line_length; ++k)
+        new_wrap[k] = (k + 1) % line_length;
+    samples = new_samples;
+    wrap = new_wrap;
+    length = line_length;
+    return allocation::done;
+}
+
+void modulated_delay_line::release()
+{
+    std::free(samples);
+    std::free(wrap);
+    samples = nullptr;
+    wrap = nullptr;
+    length = 0;
+}
+
+void modulated_delay_line::clear()
+{
+    if (samples != nullptr) std::memset(samples, 0, static_cast<std::size_t>(length) * sizeof(float));
+}
+
+void modulated_delay_line::swap(modulated_delay_line& other)
+{
+    std::swap(samples, other.samples);
+    std::swap(wrap, other.wrap);
+    std::swap(length, other.length);
+}
+
+int line_length_for(int sample_rate, int milliseconds)
+{
+    return static_cast<int>(std::ceil(static_cast<double>(sample_rate) * milliseconds / 1000.0));
+}
+
+void fill_partner_table(int* partner, int channels)
+{
+    for (int c = 0; c < channels; ++c)
+        partner[c] = (c + 1) % channels;
+}
+
+void report_refused_setting(char const* text)
+{
+    MessageBoxA(nullptr, text, caption::engine, message_box_ok);
+}
+
+} // namespace corvella

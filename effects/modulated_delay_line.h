@@ -1,0 +1,155 @@
+#pragma once
+
+// The machinery the delay-based effects (chorus, stereo_delay) share: a ring buffer read through a
+// wrap table instead of a modulo, a two-cycle sine table for the read-position LFO, the
+// first-order allpass that reads between two ring samples, and the denormal bias.
+//
+// Reading convention (one for every user of this file): nominal. A tap of age t returns the sample
+// written t frames before the current write position, so a read delay of D + d samples
+// (0 ≤ d < 1) reads ages D and D + 1 through the allpass, and a feedback tap of T samples
+// recirculates after exactly T frames: a chorus with no delay and no depth reads exactly 5 samples
+// back, and an echo lands exactly at its tempo-derived time. (Indexing the wrap table at
+// write - D + length would read one sample younger than age D; back() corrects for that.) Ages run
+// from 1 to length - 1, so a tap never lands on the slot being written and the read order within
+// a frame does not matter.
+//
+// Threading: none of these objects locks; the owning effect serialises all access to a line.
+
+#include <cstddef>
+
+namespace corvella {
+
+// Added to the first sample of each channel of every block, so that a silent input does not let
+// the recursions decay into subnormal numbers.
+inline constexpr float denormal_bias = 1.2128485e-10f;
+
+// Adds denormal_bias to the first sample of each of `channels` channels (null channels skipped).
+void add_denormal_bias(float* const* buffers, int channels);
+
+// The effects' LFO sine: 4096 entries covering two cycles, table[k] = sin(k / 2048 × 2π).
+class delay_sine_table {
+public:
+    static constexpr int length = 4096;
+    static constexpr int entries_per_cycle = 2048;
+
+    delay_sine_table();
+
+    // sin(x) for x in radians: linear interpolation in the table while the position x × 2048 / 2π
+    // is within 0 .. 4095, the library sine otherwise.
+    float lookup(float x) const;
+
+    float operator[](int k) const { return table[k]; }
+
+private:
+    float table[length]; // two cycles
+};
+
+// One ring buffer of `length` floats with its wrap table of 2 × length entries, wrap[k] =
+// (k + 1) mod length. Both are 32-byte aligned and cleared when allocated.
+class modulated_delay_line {
+public:
+    enum class allocation { done, samples_failed, wrap_failed };
+
+    modulated_delay_line() = default;
+    ~modulated_delay_line() { release(); }
+    modulated_delay_line(modulated_delay_line const&) = delete;
+    modulated_delay_line& operator=(modulated_delay_line const&) = delete;
+
+    // Allocates a line of `line_length` (≥ 1) samples; on failure nothing stays allocated.
+    allocation allocate(int line_length);
+    void release();
+    // Zeros every sample.
+    void clear();
+    // Exchanges the memory of two lines (the short step of a reallocation).
+    void swap(modulated_delay_line& other);
+
+    bool allocated() const { return samples != nullptr; }
+    int size() const { return length; }
+
+    // The position after `position`.
+    int next(int position) const { return wrap[position]; }
+    // The position of the sample written `age` frames before `write`; 1 ≤ age ≤ length - 1.
+    int back(int write, int age) const { return wrap[write - age + length - 1]; }
+    float tap(int write, int age) const { return samples[back(write, age)]; }
+    float& at(int position) { return samples[position]; }
+    float const* data() const { return samples; }
+
+private:
+    float* samples = nullptr; // length samples
+    int* wrap = nullptr;      // 2 × length entries
+    int length = 0;
+};
+
+// A read delay split for the allpass: `whole` frames plus a fraction reached through the allpass
+// coefficient.
+struct fractional_delay {
+    int whole = 0;
+    float fraction = 0.0f;
+};
+
+// The delay-based effects never read closer than this many samples.
+inline constexpr float minimum_read_delay = 5.0f;
+
+// max(5, delay) split into whole and fraction; the whole part is capped so that ages whole and
+// whole + 1 stay inside a line of `line_length` samples.
+inline fractional_delay split_read_delay(float delay, int line_length)
+{
+    float const floored = delay > minimum_read_delay ? delay : minimum_read_delay;
+    fractional_delay result;
+    result.whole = static_cast<int>(floored);
+    result.fraction = floored - static_cast<float>(result.whole);
+    if (result.whole > line_length - 2) {
+        result.whole = line_length - 2;
+        result.fraction = 0.0f;
+    }
+    return result;
+}
+
+// The allpass coefficient (1 - d) / (1 + d) whose phase delay at low frequencies is d samples.
+inline float allpass_coefficient(float fraction)
+{
+    return (1.0f - fraction) / (1.0f + fraction);
+}
+
+// y = a × s[age D] + s[age D + 1] - a × y_prev: the ring read D + d samples back; `previous`
+// holds y_prev and receives y.
+inline float allpass_read(modulated_delay_line const& line, int write, int whole, float a, float& previous)
+{
+    float const y = line.tap(write, whole) * a + line.tap(write, whole + 1) - previous * a;
+    previous = y;
+    return y;
+}
+
+// A feedback tap of trunc(base) samples, at least 1 (a tap of age 0 would be the sample being
+// written) and at most length - 1.
+inline int feedback_age(float base_samples, int line_length)
+{
+    int age = static_cast<int>(base_samples);
+    if (age < 1) age = 1;
+    if (age > line_length - 1) age = line_length - 1;
+    return age;
+}
+
+// The LFO's period in whole samples for `period` = rate / Hz; 0 (the LFO stands still at phase
+// 0) when the modulation rate is not positive or the period does not fit.
+inline int whole_lfo_period(float period)
+{
+    return period >= 1.0f && period < 2.0e9f ? static_cast<int>(period) : 0;
+}
+
+inline int advance_lfo(int counter, int whole_period)
+{
+    return whole_period > 0 ? (counter + 1) % whole_period : 0;
+}
+
+// Ring length in samples for `milliseconds` of audio at `sample_rate`: ceil(rate × ms / 1000).
+int line_length_for(int sample_rate, int milliseconds);
+
+// partner[c] = (c + 1) mod channels, for cross feedback.
+void fill_partner_table(int* partner, int channels);
+
+// Shows `text` through the message sink as an engine message: a setter refused a value and kept
+// the previous one. For setter paths only, never for process.
+void report_refused_setting(char const* text);
+
+} // namespace corvella

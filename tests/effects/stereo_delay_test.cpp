@@ -1,0 +1,321 @@
+// The stereo delay: echoes of impulses against a double-precision model of the two rings with
+// their feedback and opposite feedback, at tempo-derived times; clearing, denormals,
+// allocation-free processing, setter refusals and concurrent use.
+#include "effects/stereo_delay.h"
+
+#include "convolution/ipps.h"
+#include "support/allocation_counter.h"
+#include "support/message_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace corvella::test;
+
+constexpr int rate = 48000;
+
+struct stereo {
+    std::vector<float> ch[2];
+    explicit stereo(int frames) : ch{std::vector<float>(frames, 0.0f), std::vector<float>(frames, 0.0f)} {}
+    float* ptr[2] = {};
+    float* const* at(int offset)
+    {
+        ptr[0] = ch[0].data() + offset;
+        ptr[1] = ch[1].data() + offset;
+        return ptr;
+    }
+};
+
+struct side {
+    int delay; // samples
+    float feedback, opposite, dry, wet;
+    bool on;
+};
+
+// Rings v_c[n] = gate_c x_c[n] + feedback_c v_c[n - T_c] + opposite_o v_o[n - T_o];
+// output dry_c x_c[n] + wet_c v_c[n - T_c].
+void reference_delay(std::vector<double> (&x)[2], side const (&s)[2], std::vector<double> (&out)[2])
+{
+    std::size_t const frames = x[0].size();
+    std::vector<double> v[2] = {std::vector<double>(frames), std::vector<double>(frames)};
+    auto back = [&](int c, std::size_t n, int t) {
+        return n >= static_cast<std::size_t>(t) ? v[c][n - t] : 0.0;
+    };
+    for (std::size_t n = 0; n < frames; ++n) {
+        for (int c = 0; c < 2; ++c) {
+            int const o = 1 - c;
+            v[c][n] = (s[c].on ? x[c][n] : 0.0) + s[c].feedback * back(c, n, s[c].delay) +
+                      s[o].opposite * back(o, n, s[o].delay);
+        }
+        for (int c = 0; c < 2; ++c)
+            out[c][n] = s[c].dry * x[c][n] + s[c].wet * back(c, n, s[c].delay);
+    }
+}
+
+bool zero_or_normal(float v)
+{
+    int const kind = std::fpclassify(v);
+    return kind == FP_ZERO || kind == FP_NORMAL;
+}
+
+TEST(StereoDelay, ImpulseEchoesAtTempoDerivedTimesWithFeedbackOppositeDryAndWetGains)
+{
+    struct echo_case {
+        char const* name;
+        float tempo; // the left side's tempo, as a host tempo change delivers it
+        int numerator, denominator;
+        int expected_ms;
+        bool left_on;
+    };
+    // clang-format off
+    echo_case const cases[] = {
+        {"4/16 at 120 BPM", 120.0f, 4, 16, 500, true},
+        {"1/64 at 120 BPM: 31 ms, above the 11 ms floor", 120.0f, 1, 64, 31, true},
+        {"1/1 at 30 BPM: 8000 ms clamped", 30.0f, 1, 1, 5000, true},
+        {"3/8 at 150 BPM", 150.0f, 3, 8, 600, true},
+        {"4/16 at 120 BPM, left off", 120.0f, 4, 16, 500, false},
+    };
+    // clang-format on
+    for (auto const& ec : cases) {
+        SCOPED_TRACE(ec.name);
+        stereo_delay effect(rate);
+        side const s[2] = {{ec.expected_ms * rate / 1000, 0.5f, 0.3f, 0.8f, 0.9f, ec.left_on},
+                           {300 * rate / 1000, 0.4f, 0.25f, 0.6f, 0.7f, true}};
+        // Left: the note at the default 120 BPM, then the host tempo (tempo lock on).
+        effect.set_num_den(ec.numerator, ec.denominator, 0);
+        effect.set_tempo(ec.tempo, 0);
+        // Right: its own tempo of 150 BPM and 3/16, untouched by the left side's tempo (lock off).
+        effect.set_tempo(150.0f, 1);
+        effect.set_num_den(3, 16, 1);
+        ASSERT_EQ(effect.get_delay_ms(0), static_cast<float>(ec.expected_ms));
+        ASSERT_EQ(effect.get_delay_ms(1), 300.0f);
+        for (int c = 0; c < 2; ++c) {
+            effect.set_toggle_unity(s[c].on ? 1.0f : 0.0f, c);
+            effect.set_feedback(s[c].feedback, c);
+            effect.set_feedback_opposite(s[c].opposite, c);
+            effect.set_dry(s[c].dry, c);
+            effect.set_wet(s[c].wet, c);
+        }
+
+        int const frames = 3 * std::max(s[0].delay, s[1].delay) + 1000;
+        stereo audio(frames);
+        audio.ch[0][0] = 1.0f;
+        audio.ch[1][100] = -0.5f;
+        std::vector<double> x[2] = {std::vector<double>(frames), std::vector<double>(frames)};
+        std::mt19937 engine(9);
+        std::uniform_int_distribution<int> size(1, 4000);
+        for (int at = 0; at < frames;) {
+            int const n = std::min(size(engine), frames - at);
+            for (int c = 0; c < 2; ++c) {
+                for (int i = 0; i < n; ++i)
+                    x[c][at + i] = audio.ch[c][at + i];
+                x[c][at] = static_cast<float>(audio.ch[c][at] + 1.2128485e-10f); // the block's denormal bias
+            }
+            effect.process_replacing(audio.at(at), n);
+            at += n;
+        }
+        std::vector<double> expected[2] = {std::vector<double>(frames), std::vector<double>(frames)};
+        reference_delay(x, s, expected);
+
+        for (int c = 0; c < 2; ++c) {
+            double worst = 0.0;
+            int worst_at = 0;
+            for (int n = 0; n < frames; ++n)
+                if (std::fabs(audio.ch[c][n] - expected[c][n]) > worst) {
+                    worst = std::fabs(audio.ch[c][n] - expected[c][n]);
+                    worst_at = n;
+                }
+            EXPECT_LT(worst, 1e-6) << "channel " << c << " at " << worst_at << ": " << audio.ch[c][worst_at]
+                                   << " against " << expected[c][worst_at];
+        }
+        // The first echoes, where the note says.
+        EXPECT_NEAR(audio.ch[0][s[0].delay], ec.left_on ? 0.9 : 0.0, 1e-6);
+        EXPECT_NEAR(audio.ch[1][100 + s[1].delay], 0.7 * -0.5, 1e-6);
+    }
+}
+
+TEST(StereoDelay, ToggleSettingAndSilencingClearTheLines)
+{
+    struct clear_case {
+        char const* name;
+        std::function<void(stereo_delay&)> action;
+        bool echo_expected;
+    };
+    clear_case const cases[] = {
+        {"nothing", [](stereo_delay&) {}, true},
+        {"left toggle set again", [](stereo_delay& e) { e.set_toggle_unity(1.0f, 0); }, false},
+        {"right toggle changed", [](stereo_delay& e) { e.set_toggle_unity(0.0f, 1); }, false},
+        {"silence_delay_lines", [](stereo_delay& e) { e.silence_delay_lines(); }, false},
+    };
+    for (auto const& cc : cases) {
+        SCOPED_TRACE(cc.name);
+        stereo_delay effect(rate);
+        effect.set_num_den(4, 16, 0); // 500 ms
+        effect.set_num_den(4, 16, 1);
+        effect.set_dry(0.0f, 0);
+        effect.set_dry(0.0f, 1);
+        stereo audio(48000);
+        audio.ch[0][0] = 1.0f;
+        audio.ch[1][0] = 1.0f;
+        effect.process_replacing(audio.at(0), 12000);
+        cc.action(effect);
+        effect.process_replacing(audio.at(12000), 36000);
+        EXPECT_NEAR(audio.ch[0][24000], cc.echo_expected ? 1.0f : 0.0f, 1e-6f);
+        EXPECT_NEAR(audio.ch[1][24000], cc.echo_expected ? 1.0f : 0.0f, 1e-6f);
+    }
+}
+
+TEST(StereoDelay, NoSubnormalNumbersAfterTheInputStopsEvenOnAThreadWithoutFlushToZero)
+{
+    stereo_delay effect(rate);
+    for (int c = 0; c < 2; ++c) {
+        effect.set_delay_ms(1.0f + static_cast<float>(c), c);
+        effect.set_feedback(0.5f, c);
+        effect.set_feedback_opposite(0.3f, c);
+        effect.set_delay_mod_ms(0.5f, c);
+        effect.set_delay_mod_rate_hz(3.0f, c);
+    }
+    std::mt19937 engine(5);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    stereo audio(480);
+    for (int b = 0; b < 1000; ++b) { // 0.1 s of noise, then 9.9 s of silence
+        for (auto& ch : audio.ch)
+            std::generate(ch.begin(), ch.end(), [&] { return b < 10 ? dist(engine) : 0.0f; });
+        ippSetFlushToZero(0, nullptr); // as a host thread may leave it
+        ippSetDenormAreZeros(0);
+        effect.process_replacing(audio.at(0), 480);
+        for (auto const& ch : audio.ch)
+            for (float v : ch)
+                ASSERT_TRUE(zero_or_normal(v)) << "block " << b << ": " << v;
+    }
+}
+
+TEST(StereoDelay, ProcessingAllocatesNothing)
+{
+    stereo_delay effect(rate);
+    for (int c = 0; c < 2; ++c) {
+        effect.set_num_den(3 + c, 16, c);
+        effect.set_feedback(0.4f, c);
+        effect.set_feedback_opposite(0.2f, c);
+        effect.set_delay_mod_ms(6.0f, c);
+        effect.set_delay_mod_rate_hz(0.4f, c);
+    }
+    stereo audio(512);
+    audio.ch[0][0] = 1.0f;
+    AllocationCounter counter;
+    for (int i = 0; i < 50; ++i)
+        effect.process_replacing(audio.at(0), 512);
+    EXPECT_EQ(counter.count(), 0);
+}
+
+TEST(StereoDelay, OutOfRangeSettingsAreRefusedWithTheirMessageAndNoteValuesIgnored)
+{
+    float const nan = std::numeric_limits<float>::quiet_NaN();
+    using D = stereo_delay;
+    struct refusal {
+        std::function<void(D&)> set;
+        std::function<float(D const&)> get;
+        char const* message;
+    };
+    // clang-format off
+    refusal const refusals[] = {
+        {[](D& e) { e.set_feedback(1.0f, 0); }, [](D const& e) { return e.get_feedback(0); }, "Invalid feedback value"},
+        {[=](D& e) { e.set_feedback_unity(nan, 1); }, [](D const& e) { return e.get_feedback(1); }, "Invalid feedback value"},
+        {[](D& e) { e.set_feedback_opposite(-0.2f, 1); }, [](D const& e) { return e.get_feedback_opposite(1); }, "Invalid feedback opposite value"},
+        {[](D& e) { e.set_dry(2.0f, 0); }, [](D const& e) { return e.get_dry(0); }, "Invalid dry value"},
+        {[=](D& e) { e.set_wet(nan, 1); }, [](D const& e) { return e.get_wet(1); }, "Invalid wet value"},
+        {[](D& e) { e.set_width(-1.0f, 0); }, [](D const& e) { return e.get_width(0); }, "Invalid width value"},
+        {[](D& e) { e.set_delay_ms(5000.5f, 0); }, [](D const& e) { return e.get_delay_ms(0); }, "Invalid stereo_delay delay"},
+        {[](D& e) { e.set_delay_mod_ms(11.0f, 1); }, [](D const& e) { return e.get_delay_mod_ms(1); }, "Invalid stereo_delay delay mod"},
+        {[](D& e) { e.set_delay_mod_rate_hz(25.0f, 0); }, [](D const& e) { return e.get_delay_mod_rate_hz(0); }, "Invalid stereo_delay delay mod rate"},
+        {[](D& e) { e.set_wet(0.5f, 2); }, [](D const& e) { return e.get_wet(0) + e.get_wet(1); }, "Invalid stereo_delay channel"},
+    };
+    // clang-format on
+    for (auto const& r : refusals) {
+        D effect(rate);
+        float const before = r.get(effect);
+        MessageRecorder recorder;
+        r.set(effect);
+        ASSERT_EQ(recorder.count(), 1u) << r.message;
+        EXPECT_EQ(recorder.last(), (RecordedMessage{"Tarn Wick: Corvella", r.message, 0}));
+        EXPECT_EQ(r.get(effect), before) << r.message;
+    }
+
+    MessageRecorder recorder;
+    D effect(rate);
+    effect.set_delay_ms(-5.0f, 0);
+    EXPECT_FLOAT_EQ(effect.get_delay_ms(0), 0.01f);
+    effect.set_feedback_opposite_unity(1.0f, 0);
+    EXPECT_LT(effect.get_feedback_opposite(0), 1.0f);
+    effect.set_delay_mod_ms_unity(1.0f, 1);
+    EXPECT_FLOAT_EQ(effect.get_delay_mod_ms(1), 10.0f);
+    effect.set_delay_mod_rate_hz_unity(0.0f, 1);
+    EXPECT_FLOAT_EQ(effect.get_delay_mod_rate_hz(1), 0.02f);
+    // Note values and tempi out of range change nothing but what the tempo lock allows.
+    effect.set_num_den(4, 16, 1);
+    EXPECT_EQ(effect.get_delay_ms(1), 500.0f);
+    effect.set_num_den(0, 8, 1); // the denominator is kept, the numerator refused
+    EXPECT_EQ(effect.get_denominator(1), 8);
+    EXPECT_EQ(effect.get_numerator(1), 4);
+    EXPECT_EQ(effect.get_delay_ms(1), 500.0f);
+    effect.set_tempo(250.0f, 1);
+    effect.set_num_den(4, 65, 1); // numerator 4 over the kept 8: 1000 ms
+    EXPECT_EQ(effect.get_tempo(1), 120.0f);
+    EXPECT_EQ(effect.get_delay_ms(1), 1000.0f);
+    EXPECT_EQ(recorder.count(), 0u);
+
+    try {
+        D bad(9999);
+        ADD_FAILURE() << "no error";
+    } catch (std::runtime_error const& e) {
+        EXPECT_STREQ(e.what(), "Invalid stereo_delay sample rate");
+    }
+}
+
+TEST(StereoDelay, SettersTempoRateChangesAndClearingRunBesideProcessing)
+{
+    stereo_delay effect(rate);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finite{true};
+    std::thread audio_thread([&] {
+        stereo audio(256);
+        int n = 0;
+        while (!stop.load()) {
+            for (auto& ch : audio.ch)
+                for (float& v : ch)
+                    v = static_cast<float>(std::sin(0.01 * ++n));
+            effect.process_replacing(audio.at(0), 256);
+            for (auto const& ch : audio.ch)
+                for (float v : ch)
+                    if (!std::isfinite(v)) finite = false;
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        int const c = i % 2;
+        effect.set_tempo(60.0f + static_cast<float>(i * 4), c);
+        effect.set_num_den(1 + i % 7, 16, c);
+        effect.set_feedback_unity(0.95f, c);
+        effect.set_feedback_opposite_unity(0.5f, c);
+        effect.set_delay_mod_ms_unity(0.5f, c);
+        effect.set_delay_mod_rate_hz_unity(0.5f, c);
+        if (i % 10 == 3) effect.set_sample_rate(i % 20 == 3 ? 96000 : rate);
+        if (i % 10 == 7) effect.set_toggle_unity(1.0f, c);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stop = true;
+    audio_thread.join();
+    EXPECT_TRUE(finite.load());
+}
+
+} // namespace
