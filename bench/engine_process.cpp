@@ -2,9 +2,13 @@
 // True Stereo with a 3 s response and IR2 Parallel Stereo with a 2 s response, host blocks of 64 to
 // 1024 frames. Counters:
 //   load            processing time / audio time (1.0 = one core fully used)
+//   process_load    CPU time of all threads (the convolvers' workers too) / audio time
 //   worst_fraction  longest single block / that block's period
 // BM_EngineProcess runs blocks back to back (a measure of CPU cost; its worst block is not
 // meaningful, because a caller that outruns real time has to wait for the convolvers' workers).
+// BM_EngineProcessAllEffects does the same with the three choruses and the three stereo delays on
+// (the start-up program's settings for them); the goal is a load within 1.5 times that of
+// BM_EngineProcess at the same block size.
 // BM_EngineProcessPaced starts each block at its real-time deadline, as a host does, and reports
 // the worst and 99.9th-percentile block (at SCHED_FIFO when the system permits it).
 // BM_EngineProcessPacedWhileSilenced does the same with 10 s true-stereo responses in both IRs while
@@ -15,6 +19,7 @@
 #include "engine/vst_plugin.h"
 #include "platform/settings_store.h"
 #include "platform/temporary_folder.h"
+#include "program/program_constants.h"
 
 #include <benchmark/benchmark.h>
 
@@ -30,6 +35,7 @@
 #include <vector>
 
 #include <pthread.h>
+#include <time.h>
 #include <sched.h>
 #include <thread>
 #include <unistd.h>
@@ -75,7 +81,36 @@ std::unique_ptr<VST_Plugin> make_engine(int ir1_seconds = 3, int ir2_seconds = 2
     return engine;
 }
 
-void BM_EngineProcess(benchmark::State& state)
+// CPU time of every thread of the process: the audio thread and the convolvers' workers.
+double process_cpu_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// Switches every chorus and both sides of every stereo delay on, through the program as the host
+// binding would.
+void switch_all_effects_on(VST_Plugin& engine)
+{
+    std::vector<VST_Plugin_Program> bank(engine.programs, engine.programs + corvella::programs_per_bank);
+    int const current = static_cast<int>(engine.program - engine.programs);
+    VST_Plugin_Program& p = bank[static_cast<size_t>(current)];
+    p.chorus_master_toggle = p.chorus_ir1_toggle = p.chorus_ir2_toggle = 1.0f;
+    p.master_delay_l_toggle = p.master_delay_r_toggle = 1.0f;
+    p.ir1_delay_l_toggle = p.ir1_delay_r_toggle = 1.0f;
+    p.ir2_delay_l_toggle = p.ir2_delay_r_toggle = 1.0f;
+    engine.update_programs(bank.data(), current);
+    engine.adopt_published_programs();
+    engine.signal_update_master_chorus();
+    engine.signal_update_ir1_chorus();
+    engine.signal_update_ir2_chorus();
+    engine.signal_update_master_delay();
+    engine.signal_update_ir1_delay();
+    engine.signal_update_ir2_delay();
+}
+
+void engine_process(benchmark::State& state, bool all_effects)
 {
     int const block = static_cast<int>(state.range(0));
     auto engine = make_engine();
@@ -83,6 +118,7 @@ void BM_EngineProcess(benchmark::State& state)
         state.SkipWithError("engine locked");
         return;
     }
+    if (all_effects) switch_all_effects_on(*engine);
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
     std::vector<float> in_left(static_cast<size_t>(rate)), in_right(static_cast<size_t>(rate));
@@ -110,6 +146,7 @@ void BM_EngineProcess(benchmark::State& state)
     double worst = 0.0;
     double total = 0.0;
     long blocks = 0;
+    double const process_cpu_start = process_cpu_seconds();
     for (auto _ : state) {
         auto const start = std::chrono::steady_clock::now();
         run_block();
@@ -122,7 +159,19 @@ void BM_EngineProcess(benchmark::State& state)
     }
     double const period = static_cast<double>(block) / rate;
     state.counters["load"] = total / (static_cast<double>(blocks) * period);
+    state.counters["process_load"] =
+        (process_cpu_seconds() - process_cpu_start) / (static_cast<double>(blocks) * period);
     state.counters["worst_fraction"] = worst / period;
+}
+
+void BM_EngineProcess(benchmark::State& state)
+{
+    engine_process(state, false);
+}
+
+void BM_EngineProcessAllEffects(benchmark::State& state)
+{
+    engine_process(state, true);
 }
 
 void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, bool silence_repeatedly)
@@ -194,6 +243,13 @@ void BM_EngineProcessPacedWhileSilenced(benchmark::State& state)
 
 // At least five seconds of processing per block size, so the largest partitions run several times.
 BENCHMARK(BM_EngineProcess)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(256)
+    ->Arg(1024)
+    ->MinTime(5.0)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EngineProcessAllEffects)
     ->Arg(64)
     ->Arg(128)
     ->Arg(256)

@@ -11,9 +11,8 @@
 // loading), vst_plugin_signalling.cpp (requests, settings pushes, parameter reads) and
 // worker_thread_01.cpp (the IR computation thread).
 //
-// Objects of later stages (choruses, stereo delays, pitch modulators, reflection and tail
-// generators, modulated convolvers) have their slots here already; while a slot is null the frame
-// skips that object.
+// Objects of later stages (pitch modulators, reflection and tail generators, modulated
+// convolvers) have their slots here already; while a slot is null the frame skips that object.
 //
 // Threading:
 // - Constructor and destructor: the host's thread. The destructor stops every thread it started.
@@ -25,7 +24,8 @@
 // - The audio thread is the only one that touches its own state: it reads the programs from a
 //   snapshot handed over by pointer exchange (update_programs publishes, the next chunk adopts),
 //   and clears its histories and recomputes the post equaliser itself when a flag asks
-//   (silence_buffers, update_master_filter_coeffs_all).
+//   (silence_buffers, update_master_filter_coeffs_all). The choruses and stereo delays guard
+//   their own lines: the settings pushes and silence_buffers reach them from the caller's thread.
 // - Other threads read the programs from the control copy under bank_lock, which the audio
 //   thread never takes: the IR builds, getParameter, the settings pushes, the host binding.
 // - The IR builds (change_ir1/2_file_standard_format and everything they call) and
@@ -61,6 +61,7 @@ class WorkerThread_01;
 
 namespace corvella {
 struct ir_display_tables;
+struct ir_slot_settings;
 }
 
 // Read-back values of the effect and generator objects, copied for the editor after each rebuild
@@ -255,6 +256,7 @@ public:
     float host_sample_rate = 0.0f;
     int half_rate_factor = 1;
     float sr_gain = 1.0f; // applied to every impulse response by the build
+    // The last tempo update_tempo took (bridge thread), BPM.
     float host_tempo = initial_tempo;
 
     // ---- Programs ----
@@ -353,7 +355,11 @@ public:
     convolver_ts_stack_modulated* ir1_stacked = nullptr;
     convolver_ts_stack_modulated* ir2_stacked = nullptr;
 
-    // ---- Effects (created by init_chorus, init_delay, init_biquads once their classes exist) ----
+    // ---- Effects (created by init_chorus, init_delay, init_biquads) ----
+    // The choruses and stereo delays run at sample_rate on the audio thread; the settings pushes
+    // write their settings (atomics) from the bridge's thread while audio runs, and silence_buffers
+    // clears their lines on its caller's thread: their processing only tries their own lock and
+    // passes the dry signal for a block that finds it taken.
     chorus* chorus_master = nullptr;
     chorus* chorus_ir1 = nullptr;
     chorus* chorus_ir2 = nullptr;
@@ -406,7 +412,18 @@ private:
     void serve_audio_thread_requests();     // audio thread, start of a chunk
     void apply_master_filter_coeffs();      // audio thread
 
+    // The program's settings into the effects (non-audio threads; the setters store atomics).
+    // push_program_to_effects does all six without raising the editor and bridge flags.
+    void push_chorus(chorus* effect, corvella::EffectBlock block, VST_Plugin_Program const& p);
+    void push_delay(stereo_delay* effect, corvella::EffectBlock block, VST_Plugin_Program const& p);
+    void push_program_to_effects();
+
     void change_ir_file_standard_format(int slot, char const* file_a, char const* file_b);
+    // Early reflections or a tail into the slot's cache (the slot's generator is made on first use,
+    // on the IR computation thread); the settings it was made from are kept to tell when it is stale.
+    void generate_source(int slot, corvella::ir_slot_settings const& s, int channels);
+    void release_generators();
+    unsigned char generated_from[2][96] = {};
     void load_section(int slot, int section, float* const* ir, int frames, bool load_b);
     void release_ir_data(int slot);
     void draw_ir(int slot, float* const* ir, int channels, int frames, int bits);

@@ -5,7 +5,9 @@
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/ipps.h"
+#include "effects/chorus.h"
 #include "effects/math_lookup.h"
+#include "effects/stereo_delay.h"
 #include "engine/ir_display.h"
 #include "engine/worker_thread_01.h"
 #include "ir/audio_file_loader.h"
@@ -156,8 +158,15 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
         read_sample_rate_settings();
         if (half_rate_factor == 2) configure_input_output_aa();
 
-        // 12. The choruses, stereo delays, reflection and tail generators take `sample_rate` here.
-        //     The post equaliser starts from the current program's bands at the engine rate.
+        // 12. The choruses and stereo delays run at the engine rate (half the host's in half-rate
+        //     mode); the reflection and tail generators take `sample_rate` here too. Then every
+        //     effect starts from the current program, so that the first block already sounds as
+        //     the program says; the post equaliser likewise.
+        for (chorus* effect : {chorus_master, chorus_ir1, chorus_ir2})
+            if (effect->get_sample_rate() != sample_rate) effect->set_sample_rate(sample_rate);
+        for (stereo_delay* effect : {delay_master, delay_ir1, delay_ir2})
+            if (effect->get_sample_rate() != sample_rate) effect->set_sample_rate(sample_rate);
+        push_program_to_effects();
         update_master_filter_coeffs_all();
         editor_refresh_pending = false;
 
@@ -205,13 +214,22 @@ VST_Plugin::~VST_Plugin()
         delete[] bank_storage;
         bank_storage = control_bank = programs = nullptr;
         program = lock_record = nullptr;
+        for (chorus** effect : {&chorus_master, &chorus_ir1, &chorus_ir2}) {
+            delete *effect;
+            *effect = nullptr;
+        }
         delete chorus_scratch;
         chorus_scratch = nullptr;
+        for (stereo_delay** effect : {&delay_master, &delay_ir1, &delay_ir2}) {
+            delete *effect;
+            *effect = nullptr;
+        }
         delete_biquads();
         delete lookup;
         lookup = nullptr;
         delete ir_display;
         ir_display = nullptr;
+        release_generators();
         corvella::free_ir_load_buffer(ir1_file_cache);
         corvella::free_ir_load_buffer(ir2_file_cache);
     } catch (std::exception const& error) {
@@ -536,16 +554,60 @@ void VST_Plugin::configure_input_output_aa()
     if (upsample_aa != nullptr) upsample_aa->load_ir_data(taps, anti_alias_taps);
 }
 
-// The three choruses (delay 9 ms, width 0.75, depth 5 ms, rate 0.1 Hz, feedback 0.2, wet 0.5,
-// dry 1.0) are created here; the chorus scratch record already exists for the editor.
+// The three choruses and the scratch record the editor edits a chorus block in. Their settings
+// here hold only until the program is pushed into them (end of construction).
 void VST_Plugin::init_chorus()
 {
+    for (chorus** slot : {&chorus_master, &chorus_ir1, &chorus_ir2}) {
+        auto* effect = new chorus(channel_count, sample_rate);
+        *slot = effect;
+        effect->set_delay_ms(9.0f);
+        effect->set_width(0.75f);
+        effect->set_delay_mod_ms(5.0f);
+        effect->set_delay_mod_rate_hz(0.1f);
+        effect->set_feedback(0.2f);
+        effect->set_wet(0.5f);
+        effect->set_dry(1.0f);
+    }
     chorus_scratch = new VST_Plugin_Program_Chorus_Scratch();
 }
 
-// The master, IR1 and IR2 stereo delays and the four pitch modulators are created here.
+// The master, IR1 and IR2 stereo delays (their settings here hold only until the program is
+// pushed into them), then the four pitch modulators.
 void VST_Plugin::init_delay()
 {
+    struct InitialDelay {
+        stereo_delay** slot;
+        float delay_ms; // 0: the note alone sets the time
+        float mod_ms, mod_rate_hz, wet;
+        int numerator, denominator;
+    };
+    InitialDelay const initial[] = {
+        {&delay_master, 0.0f, 6.0f, 0.4f, 1.0f, 1, 4},
+        {&delay_ir1, 1500.0f, 5.0f, 0.1f, 0.5f, 4, 16},
+        {&delay_ir2, 2000.0f, 5.0f, 0.1f, 0.5f, 4, 16},
+    };
+    try {
+        for (InitialDelay const& d : initial) {
+            auto* effect = new stereo_delay(sample_rate);
+            *d.slot = effect;
+            for (int side = 0; side < stereo_delay::channels; ++side) {
+                effect->set_width(0.0f, side);
+                effect->set_delay_mod_ms(d.mod_ms, side);
+                effect->set_delay_mod_rate_hz(d.mod_rate_hz, side);
+                effect->set_feedback(0.0f, side);
+                effect->set_wet(d.wet, side);
+                effect->set_dry(1.0f, side);
+                effect->set_tempo(initial_tempo, side);
+                effect->set_num_den(d.numerator, d.denominator, side);
+                // A fixed time wins over the note, which the program replaces anyway.
+                if (d.delay_ms > 0.0f) effect->set_delay_ms(d.delay_ms, side);
+            }
+            effect->silence_delay_lines();
+        }
+    } catch (std::exception const& error) {
+        throw std::runtime_error(std::string(error.what()) + ": \nSeen during stereo delay construction");
+    }
     initialise_delay_pitch_mod(pitch_mod_ir1_section1);
     initialise_delay_pitch_mod(pitch_mod_ir1_section2);
     initialise_delay_pitch_mod(pitch_mod_ir2_section1);

@@ -12,6 +12,8 @@
 #include "convolution/ipps.h"
 #include "ir/audio_file_loader.h"
 #include "ir/ir_shaping.h"
+#include "ir/reflection.h"
+#include "ir/tail.h"
 #include "platform/aligned_memory.h"
 #include "platform/message_box.h"
 #include "platform/threading.h"
@@ -86,23 +88,107 @@ float envelope_shape(float alpha)
     return std::pow(0.5f * std::cos(pi * alpha + pi) + 0.5f, 0.15f);
 }
 
-// Length of a generated tail in frames at the engine rate: 50 ms to 30 s on a cubic taper.
-int tail_source_frames(float length_unity, int sample_rate)
-{
-    float const u = std::clamp(length_unity, 0.0f, 1.0f);
-    double const ms = (static_cast<double>(u) * u * u * 29.95 + 0.05) * 1000.0;
-    return std::max(1, static_cast<int>(ms / 1000.0 * sample_rate));
-}
-
 int ms_rounded_up(int frames, int sample_rate)
 {
     return static_cast<int>(std::ceil(1000.0 * frames / sample_rate));
+}
+
+// What a generated source is made from. Any change regenerates it, whichever request asked for the
+// build: a room, size or tail change must never reshape the previous room's reflections.
+struct generated_source_key {
+    std::int32_t source_type, channels;
+    float er_size, er_diffusion, er_distance, er_position, er_separation, er_depth;
+    std::int32_t er_type;
+    float tail_length, tail_diffusion, tail_variant, tail_diffuse_length;
+    std::int32_t tail_character, tail_density;
+    float noise_on, noise_wet, noise_dry, noise_release;
+};
+
+generated_source_key key_of(corvella::ir_slot_settings const& s, int channels)
+{
+    generated_source_key key{};
+    key.source_type = s.source_type;
+    key.channels = channels;
+    if (s.source_type == 1) {
+        key.er_size = s.er_size;
+        key.er_diffusion = s.er_diffusion;
+        key.er_distance = s.er_distance;
+        key.er_position = s.er_position;
+        key.er_separation = s.er_separation;
+        key.er_depth = s.er_depth;
+        key.er_type = s.er_type;
+    } else if (s.source_type == 2) {
+        key.tail_length = s.tail_length;
+        key.tail_diffusion = s.tail_diffusion;
+        key.tail_variant = s.tail_variant;
+        key.tail_diffuse_length = s.tail_diffuse_length;
+        key.tail_character = s.tail_character;
+        key.tail_density = s.tail_density;
+        key.noise_on = s.flt_master_toggle > 0.0f ? 1.0f : 0.0f;
+        key.noise_wet = s.additive_noise_wet;
+        key.noise_dry = s.additive_noise_dry;
+        key.noise_release = s.additive_noise_release;
+    }
+    return key;
 }
 
 // Thrown between the steps of a build when the engine is being destroyed; caught silently.
 struct build_cancelled_exception {};
 
 } // namespace
+
+void VST_Plugin::release_generators()
+{
+    delete ir1_reflection;
+    delete ir2_reflection;
+    delete ir1_tail;
+    delete ir2_tail;
+    ir1_reflection = ir2_reflection = nullptr;
+    ir1_tail = ir2_tail = nullptr;
+}
+
+void VST_Plugin::generate_source(int slot, corvella::ir_slot_settings const& s, int channels)
+{
+    float**& cache = slot == 1 ? ir1_file_cache : ir2_file_cache;
+    int& capacity = slot == 1 ? ir1_cache_capacity : ir2_cache_capacity;
+    int& frames = slot == 1 ? ir1_frames : ir2_frames;
+    int& bits = slot == 1 ? ir1_source_bits : ir2_source_bits;
+    int unused = 0;
+    if (s.source_type == 1) {
+        reflection*& generator = slot == 1 ? ir1_reflection : ir2_reflection;
+        if (generator == nullptr) generator = new reflection(4, sample_rate);
+        // The room first, so that the size is scaled by the chosen room's own bases.
+        generator->set_room_number(s.er_type);
+        generator->set_scale_x(s.er_size);
+        generator->set_scale_y(s.er_size);
+        generator->set_diffusion(s.er_diffusion);
+        generator->set_distance_unity(s.er_distance);
+        generator->set_position_unity(s.er_position);
+        generator->set_separation_unity(s.er_separation);
+        generator->set_recusion_depth_unity(s.er_depth);
+        generator->compute_reflections(channels == 4);
+        int const length = std::min(std::max(generator->get_latest_reflection_index() + reflection::kernel_length,
+                                             sample_rate / 2),
+                                    longest_generated_source);
+        create_silence_ir(length, cache, sample_rate, capacity, frames, bits, unused);
+    } else {
+        tail*& generator = slot == 1 ? ir1_tail : ir2_tail;
+        if (generator == nullptr) generator = new tail(4, sample_rate);
+        generator->set_length_unity(s.tail_length);
+        generator->set_diffusion_unity(s.tail_diffusion);
+        generator->set_density_type(s.tail_density);
+        generator->set_tint(s.tail_character);
+        generator->set_variant_unity(s.tail_variant);
+        generator->set_diffuse_length_unity(s.tail_diffuse_length);
+        int rate_out = 0;
+        generator->create_multichannel_tails(cache, sample_rate, capacity, frames, bits, rate_out, channels,
+                                             s.flt_master_toggle > 0.0f, 2.0f * s.additive_noise_wet,
+                                             s.additive_noise_dry, 0, s.additive_noise_release);
+    }
+    generated_source_key const key = key_of(s, channels);
+    static_assert(sizeof key <= sizeof generated_from[0]);
+    std::memcpy(generated_from[slot - 1], &key, sizeof key);
+}
 
 bool VST_Plugin::build_cancelled() const
 {
@@ -232,9 +318,10 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         corvella::ir_slot_settings const s = corvella::ir_slot_settings_of(build_program, slot);
         int const topology = VST_Plugin_Program::get_topology_from_unity(s.topology, false, false);
 
-        // 1.-3. No file: the FFT convolvers let go of their IR. Stacked files belong to the Fusion
-        //       convolver.
-        if (file_a.empty()) release_ir_data(slot);
+        // 1.-3. No file: the FFT convolvers let go of their IR (a generated source needs none, and
+        //       its convolvers keep their layout until the new IR is in). Stacked files belong to the
+        //       Fusion convolver.
+        if (file_a.empty() && s.source_type == 0) release_ir_data(slot);
         std::error_code missing;
         if (!file_a.empty() && s.source_type == 0 && check_filename_extension(file_a, ".fir") &&
             std::filesystem::exists(file_a, missing)) {
@@ -252,7 +339,13 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         bool const sts_simulated = parallel && sts_state == 2.0f;
         int const C = topology == topology_true_stereo || topology == topology_mono_stereo || sts_on ? 4 : 2;
 
-        // 4. Source: the cache as it is, or a fresh load or generation.
+        // 4. Source: the cache as it is, or a fresh load or generation. A generated source whose
+        //    settings changed is made again even for a partial request.
+        if (s.source_type == 1 || s.source_type == 2) {
+            generated_source_key const key = key_of(s, C);
+            static_assert(sizeof key <= sizeof generated_from[0]);
+            if (std::memcmp(generated_from[slot - 1], &key, sizeof key) != 0) full_recompute = true;
+        }
         if (!full_recompute && cache != nullptr) {
             frames = cache_frames;
         } else {
@@ -260,22 +353,13 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
             corvella::free_ir_load_buffer(cache);
             capacity = 0;
             frames = 0;
-            int unused = 0;
             switch (s.source_type) {
             case 1:
-                // The early-reflection generator (reflection: compute_reflections, then the overlay in
-                // step 7) plugs in here; until then the source is the silence it is drawn into.
-                create_silence_ir(std::min(sample_rate / 2, longest_generated_source), cache, sample_rate,
-                                  capacity, frames, bits, unused);
-                break;
             case 2:
-                // The tail generator (tail: create_multichannel_tails) plugs in here; until then the
-                // source is silence of the tail's length.
-                create_silence_ir(
-                    std::min(tail_source_frames(s.tail_length, sample_rate), longest_generated_source), cache,
-                    sample_rate, capacity, frames, bits, unused);
+                generate_source(slot, s, C);
                 break;
             default: {
+                std::memset(generated_from[slot - 1], 0, sizeof generated_from[slot - 1]); // nothing generated
                 // Section B files count only for true-stereo pairs and the STS side made from file B.
                 std::string const b =
                     topology == topology_true_stereo || sts_simulated ? file_b : std::string();
@@ -312,7 +396,9 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         float** const w = section1.data();
         int work_capacity = capacity;
 
-        // 7. Early reflections (overlay_computed_reflections) plug in here; shaped noise.
+        // 7. Early reflections over the silence they were given; shaped noise.
+        reflection* const er = first ? ir1_reflection : ir2_reflection;
+        if (s.source_type == 1 && er != nullptr) er->overlay_computed_reflections(w, frames, C);
         bool const noise_is_identity = s.additive_noise_wet == 0.0f && s.additive_noise_dry == 1.0f;
         if (s.flt_master_toggle > 0.0f && !noise_is_identity)
             add_shaped_noise(w, frames, C, 2.0f * s.additive_noise_wet, s.additive_noise_dry, 0,

@@ -6,6 +6,8 @@
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/ipps.h"
+#include "effects/chorus.h"
+#include "effects/stereo_delay.h"
 #include "engine/engine_helpers.h"
 #include "ir/ir_shaping.h"
 #include "platform/audio_thread_messages.h"
@@ -387,8 +389,17 @@ void VST_Plugin::process_replacing_stepped(float** in, float** out, int frames)
     copy(in, ir1_input_a, F);
     if (!zero_latency) process_delay_line_inplace(ir1_input_a, F);
 
-    // 14.-15. Per-IR stereo delays (delay_ir1, delay_ir2) and, when their toggles are on, the per-IR
-    // choruses (chorus_ir1, chorus_ir2) run on the wet buses here, unless busy.
+    // 14.-15. Per-IR stereo delays, then the per-IR choruses, on the wet buses of the IRs that are
+    // on. The delays apply their own side switches; the choruses run only when switched on.
+    if (!busy) {
+        bool const ir1_on = p.ir1_toggle > 0.0f, ir2_on = p.ir2_toggle > 0.0f;
+        if (ir1_on && delay_ir1 != nullptr) delay_ir1->process_replacing(ir1_wet, F);
+        if (ir2_on && delay_ir2 != nullptr) delay_ir2->process_replacing(ir2_wet, F);
+        if (ir1_on && p.chorus_ir1_toggle > 0.0f && chorus_ir1 != nullptr)
+            chorus_ir1->process_replacing(ir1_wet, F);
+        if (ir2_on && p.chorus_ir2_toggle > 0.0f && chorus_ir2 != nullptr)
+            chorus_ir2->process_replacing(ir2_wet, F);
+    }
 
     // 16.-17. Cross channel and mono per IR.
     if (p.ir1_cross_channel > 0.0f) stereo_channel_swap(ir1_wet, channel_count, F);
@@ -401,9 +412,11 @@ void VST_Plugin::process_replacing_stepped(float** in, float** out, int frames)
     if (p.ir1_ir2_chain != 0.0f) clear(ir1_wet, F); // IR1 is heard only through IR2
     add(ir2_wet, ir1_wet, F);
 
-    // 21.-23. Master chorus (chorus_master) when its toggle is on and not busy runs here; then the
-    // post equaliser; the master stereo delay (delay_master) when not busy follows it.
+    // 21.-23. On the summed wet bus: master chorus, post equaliser, master delay.
+    if (!busy && p.chorus_master_toggle > 0.0f && chorus_master != nullptr)
+        chorus_master->process_replacing(ir1_wet, F);
     if (p.flt_master_toggle > 0.0f && !busy) process_biquad_filters_inplace(ir1_wet, F);
+    if (!busy && delay_master != nullptr) delay_master->process_replacing(ir1_wet, F);
 
     // 24.-26. Output, master mono, meters.
     add(ir1_wet, ir1_input_a, F);
@@ -466,9 +479,17 @@ void VST_Plugin::process_delay_line_inplace(float** buffer, int frames)
 
 void VST_Plugin::silence_buffers()
 {
-    // Only a flag: the audio thread forgets its histories at the start of its next chunk, in time
-    // that does not grow with the length of the impulse responses.
+    // Only a flag for the audio thread's own histories: it forgets them at the start of its next
+    // chunk, in time that does not grow with the length of the impulse responses.
     silence_pending.store(true, std::memory_order_release);
+    // The choruses and delays are cleared here, on the caller's thread: clearing seconds of delay
+    // line under the effect's lock is long work, and the audio thread only tries that lock (it
+    // passes the dry signal for the one block that finds it taken) where a clear on the audio
+    // thread would have to wait for a settings push clearing the same lines.
+    for (chorus* effect : {chorus_master, chorus_ir1, chorus_ir2})
+        if (effect != nullptr) effect->silence_delay_lines();
+    for (stereo_delay* effect : {delay_master, delay_ir1, delay_ir2})
+        if (effect != nullptr) effect->silence_delay_lines();
 }
 
 void VST_Plugin::serve_audio_thread_requests()
@@ -486,5 +507,5 @@ void VST_Plugin::serve_audio_thread_requests()
     for (direct_fir* head : direct_firs)
         if (head != nullptr) head->clear_delay_line();
     if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);
-    // The delay lines of the master, IR1 and IR2 stereo delays are silenced here once they exist.
+    // The choruses and stereo delays were cleared by silence_buffers itself.
 }

@@ -3,10 +3,13 @@
 #include "engine/vst_plugin.h"
 
 #include "effects/biquad_filter_upsampling.h"
+#include "effects/chorus.h"
+#include "effects/stereo_delay.h"
 #include "platform/threading.h"
 #include "program/parameter_table.h"
 #include "program/program_sanitise.h"
 
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
@@ -120,48 +123,128 @@ bool VST_Plugin::is_ir_work_pending() const
 // ---------------------------------------------------------------------------------------------
 // Settings pushes
 
-// The chorus objects (chorus_master, chorus_ir1, chorus_ir2) take their eight settings here, in
-// the order feedback, width, dry, wet, delay, modulation depth, modulation rate, on/off, through
-// their unity setters, once they exist.
+// The current program into one chorus: feedback, width, dry, wet, delay, modulation depth,
+// modulation rate, on/off, through its unity setters (which store atomics: audio goes on).
+void VST_Plugin::push_chorus(chorus* effect, corvella::EffectBlock block, VST_Plugin_Program const& p)
+{
+    if (effect == nullptr) return;
+    auto const slots = corvella::chorus_block_slots(block);
+    auto value = [&](int index) { return p.*(slots[static_cast<std::size_t>(index)].f); };
+    effect->set_feedback_unity(value(0));
+    effect->set_width_unity(value(1));
+    effect->set_dry_unity(value(2));
+    effect->set_wet_unity(value(3));
+    effect->set_delay_ms_unity(value(4));
+    effect->set_delay_mod_ms_unity(value(5));
+    effect->set_delay_mod_rate_hz_unity(value(6));
+    effect->set_toggle_unity(value(7));
+}
+
+// The current program into one stereo delay: dry on both sides; per side on/off, modulation depth
+// and rate, feedback, opposite feedback, wet; then each side's tempo (the host's when the side is
+// locked to it) and its note. Switching a side clears both lines, so every push silences the
+// echoes in flight.
+void VST_Plugin::push_delay(stereo_delay* effect, corvella::EffectBlock block, VST_Plugin_Program const& p)
+{
+    if (effect == nullptr) return;
+    auto const slots = corvella::delay_block_slots(block);
+    auto unity = [&](int index) { return p.*(slots[static_cast<std::size_t>(index)].f); };
+    auto integer = [&](int index) { return p.*(slots[static_cast<std::size_t>(index)].i); };
+    // Block order: 0 dry; per side (left from 1, right from 10) toggle, tempo, numerator,
+    // denominator, depth, rate, feedback, opposite feedback, wet; 19, 20 the tempo locks.
+    constexpr int side_base[stereo_delay::channels] = {1, 10};
+    constexpr int tempo_lock[stereo_delay::channels] = {19, 20};
+    for (int side = 0; side < stereo_delay::channels; ++side)
+        effect->set_dry_unity(unity(0), side);
+    for (int side = 0; side < stereo_delay::channels; ++side) {
+        int const b = side_base[side];
+        effect->set_toggle_unity(unity(b), side);
+        effect->set_delay_mod_ms_unity(unity(b + 4), side);
+        effect->set_delay_mod_rate_hz_unity(unity(b + 5), side);
+        effect->set_feedback_unity(unity(b + 6), side);
+        effect->set_feedback_opposite_unity(unity(b + 7), side);
+        effect->set_wet_unity(unity(b + 8), side);
+    }
+    for (int side = 0; side < stereo_delay::channels; ++side)
+        effect->set_tempo(unity(tempo_lock[side]) > 0.0f ? host_tempo : unity(side_base[side] + 1), side);
+    for (int side = 0; side < stereo_delay::channels; ++side)
+        effect->set_num_den(integer(side_base[side] + 2), integer(side_base[side] + 3), side);
+}
+
+void VST_Plugin::push_program_to_effects()
+{
+    VST_Plugin_Program const p = current_program_copy();
+    push_chorus(chorus_master, corvella::EffectBlock::post, p);
+    push_chorus(chorus_ir1, corvella::EffectBlock::ir1, p);
+    push_chorus(chorus_ir2, corvella::EffectBlock::ir2, p);
+    push_delay(delay_master, corvella::EffectBlock::post, p);
+    push_delay(delay_ir1, corvella::EffectBlock::ir1, p);
+    push_delay(delay_ir2, corvella::EffectBlock::ir2, p);
+}
+
 void VST_Plugin::signal_update_master_chorus()
 {
+    push_chorus(chorus_master, corvella::EffectBlock::post, current_program_copy());
+    update_applied = true;
     editor_refresh_pending = true;
 }
 
 void VST_Plugin::signal_update_ir1_chorus()
 {
+    push_chorus(chorus_ir1, corvella::EffectBlock::ir1, current_program_copy());
+    update_applied = true;
     editor_refresh_pending = true;
 }
 
 void VST_Plugin::signal_update_ir2_chorus()
 {
+    push_chorus(chorus_ir2, corvella::EffectBlock::ir2, current_program_copy());
+    update_applied = true;
     editor_refresh_pending = true;
 }
 
-// The stereo delays (delay_master, delay_ir1, delay_ir2) take their settings here once they
-// exist: dry, then per side on/off, modulation depth and rate, feedback, opposite feedback, wet,
-// then each side's tempo (host_tempo when its tempo lock is on) and its note length.
 void VST_Plugin::signal_update_master_delay()
 {
+    push_delay(delay_master, corvella::EffectBlock::post, current_program_copy());
+    update_applied = true;
     editor_refresh_pending = true;
 }
 
 void VST_Plugin::signal_update_ir1_delay()
 {
+    push_delay(delay_ir1, corvella::EffectBlock::ir1, current_program_copy());
+    update_applied = true;
     editor_refresh_pending = true;
 }
 
 void VST_Plugin::signal_update_ir2_delay()
 {
+    push_delay(delay_ir2, corvella::EffectBlock::ir2, current_program_copy());
+    update_applied = true;
     editor_refresh_pending = true;
 }
 
 void VST_Plugin::update_tempo(float bpm)
 {
-    if (bpm == host_tempo) return;
+    // The bridge passes only finite, positive tempi; the delays themselves take 30..200 BPM.
+    if (!std::isfinite(bpm) || bpm <= 0.0f || bpm == host_tempo) return;
     host_tempo = bpm;
-    // Every delay side whose tempo lock is on (master, IR1, IR2; left then right) takes the new
-    // tempo here once the stereo delays exist.
+    VST_Plugin_Program const p = current_program_copy();
+    struct LockedSide {
+        stereo_delay* effect;
+        float VST_Plugin_Program::*lock;
+        int side;
+    };
+    LockedSide const sides[] = {
+        {delay_master, &VST_Plugin_Program::master_delay_l_tempo_lock, 0},
+        {delay_master, &VST_Plugin_Program::master_delay_r_tempo_lock, 1},
+        {delay_ir1, &VST_Plugin_Program::ir1_delay_l_tempo_lock, 0},
+        {delay_ir1, &VST_Plugin_Program::ir1_delay_r_tempo_lock, 1},
+        {delay_ir2, &VST_Plugin_Program::ir2_delay_l_tempo_lock, 0},
+        {delay_ir2, &VST_Plugin_Program::ir2_delay_r_tempo_lock, 1},
+    };
+    for (LockedSide const& s : sides)
+        if (s.effect != nullptr && p.*s.lock > 0.0f) s.effect->set_tempo(bpm, s.side);
     editor_refresh_pending = true;
 }
 

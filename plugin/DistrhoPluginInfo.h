@@ -1,7 +1,8 @@
 #pragma once
 
 // What DPF needs to know about the plug-in at compile time: one stereo effect, no editor yet,
-// latency reporting, and full state (the bank and the IR file paths are read back on every save).
+// latency reporting, full state (the bank and the IR file paths are read back on every save), and
+// the host's transport (its tempo drives the tempo-locked delays).
 
 #define DISTRHO_PLUGIN_BRAND "Tarnwick"
 #define DISTRHO_PLUGIN_NAME "Corvella"
@@ -16,7 +17,7 @@
 #define DISTRHO_PLUGIN_WANT_PROGRAMS 0
 #define DISTRHO_PLUGIN_WANT_STATE 1
 #define DISTRHO_PLUGIN_WANT_FULL_STATE 1
-#define DISTRHO_PLUGIN_WANT_TIMEPOS 0
+#define DISTRHO_PLUGIN_WANT_TIMEPOS 1
 
 #define DISTRHO_PLUGIN_LV2_CATEGORY "lv2:ReverbPlugin"
 #define DISTRHO_PLUGIN_VST3_CATEGORIES "Fx|Reverb|Stereo"

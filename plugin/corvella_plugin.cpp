@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -189,6 +190,7 @@ void CorvellaPlugin::control_loop()
     std::unique_lock lock(control_mutex_);
     while (!control_stop_) {
         apply_parameter_changes();
+        host_->set_host_tempo(transport_tempo_.load(std::memory_order_relaxed));
         host_->wake_up();
         control_wake_.wait_for(lock, control_period, [this] { return control_stop_; });
     }
@@ -296,6 +298,11 @@ void CorvellaPlugin::sampleRateChanged(double new_sample_rate)
 
 void CorvellaPlugin::run(float const** inputs, float** outputs, uint32_t frames)
 {
+    // The tempo-locked delays follow the host's transport; a host without one gets 120 BPM.
+    TimePosition const& position = getTimePosition();
+    double const bpm = position.bbt.valid ? position.bbt.beatsPerMinute : 120.0;
+    transport_tempo_.store(std::isfinite(bpm) && bpm > 0.0 ? bpm : 120.0, std::memory_order_relaxed);
+
     if (frames == 0) return;
     if (host_ == nullptr) {
         for (int c = 0; c < 2; ++c)

@@ -7,10 +7,11 @@
 // Threading:
 // - run(), getParameterValue() and setParameterValue() may come on the audio thread. They touch
 //   only the parameter mirror (atomics) and InProcessHost's audio-thread calls (process,
-//   set_bypass): no allocation, no lock, no call into the parameters object.
+//   set_bypass): no allocation, no lock, no call into the parameters object. run() also notes
+//   the host's transport tempo in an atomic (120 BPM when the host gives none).
 // - The control thread applies the host's parameter changes to the parameters object (through
-//   InProcessHost::set_parameter) and then runs one wake-up (parameters object and bridge), every
-//   10 ms.
+//   InProcessHost::set_parameter), hands the tempo run() noted to InProcessHost::set_host_tempo
+//   and then runs one wake-up (parameters object and bridge), every 10 ms.
 // - State calls (getState, setState), activate() and sampleRateChanged() come on the host's
 //   non-audio threads; they hold control_mutex_ against the control thread. setState() and
 //   activate() return only when the engine has caught up with every change (or after a minute),
@@ -20,6 +21,7 @@
 
 #include "plugin/parameter_mirror.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -37,6 +39,9 @@ class CorvellaPlugin : public Plugin {
 public:
     CorvellaPlugin();
     ~CorvellaPlugin() override;
+
+    // The instance for the editor (DPF direct access); null in information-only instances.
+    corvella::host::InProcessHost* in_process_host() { return host_.get(); }
 
 protected:
     char const* getLabel() const override { return "Corvella"; }
@@ -80,6 +85,9 @@ private:
     std::condition_variable control_wake_;
     bool control_stop_ = false;
     std::thread control_thread_;
+
+    // Written by run(), read by the control thread: beats per minute.
+    std::atomic<double> transport_tempo_{120.0};
 
     // Audio thread only.
     bool bypassed_ = false;

@@ -17,7 +17,7 @@ struct IntegerSlot {
     std::int32_t low, high;
 };
 
-constexpr std::int32_t rooms = 10, tail_characters = 12, densities = 7, source_types = 3;
+constexpr std::int32_t rooms = 10, tail_characters = 13, densities = 7, source_types = 3; // tint 0 is "White"
 
 IntegerSlot const integer_slots[] = {
     {offsetof(P, ir1_er_type), 0, rooms - 1},

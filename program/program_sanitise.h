@@ -16,7 +16,7 @@ inline constexpr float tempo_max_bpm = 200.0f;
 
 // Every float slot: a value that is not finite takes the slot's default; the rest are clamped to
 // 0..1 (tempo slots to 30..200 BPM). Integer slots with a meaning are clamped to it (room 0..9,
-// tail character 0..11, density 0..6, source type 0..2, note numerator 1..63 and denominator
+// tail character (tint) 0..12, density 0..6, source type 0..2, note numerator 1..63 and denominator
 // 1..64, current program 0..47). Texts are terminated. Reserved slots, the host's integers and the
 // version stamp are left as they are. Returns the number of slots changed.
 int sanitise_program_values(VST_Plugin_Program& program);

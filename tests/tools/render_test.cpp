@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -228,6 +229,9 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
         {{"--ir1-a", ir, "--set", "master_gain=nan", in, existing}, 1,
          "value of 'master_gain' is not a number"},
         {{"--ir1-a", ir, "--latency", "1000", in, existing}, 1, "--latency must be 0 or a power of two"},
+        {{"--ir1-a", ir, "--tempo", "20", in, existing}, 1, "--tempo must be beats per minute from 30 to 200"},
+        {{"--ir1-a", ir, "--set", "master_delay_l_delay_numer=99", in, existing}, 1,
+         "value out of range for 'master_delay_l_delay_numer': 99 (whole numbers 1 to 63)"},
         {{"--ir1-a", ir, "--bogus", in, existing}, 1, "unknown option '--bogus'"},
         {{"--ir1-a", ir, in}, 1, "needs INPUT and OUTPUT"},
         {{"--ir1-a", ir, in, (dir_ / "no-folder" / "out.wav").string()}, 3, "cannot write output '"},
@@ -277,14 +281,54 @@ TEST_F(RenderTest, BankAndProgramSelectTheSettings)
     EXPECT_FALSE(fs::exists(dir_ / "refused.wav"));
 }
 
+// The master delay locked to the host tempo given by --tempo: an impulse through an impulse
+// response of one sample comes out, wet only, once per side at n/16 of a bar at 100 BPM (a beat is
+// 600 ms): 4/16 on the left (600 ms), 3/16 on the right (450 ms), the numerators set as slots.
+TEST_F(RenderTest, MasterDelayEchoesAtTheTempoGiven)
+{
+    int const frames = 32000;
+    std::vector<float> impulse(frames, 0.0f), ir(100, 0.0f);
+    impulse[0] = ir[0] = 1.0f;
+    std::string const in = write_wav("in.wav", {impulse, impulse}, rate);
+    std::string const ir_file = write_wav("ir.wav", {ir, ir}, rate);
+    std::vector<std::string> arguments{"--ir1-a", ir_file,
+                                       "--tempo", "100",
+                                       "--set",   "master_mix=1",
+                                       "--set",   "master_delay_dry=0",
+                                       "--set",   "master_delay_l_delay_numer=4",
+                                       "--set",   "master_delay_r_delay_numer=3"};
+    for (char const* side : {"l", "r"})
+        for (std::string const setting : {"toggle=1", "delay_mod=0", "feedback=0", "feedback_opposite=0"})
+            arguments.insert(arguments.end(), {"--set", std::string("master_delay_") + side + "_" + setting});
+    arguments.insert(arguments.end(), {in, (dir_ / "out.wav").string()});
+    RunResult const run = render(arguments);
+    ASSERT_EQ(run.exit_code, 0) << run.errors;
+
+    Channels const out = read_planar_audio(dir_ / "out.wav");
+    ASSERT_EQ(out.size(), 2u);
+    int const expected[2] = {rate * 600 / 1000, rate * 450 / 1000};
+    for (int c = 0; c < 2; ++c) {
+        auto const& channel = out[static_cast<std::size_t>(c)];
+        auto const peak = std::max_element(channel.begin(), channel.end(),
+                                           [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+        EXPECT_EQ(peak - channel.begin(), expected[c]) << "channel " << c;
+        EXPECT_GT(std::fabs(*peak), 0.01f);
+        // Nothing else: no dry signal, no echo at 120 BPM's 500 ms or 375 ms.
+        double elsewhere = 0.0;
+        for (int n = 0; n < frames; ++n)
+            if (std::abs(n - expected[c]) > 2) elsewhere = std::max(elsewhere, double(std::fabs(channel[n])));
+        EXPECT_LT(elsewhere, 1e-3 * std::fabs(*peak)) << "channel " << c;
+    }
+}
+
 TEST_F(RenderTest, HelpStatesTheOptionsTheExitCodesAndTheLatencyRule)
 {
     RunResult const help = render({"--help"});
     EXPECT_EQ(help.exit_code, 0);
     for (char const* text :
          {"--ir1-a FILE", "--ir1-b FILE", "--ir2-a FILE", "--ir2-b FILE", "--set KEY=VALUE",
-          "--bank FILE --program N", "--latency N", "--block N", "--tail SECONDS", "--stereo-out",
-          "--list-params", "shifted back by the", "Exit status: 0"})
+          "--bank FILE --program N", "--latency N", "--block N", "--tail SECONDS", "--tempo BPM",
+          "--stereo-out", "--list-params", "shifted back by the", "Exit status: 0"})
         EXPECT_NE(help.output.find(text), std::string::npos) << text;
 }
 

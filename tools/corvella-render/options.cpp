@@ -1,10 +1,13 @@
 #include "tools/corvella-render/options.h"
 
 #include "program/parameter_table.h"
+#include "program/program_sanitise.h"
+#include "program/program_slot_table.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 
 namespace corvella::render {
 
@@ -36,6 +39,22 @@ UsageError usage(std::string message)
     return {"corvella-render: " + std::move(message), exit_usage};
 }
 
+std::string number_text(double value)
+{
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+// "whole numbers 1 to 63", "beats per minute 30 to 200", "unity values 0 to 1".
+std::string slot_range_text(ProgramSlotRow const& row)
+{
+    std::string const kind = row.kind == SlotKind::integer ? "whole numbers"
+                             : row.kind == SlotKind::tempo ? "beats per minute"
+                                                           : "unity values";
+    return kind + " " + number_text(row.minimum) + " to " + number_text(row.maximum);
+}
+
 } // namespace
 
 char const* usage_text()
@@ -45,13 +64,24 @@ char const* usage_text()
            "Renders INPUT (any audio file libsndfile reads, mono or stereo) through Corvella and writes\n"
            "OUTPUT in the input's format, sample rate and channel layout. The instance starts with the\n"
            "start-up bank's default program; options change it in this order: bank and program, impulse\n"
-           "responses, then every --set as given. The render waits until every impulse response is built,\n"
-           "so the same command always gives the same output.\n"
+           "responses, the program slots given with --set, then the parameters given with --set in their\n"
+           "order. The render waits until every impulse response is built, so the same command always\n"
+           "gives the same output.\n"
            "\n"
            "Options:\n"
            "  --ir1-a FILE, --ir1-b FILE   impulse responses of IR1 (sections A and B)\n"
            "  --ir2-a FILE, --ir2-b FILE   impulse responses of IR2\n"
-           "  --set KEY=VALUE              set a parameter by key to a unity value (0 to 1); repeatable\n"
+           "  --set KEY=VALUE              set a parameter by key to a unity value (0 to 1); repeatable.\n"
+           "                               Program slots that are no host parameters take their stored\n"
+           "                               value: the delays' tempi in BPM (master_delay_l_tempo ...), note\n"
+           "                               numerators 1 to 63 and denominators 1 to 64\n"
+           "                               (master_delay_l_delay_numer, ..._delay_denom), the IR source "
+           "type,\n"
+           "                               room, tail character and density as whole numbers and the tail\n"
+           "                               variant as a unity value; --list-params lists them all (their\n"
+           "                               table is data in program/program_slot_table.cpp)\n"
+           "  --tempo BPM                  the host's tempo, 30 to 200 (default 120), for the delays locked\n"
+           "                               to it\n"
            "  --bank FILE --program N      load a bank file (.fxb) and select its program N (0 to 47)\n"
            "  --latency N                  the \"Latency\" setting for this run: 0 (zero latency, default)\n"
            "                               or 128, 256, ... 8192 samples. The output is shifted back by the\n"
@@ -60,7 +90,8 @@ char const* usage_text()
            "  --tail SECONDS               extra output after the input ends, for the reverb to ring out\n"
            "                               (default 0)\n"
            "  --stereo-out                 stereo output from a mono input\n"
-           "  --list-params                list the parameters: index, key, name, default\n"
+           "  --list-params                list the parameters (index, key, name, default), then the\n"
+           "                               program slots (\"slot\", key, range, default)\n"
            "  --quiet                      no progress bar\n"
            "  --help                       this text\n"
            "\n"
@@ -105,11 +136,19 @@ std::variant<Options, UsageError> parse_options(std::vector<std::string> const& 
             if (equals == std::string::npos || equals == 0)
                 return usage("--set needs KEY=VALUE, got '" + text + "'");
             std::string const key = text.substr(0, equals);
-            if (find_parameter(key) == nullptr)
+            ProgramSlotRow const* slot = find_parameter(key) == nullptr ? find_program_slot(key) : nullptr;
+            if (find_parameter(key) == nullptr && slot == nullptr)
                 return usage("unknown parameter key '" + key + "' (see --list-params)");
             double number = 0.0;
             if (!parse_double(text.substr(equals + 1), number))
                 return usage("value of '" + key + "' is not a number: '" + text.substr(equals + 1) + "'");
+            if (slot != nullptr) {
+                if (!program_slot_accepts(*slot, number))
+                    return usage("value out of range for '" + key + "': " + text.substr(equals + 1) + " (" +
+                                 slot_range_text(*slot) + ")");
+                options.slot_settings.emplace_back(key, number);
+                continue;
+            }
             if (number < 0.0 || number > 1.0)
                 return usage("value out of range for '" + key + "': " + text.substr(equals + 1) +
                              " (unity values are 0 to 1)");
@@ -131,6 +170,11 @@ std::variant<Options, UsageError> parse_options(std::vector<std::string> const& 
             if (!value(text) || !parse_int(text, number) || number < 1 || number > 16384)
                 return usage("--block must be a frame count from 1 to 16384");
             options.block = number;
+        } else if (argument == "--tempo") {
+            double bpm = 0.0;
+            if (!value(text) || !parse_double(text, bpm) || bpm < tempo_min_bpm || bpm > tempo_max_bpm)
+                return usage("--tempo must be beats per minute from 30 to 200");
+            options.tempo = bpm;
         } else if (argument == "--tail") {
             double seconds = 0.0;
             if (!value(text) || !parse_double(text, seconds) || seconds < 0.0 || seconds > 3600.0)

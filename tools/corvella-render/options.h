@@ -22,7 +22,11 @@ enum ExitCode : int {
 struct Options {
     std::string input, output;
     std::string ir_files[2][2];                          // [slot][side]: --ir1-a, --ir1-b, --ir2-a, --ir2-b
-    std::vector<std::pair<std::string, float>> settings; // --set, in order
+    std::vector<std::pair<std::string, float>> settings; // --set of host parameters, in order
+    // --set of program slots that are no host parameters (program/program_slot_table.h), in order,
+    // each in its stored unit: a whole number, BPM or a unity value.
+    std::vector<std::pair<std::string, double>> slot_settings;
+    double tempo = 120.0; // the host's transport tempo, BPM
     std::string bank;
     std::optional<int> program;
     std::optional<int> latency;
@@ -40,8 +44,9 @@ struct UsageError {
     int code;
 };
 
-// Parses argv (without the program name). Checks every --set key against the parameter table and
-// its value against 0..1; checks --latency, --block, --tail and --program against their ranges.
+// Parses argv (without the program name). Checks every --set key against the parameter table (its
+// value against 0..1) and then the program slot table (its value against the slot's range); checks
+// --latency, --block, --tail, --tempo and --program against their ranges.
 // Returns the error instead of the options when something is wrong.
 std::variant<Options, UsageError> parse_options(std::vector<std::string> const& arguments);
 

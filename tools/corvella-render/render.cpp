@@ -1,12 +1,15 @@
 #include "tools/corvella-render/render.h"
 
 #include "engine/vst_plugin.h"
+#include "host/demogain_parameters.h"
 #include "host/in_process_host.h"
 #include "platform/message_box.h"
 #include "platform/reproducibility.h"
 #include "platform/settings_store.h"
 #include "platform/temporary_folder.h"
+#include "program/parameter_application.h"
 #include "program/parameter_table.h"
+#include "program/program_slot_table.h"
 
 #include <sndfile.h>
 #include <unistd.h>
@@ -164,6 +167,12 @@ void list_parameters()
     std::printf("index\tkey\tname\tdefault\n");
     for (ParameterRow const& row : parameter_table())
         std::printf("%d\t%s\t%s\t%g\n", row.index, row.key, row.name, static_cast<double>(row.default_value));
+    // The program slots that no host parameter reaches, in their stored units.
+    VST_Plugin_Program const fresh;
+    for (ProgramSlotRow const& row : program_slot_table())
+        std::printf("slot\t%s\t%s %g to %g\t%g\n", row.key, std::string(slot_kind_name(row.kind)).c_str(),
+                    static_cast<double>(row.minimum), static_cast<double>(row.maximum),
+                    read_program_slot(fresh, row));
 }
 
 int render(Options const& options)
@@ -222,6 +231,7 @@ int render(Options const& options)
         if (options.latency) set_latency_in_registry(*options.latency);
 
         host::InProcessHost host;
+        host.set_host_tempo(options.tempo); // picked up by the first wake-up
         auto const variant = in_channels == 2    ? host::Variant::stereo_to_stereo
                              : out_channels == 2 ? host::Variant::mono_to_stereo
                                                  : host::Variant::mono_to_mono;
@@ -252,6 +262,16 @@ int render(Options const& options)
             for (int side = 0; side < 2; ++side)
                 if (!options.ir_files[slot][side].empty())
                     host.set_ir_file(slot + 1, side, fs::absolute(options.ir_files[slot][side]).string());
+        // Slots without a host parameter are written into the current program of the bank, which
+        // goes back whole (the engine then recomputes everything once).
+        if (!options.slot_settings.empty()) {
+            std::vector<VST_Plugin_Program> bank(programs_per_bank);
+            host.get_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
+            VST_Plugin_Program& current = bank[static_cast<std::size_t>(current_program_index(bank.data()))];
+            for (auto const& [key, value] : options.slot_settings)
+                store_program_slot(current, *find_program_slot(key), value);
+            host.set_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
+        }
         for (auto const& [key, value] : options.settings)
             host.set_parameter(key, value);
 

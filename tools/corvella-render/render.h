@@ -8,7 +8,8 @@ namespace corvella::render {
 // errors on stderr and returns an ExitCode.
 int render(Options const& options);
 
-// Prints the parameter list (index, key, name, default), tab-separated.
+// Prints the parameter list (index, key, name, default), then the program slots ("slot", key,
+// kind and range, default), tab-separated.
 void list_parameters();
 
 } // namespace corvella::render
