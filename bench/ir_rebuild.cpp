@@ -3,7 +3,10 @@
 // after picking the request up.
 //   BM_PartialRebuild  3 s true-stereo pair at 48 kHz, a decay change reshaping the cached source
 //   BM_FullRebuild     a 10 s stereo 96 kHz file read and resampled into a 48 kHz engine
-// Both at zero latency (heads and FFT convolvers loaded). Goals: partial under 30 ms, full under
+//   BM_SynthesisedFull     a slot set to a 5 s tail (source type 2), or to a room's early
+//                          reflections (source type 1), made again from its generator
+//   BM_SynthesisedPartial  the same slot reshaped from its cache after a decay change
+// All at zero latency (heads and FFT convolvers loaded). Goals: partial under 30 ms, full under
 // 150 ms. The engine runs in a private settings folder with the files written there.
 
 #include "engine/vst_plugin.h"
@@ -67,7 +70,9 @@ std::unique_ptr<VST_Plugin> make_engine(std::string const& file_a, std::string c
     set_latency_in_registry(0);
     set_sr_gain_in_registry(0);
     auto engine = std::make_unique<VST_Plugin>(rate);
-    std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + 48);
+    std::vector<VST_Plugin_Program> bank(48);
+    int current = 0;
+    engine->read_programs(bank.data(), current);
     std::strncpy(bank[0].ir1_file_a, file_a.c_str(), sizeof bank[0].ir1_file_a - 1);
     std::strncpy(bank[0].ir1_file_b, file_b.c_str(), sizeof bank[0].ir1_file_b - 1);
     bank[0].ir1_topology = topology;
@@ -85,7 +90,9 @@ void BM_PartialRebuild(benchmark::State& state)
         return;
     }
     engine->change_ir1_file_standard_format(a.c_str(), b.c_str()); // loads the cache and plans the FFTs
-    std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + 48);
+    std::vector<VST_Plugin_Program> bank(48);
+    int current = 0;
+    engine->read_programs(bank.data(), current);
     int step = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -112,6 +119,48 @@ void BM_FullRebuild(benchmark::State& state)
     }
 }
 
+// Source type 1 (early reflections, room 5 at full depth) or 2 (a 5 s tail: length 0.55).
+std::unique_ptr<VST_Plugin> synthesised_engine(int source_type, std::vector<VST_Plugin_Program>& bank)
+{
+    auto engine = make_engine({}, {}, 0.0f);
+    int current = 0;
+    engine->read_programs(bank.data(), current);
+    bank[0].ir1_source_type = source_type;
+    bank[0].ir1_er_type = 5;
+    bank[0].ir1_er_depth = 1.0f;
+    bank[0].ir1_tail_length = 0.55f; // 0.55^3 x 29.95 + 0.05 = 5.0 s
+    engine->update_programs(bank.data(), 0);
+    return engine;
+}
+
+void BM_SynthesisedFull(benchmark::State& state)
+{
+    std::vector<VST_Plugin_Program> bank(48);
+    auto engine = synthesised_engine(static_cast<int>(state.range(0)), bank);
+    engine->change_ir1_file_standard_format("", ""); // plans the FFTs of this length
+    for (auto _ : state) {
+        engine->full_recompute_ir1 = true;
+        engine->change_ir1_file_standard_format("", "");
+    }
+}
+
+void BM_SynthesisedPartial(benchmark::State& state)
+{
+    std::vector<VST_Plugin_Program> bank(48);
+    auto engine = synthesised_engine(static_cast<int>(state.range(0)), bank);
+    engine->change_ir1_file_standard_format("", "");
+    int step = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        bank[0].ir1_adshr_d = 0.2f + 0.01f * static_cast<float>(step++ % 50);
+        engine->update_programs(bank.data(), 0);
+        state.ResumeTiming();
+        engine->change_ir1_file_standard_format("", "");
+    }
+}
+
+BENCHMARK(BM_SynthesisedFull)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+BENCHMARK(BM_SynthesisedPartial)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 BENCHMARK(BM_PartialRebuild)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 BENCHMARK(BM_FullRebuild)->Unit(benchmark::kMillisecond)->MinTime(5.0)->UseRealTime();
 

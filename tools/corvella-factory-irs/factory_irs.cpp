@@ -1,130 +1,135 @@
 #include "tools/corvella-factory-irs/factory_irs.h"
 
+#include "ir/audio_file_loader.h"
+#include "ir/reflection.h"
+#include "ir/tail.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <numbers>
 #include <stdexcept>
 
 namespace corvella::factory {
 
 namespace {
 
-// splitmix64: a fixed, portable sequence (the standard distributions are not portable).
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    double uniform() // [0, 1)
-    {
-        state_ += 0x9E3779B97F4A7C15ull;
-        std::uint64_t z = state_;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        return static_cast<double>(z >> 11) * 0x1.0p-53;
-    }
-    double gaussian() // unit variance, from four uniforms
-    {
-        return (uniform() + uniform() + uniform() + uniform() - 2.0) * std::sqrt(3.0);
-    }
+constexpr float peak_level = 0.8912509381337456f; // -1 dBFS
 
-private:
-    std::uint64_t state_;
-};
-
-constexpr double decay_60db = 6.907755278982137;  // ln(1000)
-constexpr double peak_level = 0.8912509381337456; // -1 dBFS
-// Diffuse level against a direct sound of 1: loud enough to be a reverb, quiet enough that a
-// response normalised to its peak plays at a sensible level with the default IR gain.
-constexpr double tail_level = 0.04;
-
-void add_channel(IrDesign const& d, int channel, std::vector<double>& out)
+// The file of one pair of channels: a true-stereo pair's right-input half swaps "-L" for "-R".
+std::string file_name_of(IrDesign const& design, int pair)
 {
-    auto const frames = static_cast<int>(out.size());
-    double const rate = d.sample_rate;
-    Random random(0x5EEDull * d.seed + 7919ull * static_cast<std::uint64_t>(channel + 1));
+    std::string name = design.file_name;
+    if (pair == 1) name.replace(name.rfind("-L"), 2, "-R");
+    return name;
+}
 
-    // Diffuse tail: noise split at the crossover, each band with its own decay, rising over the
-    // build-up time after the pre-delay.
-    double const split = 1.0 - std::exp(-2.0 * std::numbers::pi * d.crossover_hz / rate);
-    double const tail_start = d.pre_delay_ms * 0.001;
-    double const rise = std::max(d.build_up_ms * 0.001 / 3.0, 1.0 / rate);
-    double low = 0.0;
-    for (int n = 0; n < frames; ++n) {
-        double const t = n / rate;
-        double const noise = random.gaussian();
-        low += split * (noise - low);
-        double const high = noise - low;
-        if (t < tail_start) continue;
-        double const build = 1.0 - std::exp(-(t - tail_start) / rise);
-        double const value = 2.0 * low * std::exp(-decay_60db * t / d.rt60_low) +
-                             high * std::exp(-decay_60db * t / d.rt60_high);
-        out[n] += tail_level * build * value;
+void write_wav(std::filesystem::path const& path, std::vector<float> const& left, std::vector<float> const& right,
+               int rate)
+{
+    std::filesystem::path const partial = path.string() + ".partial";
+    std::vector<float> interleaved(2 * left.size());
+    for (std::size_t n = 0; n < left.size(); ++n) {
+        interleaved[2 * n] = left[n];
+        interleaved[2 * n + 1] = right[n];
     }
-
-    // Early reflections: sparse taps after the pre-delay, weaker with time, split between two
-    // samples so that their times are not quantised to the sample grid.
-    for (int k = 0; k < d.reflection_count; ++k) {
-        double const when = (d.pre_delay_ms + random.uniform() * d.reflection_span_ms) * 0.001 * rate;
-        double const fade = 1.0 - static_cast<double>(k) / d.reflection_count;
-        double const gain = 0.7 * fade * std::sqrt(fade) * (random.uniform() < 0.5 ? -1.0 : 1.0);
-        auto const i = static_cast<int>(when);
-        double const frac = when - i;
-        if (i + 1 < frames) {
-            out[i] += gain * (1.0 - frac);
-            out[i + 1] += gain * frac;
-        }
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) throw std::runtime_error("cannot write " + path.string() + ": " + sf_strerror(nullptr));
+    auto const frames = static_cast<sf_count_t>(left.size());
+    bool const ok = sf_writef_float(file, interleaved.data(), frames) == frames;
+    sf_close(file);
+    std::error_code error;
+    if (!ok) {
+        std::filesystem::remove(partial, error);
+        throw std::runtime_error("cannot write " + path.string() + ": short write");
     }
-
-    // Direct sound: both channels for a plain stereo response; for a true-stereo half, full on the
-    // input's own side and weaker and later on the other.
-    if (d.direct_gain > 0.0) {
-        bool const own_side = d.true_stereo_side == 0 || d.true_stereo_side == channel + 1;
-        int const delay = own_side ? 0 : static_cast<int>(std::lround(0.0003 * rate));
-        if (delay < frames) out[delay] += own_side ? d.direct_gain : 0.4 * d.direct_gain;
-    }
+    std::filesystem::rename(partial, path, error);
+    if (error) throw std::runtime_error("cannot write " + path.string() + ": " + error.message());
 }
 
 } // namespace
 
 std::vector<IrDesign> const& designs()
 {
-    // folder, file, rate, seconds, rt60 low/high, crossover, pre-delay, reflections (count, span),
-    // build-up, direct, true-stereo side, seed
+    // folder, file, rate; tail length, diffusion, variant, diffuse length, tint, density; room, size,
+    // diffusion, distance, position, separation, depth; ER level, direct level; true stereo
     static std::vector<IrDesign> const all{
-        {"Factory 2", "LongPlate-01-44100Hz.wav", 44100, 4.5, 3.8, 2.2, 3500.0, 0.0, 0, 0.0, 4.0, 1.0, 0, 1},
-        {"Factory", "SmallRoom-01-48000Hz.wav", 48000, 0.9, 0.55, 0.3, 2500.0, 2.0, 14, 35.0, 25.0, 1.0, 0,
-         2},
-        {"Factory", "ConcertHall-01-48000Hz.wav", 48000, 3.4, 2.6, 1.5, 1800.0, 18.0, 28, 80.0, 60.0, 1.0, 0,
-         3},
-        {"Factory", "Chamber-TS-01-48000Hz-L.wav", 48000, 2.2, 1.6, 0.9, 2200.0, 8.0, 20, 50.0, 40.0, 1.0, 1,
-         4},
-        {"Factory", "Chamber-TS-01-48000Hz-R.wav", 48000, 2.2, 1.6, 0.9, 2200.0, 8.0, 20, 50.0, 40.0, 1.0, 2,
-         5},
+        {"Factory 2", "LongPlate-01-44100Hz.wav", 44100, 0.53f, 0.9f, 0.2f, 1.0f, 9, 0, -1, 0, 0, 0, 0, 0, 0,
+         0.0f, 0.6f, false},
+        {"Factory", "SmallRoom-01-48000Hz.wav", 48000, 0.30f, 0.6f, 0.4f, 0.6f, 2, 2, 4, 0.25f, 0.5f, 0.3f, 0.5f,
+         0.4f, 0.6f, 0.8f, 1.0f, false},
+        {"Factory", "ConcertHall-01-48000Hz.wav", 48000, 0.48f, 0.7f, 0.6f, 0.8f, 1, 0, 0, 0.7f, 0.4f, 0.6f,
+         0.5f, 0.5f, 0.8f, 0.6f, 1.0f, false},
+        {"Factory", "Chamber-TS-01-48000Hz-L.wav", 48000, 0.41f, 0.65f, 0.8f, 0.7f, 3, 1, 2, 0.5f, 0.5f, 0.5f,
+         0.5f, 0.6f, 0.6f, 0.7f, 1.0f, true},
     };
     return all;
 }
 
-std::vector<float> synthesise(IrDesign const& design)
+std::vector<std::vector<float>> synthesise(IrDesign const& design)
 {
-    auto const frames = static_cast<std::size_t>(std::lround(design.seconds * design.sample_rate));
-    std::vector<double> channels[2] = {std::vector<double>(frames, 0.0), std::vector<double>(frames, 0.0)};
-    for (int c = 0; c < 2; ++c)
-        add_channel(design, c, channels[c]);
+    int const channels = design.true_stereo ? 4 : 2;
+    int const rate = design.sample_rate;
 
-    double peak = 0.0;
-    for (auto const& channel : channels)
-        for (double v : channel)
-            peak = std::max(peak, std::abs(v));
-    double const scale = peak > 0.0 ? peak_level / peak : 0.0;
+    tail tail_generator(4, rate);
+    tail_generator.set_length_unity(design.tail_length);
+    tail_generator.set_diffusion_unity(design.tail_diffusion);
+    tail_generator.set_density_type(design.tail_density);
+    tail_generator.set_tint(design.tail_tint);
+    tail_generator.set_variant_unity(design.tail_variant);
+    tail_generator.set_diffuse_length_unity(design.tail_diffuse_length);
+    float** buffer = nullptr;
+    int allocated = 0, frames = 0, bits = 0, rate_out = 0;
+    tail_generator.create_multichannel_tails(buffer, rate, allocated, frames, bits, rate_out, channels, false,
+                                             0.0f, 1.0f, 0, 0.5f);
+    if (buffer == nullptr || frames < 1) throw std::runtime_error(std::string("no tail for ") + design.file_name);
+    std::vector<std::vector<float>> out;
+    float tail_peak = 0.0f;
+    for (int c = 0; c < channels; ++c) {
+        out.emplace_back(buffer[c], buffer[c] + frames);
+        for (float v : out.back())
+            tail_peak = std::max(tail_peak, std::fabs(v));
+    }
+    corvella::free_ir_load_buffer(buffer);
 
-    std::vector<float> interleaved(2 * frames);
-    for (std::size_t n = 0; n < frames; ++n)
-        for (int c = 0; c < 2; ++c)
-            interleaved[2 * n + c] = static_cast<float>(channels[c][n] * scale);
-    return interleaved;
+    if (design.room >= 0) {
+        reflection room(4, rate);
+        room.set_room_number(design.room); // the room first: its size bases scale the size
+        room.set_scale_x(design.er_size);
+        room.set_scale_y(design.er_size);
+        room.set_diffusion(design.er_diffusion);
+        room.set_distance_unity(design.er_distance);
+        room.set_position_unity(design.er_position);
+        room.set_separation_unity(design.er_separation);
+        room.set_recusion_depth_unity(design.er_depth);
+        room.compute_reflections(channels == 4);
+        float er_peak = 0.0f;
+        for (int c = 0; c < channels; ++c)
+            for (int n = 0; n < std::min(frames, room.get_buffer_length()); ++n)
+                er_peak = std::max(er_peak, std::fabs(room.get_channel(c)[n]));
+        float const gain = er_peak > 0.0f ? design.er_level * tail_peak / er_peak : 0.0f;
+        for (int c = 0; c < channels; ++c)
+            for (int n = 0; n < std::min(frames, room.get_buffer_length()); ++n)
+                out[static_cast<std::size_t>(c)][static_cast<std::size_t>(n)] += gain * room.get_channel(c)[n];
+    } else if (design.direct_level > 0.0f) {
+        // A plate has no room: its drive transient is the first arrival.
+        for (auto& channel : out)
+            channel[0] += design.direct_level * tail_peak;
+    }
+
+    float peak = 0.0f;
+    for (auto const& channel : out)
+        for (float v : channel)
+            peak = std::max(peak, std::fabs(v));
+    float const scale = peak > 0.0f ? peak_level / peak : 0.0f;
+    for (auto& channel : out)
+        for (float& v : channel)
+            v *= scale;
+    return out;
 }
 
 std::vector<std::filesystem::path> write_all(std::filesystem::path const& root)
@@ -134,27 +139,12 @@ std::vector<std::filesystem::path> write_all(std::filesystem::path const& root)
         std::filesystem::path const folder = root / design.folder;
         std::error_code error;
         std::filesystem::create_directories(folder, error);
-        std::filesystem::path const path = folder / design.file_name;
-        std::filesystem::path const partial = path.string() + ".partial";
-
-        std::vector<float> const samples = synthesise(design);
-        SF_INFO info{};
-        info.samplerate = design.sample_rate;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
-        if (file == nullptr)
-            throw std::runtime_error("cannot write " + path.string() + ": " + sf_strerror(nullptr));
-        auto const frames = static_cast<sf_count_t>(samples.size() / 2);
-        bool const ok = sf_writef_float(file, samples.data(), frames) == frames;
-        sf_close(file);
-        if (!ok) {
-            std::filesystem::remove(partial, error);
-            throw std::runtime_error("cannot write " + path.string() + ": short write");
+        std::vector<std::vector<float>> const channels = synthesise(design);
+        for (std::size_t pair = 0; 2 * pair < channels.size(); ++pair) {
+            std::filesystem::path const path = folder / file_name_of(design, static_cast<int>(pair));
+            write_wav(path, channels[2 * pair], channels[2 * pair + 1], design.sample_rate);
+            written.push_back(path);
         }
-        std::filesystem::rename(partial, path, error);
-        if (error) throw std::runtime_error("cannot write " + path.string() + ": " + error.message());
-        written.push_back(path);
     }
     return written;
 }

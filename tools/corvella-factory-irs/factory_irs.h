@@ -1,7 +1,9 @@
 #pragma once
 
-// The factory impulse responses, synthesised by deterministic code: the same bytes on every
-// machine and every run, so nothing audio is kept in the repository.
+// The factory impulse responses, made by the engine's own generators (early reflections of a room
+// and an algorithmic tail) from fixed settings: the same bytes on every machine and every run, so
+// nothing audio is kept in the repository, and what ships is what a slot set to "ER" or "Tail"
+// makes.
 
 #include <filesystem>
 #include <string>
@@ -11,28 +13,26 @@ namespace corvella::factory {
 
 struct IrDesign {
     char const* folder;    // below the factory root: "Factory" or "Factory 2"
-    char const* file_name; // ".wav"; true-stereo halves follow the L/R file-pairing rule
+    char const* file_name; // ".wav"; a true-stereo pair names its left-input half, "-L" -> "-R" for the other
     int sample_rate;
-    double seconds;
-    double rt60_low;     // s, decay below the crossover
-    double rt60_high;    // s, decay above it
-    double crossover_hz; // one-pole split of the tail into the two decay bands
-    double pre_delay_ms; // gap between the direct sound and the reflections
-    int reflection_count;
-    double reflection_span_ms;
-    double build_up_ms;   // rise time of the diffuse tail
-    double direct_gain;   // the first arrival (the plate's drive transient); 0 for none
-    int true_stereo_side; // 0 plain stereo, 1 the left-input half, 2 the right-input half
-    unsigned seed;
+    // Tail generator (unity values as a program stores them; tint and density as indices).
+    float tail_length, tail_diffusion, tail_variant, tail_diffuse_length;
+    int tail_tint, tail_density;
+    // Early-reflection generator; room -1 for none. Reflections are mixed at er_level against the
+    // tail's peak, the direct sound at direct_level.
+    int room;
+    float er_size, er_diffusion, er_distance, er_position, er_separation, er_depth;
+    float er_level, direct_level;
+    bool true_stereo; // four channels: the "-L" file holds the left input's pair, "-R" the right's
 };
 
 // Every factory response, the start-up bank's default ("LongPlate-01-44100Hz.wav") first.
 std::vector<IrDesign> const& designs();
 
-// Two channels of `design`, interleaved, peak at -1 dBFS.
-std::vector<float> synthesise(IrDesign const& design);
+// The channels of `design` (2, or 4 for a true-stereo pair), planar, peak at -1 dBFS.
+std::vector<std::vector<float>> synthesise(IrDesign const& design);
 
-// Writes every response below `root` as 24-bit WAV (creating the folders). Returns the files
+// Writes every response below `root` as 24-bit stereo WAV (creating the folders). Returns the files
 // written; throws std::runtime_error naming the file that could not be written.
 std::vector<std::filesystem::path> write_all(std::filesystem::path const& root);
 
