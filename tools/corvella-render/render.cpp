@@ -275,8 +275,12 @@ int render(Options const& options)
         for (auto const& [key, value] : options.settings)
             host.set_parameter(key, value);
 
-        // The start-up bank names the default impulse response; say how to get it when it is missing.
-        if (std::string const ir1 = program_file(host, 14); !ir1.empty() && !is_readable_file(ir1)) {
+        // The start-up bank names the default impulse response; say how to get it when it is missing
+        // (a slot whose source is a generator needs no file).
+        std::vector<VST_Plugin_Program> bank(programs_per_bank);
+        host.get_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
+        bool const ir1_from_file = bank[static_cast<std::size_t>(current_program_index(bank.data()))].ir1_source_type == 0;
+        if (std::string const ir1 = program_file(host, 14); ir1_from_file && !ir1.empty() && !is_readable_file(ir1)) {
             fail("the impulse response '" + ir1 +
                  "' is not installed: run corvella-factory-irs, or give --ir1-a FILE");
             return exit_input;
