@@ -53,20 +53,26 @@ if(NOT corvella_dpf_old_stamp STREQUAL corvella_dpf_stamp_text OR NOT EXISTS "${
 endif()
 set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${corvella_dpf_patches})
 
-# DPF's own libraries (DGL) and examples stay off: no editor yet, and nothing else is needed.
+# DPF's prebuilt libraries and examples stay off; the editor's Cairo DGL is built on demand.
 set(DPF_LIBRARIES OFF CACHE BOOL "" FORCE)
 set(DPF_EXAMPLES OFF CACHE BOOL "" FORCE)
 add_subdirectory("${CORVELLA_DPF_DIR}" "${CMAKE_BINARY_DIR}/_deps/dpf-build" EXCLUDE_FROM_ALL)
 
 # corvella_dpf_add_plugin(NAME OUTPUT_DIR <dir> [STANDALONE_NAME <name>]
-#                         TARGETS <lv2|vst3|clap|jack>... FILES_DSP <src>...)
+#                         TARGETS <lv2|vst3|clap|jack>... FILES_DSP <src>... [FILES_UI <src>...])
 #
-# dpf_add_plugin without an editor, with every format below OUTPUT_DIR: lv2/NAME.lv2/,
+# dpf_add_plugin, with a Cairo editor when FILES_UI are given (one module per format, so the
+# editor reaches the instance directly), with every format below OUTPUT_DIR: lv2/NAME.lv2/,
 # vst3/NAME.vst3/, clap/NAME.clap and bin/ (the JACK standalone), so that lv2/ holds only bundles
 # and can serve as LV2_PATH.
 function(corvella_dpf_add_plugin NAME)
-  cmake_parse_arguments(arg "" "OUTPUT_DIR;STANDALONE_NAME" "TARGETS;FILES_DSP" ${ARGN})
-  dpf_add_plugin(${NAME} TARGETS ${arg_TARGETS} FILES_DSP ${arg_FILES_DSP})
+  cmake_parse_arguments(arg "" "OUTPUT_DIR;STANDALONE_NAME" "TARGETS;FILES_DSP;FILES_UI" ${ARGN})
+  if(arg_FILES_UI)
+    dpf_add_plugin(${NAME} TARGETS ${arg_TARGETS} UI_TYPE cairo MONOLITHIC
+                   FILES_DSP ${arg_FILES_DSP} FILES_UI ${arg_FILES_UI})
+  else()
+    dpf_add_plugin(${NAME} TARGETS ${arg_TARGETS} FILES_DSP ${arg_FILES_DSP})
+  endif()
 
   if(TARGET ${NAME}-lv2)
     set_target_properties(${NAME}-lv2 PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${arg_OUTPUT_DIR}/lv2/${NAME}.lv2")

@@ -1,0 +1,52 @@
+#pragma once
+
+// What the editor needs of the host-binding object, and nothing more: parameter values by key
+// with the host's gesture brackets, custom-data blocks by id, and recompute requests by name. The
+// in-process host serves the tools and tests through InProcessEditorHost; the plug-in window
+// serves it through the format's parameter path and direct access to the parameters object.
+//
+// Threading: UI thread only; an adapter forwards to objects that take their own locks.
+
+#include <cstddef>
+#include <string>
+
+namespace corvella::editor {
+
+class EditorHost {
+public:
+    virtual ~EditorHost() = default;
+
+    // Unity value of a host parameter (or of a change-path key such as "ir1_tail_variant").
+    virtual float get_parameter(std::string const& key) = 0;
+    // A user edit: begin, any number of sets, end, so that hosts record one automation gesture.
+    virtual void begin_gesture(std::string const& key) = 0;
+    virtual void set_parameter(std::string const& key, float unity) = 0;
+    virtual void end_gesture(std::string const& key) = 0;
+
+    // Custom data by id; get copies at most `capacity` bytes and returns the size reported.
+    virtual bool set_custom_data(int id, void const* data, std::size_t size) = 0;
+    virtual std::size_t get_custom_data(int id, void* data, std::size_t capacity) = 0;
+
+    // Raises the recompute request a "force_..." key names (after a command changed the program).
+    virtual void request(std::string const& force_key) = 0;
+    // Every recomputation at once (a program reset).
+    virtual void request_full_recompute() = 0;
+    // Hands the current program to the engine without naming a recomputation.
+    virtual void hand_over_program() = 0;
+
+    // Mouse down, drag and up on a bound control are offered to the host first, with the modifier
+    // state (some hosts use modifier clicks for their own automation gestures); true claims them.
+    // action: 0 down, 1 drag, 2 up.
+    virtual bool claim_mouse(std::string const& key, int action, unsigned modifiers)
+    {
+        (void)key, (void)action, (void)modifiers;
+        return false;
+    }
+
+    // Sample rate the instance runs at (for texts that show times at the current rate).
+    virtual double sample_rate() = 0;
+    // Latency in samples the running instance uses (0 in zero-latency mode).
+    virtual int running_latency() = 0;
+};
+
+} // namespace corvella::editor

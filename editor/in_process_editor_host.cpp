@@ -1,0 +1,67 @@
+#include "editor/in_process_editor_host.h"
+
+#include "host/demogain_parameters.h"
+#include "host/in_process_host.h"
+
+namespace corvella::editor {
+
+float InProcessEditorHost::get_parameter(std::string const& key)
+{
+    return host_.get_parameter(key);
+}
+
+void InProcessEditorHost::begin_gesture(std::string const&)
+{
+    ++open_;
+}
+
+void InProcessEditorHost::set_parameter(std::string const& key, float unity)
+{
+    ++sets_;
+    host_.set_parameter(key, unity);
+}
+
+void InProcessEditorHost::end_gesture(std::string const&)
+{
+    if (open_ > 0) --open_;
+    ++ended_;
+}
+
+bool InProcessEditorHost::set_custom_data(int id, void const* data, std::size_t size)
+{
+    return host_.set_custom_data(id, data, size);
+}
+
+std::size_t InProcessEditorHost::get_custom_data(int id, void* data, std::size_t capacity)
+{
+    return host_.get_custom_data(id, data, capacity);
+}
+
+void InProcessEditorHost::request(std::string const& force_key)
+{
+    host_.set_parameter(force_key, 1.0f);
+}
+
+void InProcessEditorHost::request_full_recompute()
+{
+    host_.parameters().post_to_plugin_snapshot();
+    host_.parameters().post_full_recompute();
+}
+
+void InProcessEditorHost::hand_over_program()
+{
+    host_.parameters().post_to_plugin_snapshot();
+}
+
+double InProcessEditorHost::sample_rate()
+{
+    return host_.sample_rate();
+}
+
+int InProcessEditorHost::running_latency()
+{
+    int const latency = host_.latency_samples();
+    return latency < 0 ? 0 : latency;
+}
+
+} // namespace corvella::editor

@@ -1,0 +1,44 @@
+#pragma once
+
+// The editor's host binding over an InProcessHost: parameter edits go through the host's
+// set-parameter path, custom data and requests straight to the parameters object. Gestures are
+// counted so that tests can check that every edit was bracketed.
+//
+// Threading: UI thread only (the in-process host serialises its own calls).
+
+#include "editor/editor_host.h"
+
+namespace corvella::host {
+class InProcessHost;
+}
+
+namespace corvella::editor {
+
+class InProcessEditorHost final : public EditorHost {
+public:
+    explicit InProcessEditorHost(host::InProcessHost& host) : host_(host) {}
+
+    float get_parameter(std::string const& key) override;
+    void begin_gesture(std::string const& key) override;
+    void set_parameter(std::string const& key, float unity) override;
+    void end_gesture(std::string const& key) override;
+    bool set_custom_data(int id, void const* data, std::size_t size) override;
+    std::size_t get_custom_data(int id, void* data, std::size_t capacity) override;
+    void request(std::string const& force_key) override;
+    void request_full_recompute() override;
+    void hand_over_program() override;
+    double sample_rate() override;
+    int running_latency() override;
+
+    int open_gestures() const { return open_; }      // begun and not yet ended
+    int finished_gestures() const { return ended_; } // begin/end pairs completed
+    int value_sets() const { return sets_; }
+
+private:
+    host::InProcessHost& host_;
+    int open_ = 0;
+    int ended_ = 0;
+    int sets_ = 0;
+};
+
+} // namespace corvella::editor
