@@ -33,8 +33,6 @@ constexpr char const free_unallocated[] = "Chorus tried to free unallocated dela
 
 constexpr float two_pi = 6.2831855f;
 constexpr float pi = 3.14159265f;
-constexpr float low_cut_hz = 100.0f;
-constexpr float shelf_gain_db = 0.5f;
 constexpr float max_delay_ms = 20.0f;
 constexpr float max_delay_mod_ms = 10.0f;
 constexpr float max_rate_hz = 20.0f;
@@ -110,40 +108,21 @@ void chorus::init_memory(line_set& target, int length) const
     if (length < 1) throw std::runtime_error(text::length_invalid);
     for (int c = 0; c < channels; ++c)
         if (target[c].allocated()) throw std::runtime_error(text::already_allocated);
-    for (int c = 0; c < channels; ++c) {
-        auto const result = target[c].allocate(length);
-        if (result == corvella::modulated_delay_line::allocation::done) continue;
-        for (int k = 0; k < c; ++k)
-            target[k].release();
-        throw std::runtime_error(result == corvella::modulated_delay_line::allocation::samples_failed
-                                     ? text::aligned_allocation
-                                     : text::allocation);
-    }
+    auto const result = corvella::allocate_lines(target, channels, length);
+    if (result == corvella::modulated_delay_line::allocation::done) return;
+    throw std::runtime_error(result == corvella::modulated_delay_line::allocation::samples_failed
+                                 ? text::aligned_allocation
+                                 : text::allocation);
 }
 
 void chorus::init_biquad_filters()
 {
-    for (int c = 0; c < max_channels; ++c) {
-        low_cut[c].set_mode(biquad_mode_low_cut);
-        low_cut[c].set_toggle(1.0f);
-        shelf[c].set_mode(biquad_mode_low_shelf);
-        shelf[c].set_gain_db(shelf_gain_db);
-        shelf[c].set_toggle(1.0f);
-    }
-    retune_biquad_filters(get_sample_rate());
+    corvella::set_up_tone_filters(low_cut, shelf, max_channels, get_sample_rate());
 }
 
 void chorus::retune_biquad_filters(int rate)
 {
-    for (int c = 0; c < max_channels; ++c) {
-        for (biquad_filter* band : {&low_cut[c], &shelf[c]}) {
-            band->set_freq_fs(static_cast<float>(rate));
-            band->set_freq_max_f0(static_cast<float>(rate) * 0.5f);
-            band->set_freq_f0(low_cut_hz);
-            band->compute_coeffs();
-            band->clear_history();
-        }
-    }
+    corvella::retune_tone_filters(low_cut, shelf, max_channels, rate);
 }
 
 void chorus::init_lookup()

@@ -1,4 +1,6 @@
 #include "effects/modulated_delay_line.h"
+
+#include "effects/biquad_filter.h"
 #include "platform/aligned_memory.h"
 #include "platform/message_box.h"
 
@@ -83,6 +85,48 @@ void fill_partner_table(int* partner, int channels)
 void report_refused_setting(char const* text)
 {
     MessageBoxA(nullptr, text, caption::engine, message_box_ok);
+}
+
+modulated_delay_line::allocation allocate_lines(modulated_delay_line* lines, int count, int length)
+{
+    for (int c = 0; c < count; ++c) {
+        auto const result = lines[c].allocate(length);
+        if (result == modulated_delay_line::allocation::done) continue;
+        for (int k = 0; k < c; ++k)
+            lines[k].release();
+        return result;
+    }
+    return modulated_delay_line::allocation::done;
+}
+
+namespace {
+constexpr float tone_filter_hz = 100.0f;
+constexpr float tone_shelf_gain_db = 0.5f;
+} // namespace
+
+void set_up_tone_filters(biquad_filter* low_cut, biquad_filter* shelf, int count, int rate)
+{
+    for (int c = 0; c < count; ++c) {
+        low_cut[c].set_mode(biquad_mode_low_cut);
+        low_cut[c].set_toggle(1.0f);
+        shelf[c].set_mode(biquad_mode_low_shelf);
+        shelf[c].set_gain_db(tone_shelf_gain_db);
+        shelf[c].set_toggle(1.0f);
+    }
+    retune_tone_filters(low_cut, shelf, count, rate);
+}
+
+void retune_tone_filters(biquad_filter* low_cut, biquad_filter* shelf, int count, int rate)
+{
+    for (int c = 0; c < count; ++c) {
+        for (biquad_filter* band : {&low_cut[c], &shelf[c]}) {
+            band->set_freq_fs(static_cast<float>(rate));
+            band->set_freq_max_f0(static_cast<float>(rate) * 0.5f);
+            band->set_freq_f0(tone_filter_hz);
+            band->compute_coeffs();
+            band->clear_history();
+        }
+    }
 }
 
 } // namespace corvella

@@ -17,6 +17,8 @@
 
 #include <cstddef>
 
+class biquad_filter;
+
 namespace corvella {
 
 // Added to the first sample of each channel of every block, so that a silent input does not let
@@ -151,5 +153,14 @@ void fill_partner_table(int* partner, int channels);
 // Shows `text` through the message sink as an engine message: a setter refused a value and kept
 // the previous one. For setter paths only, never for process.
 void report_refused_setting(char const* text);
+
+// Allocates `count` lines of `length` samples; on a failure the lines made so far are released and
+// the failing result is returned.
+modulated_delay_line::allocation allocate_lines(modulated_delay_line* lines, int count, int length);
+
+// The low-cut and low-shelf pair (100 Hz, shelf +0.5 dB) each effect keeps per channel. They are
+// tuned with the rate, as the effects' settings expect, but not used in processing.
+void set_up_tone_filters(biquad_filter* low_cut, biquad_filter* shelf, int count, int rate);
+void retune_tone_filters(biquad_filter* low_cut, biquad_filter* shelf, int count, int rate);
 
 } // namespace corvella
