@@ -555,7 +555,10 @@ void CEditorView::build_table(CWidget& parent, PageTable const& table, std::stri
         case Kind::toggle: {
             auto& t = host.add<CToggle>({cell.x, cell.y + 22, cell.w, 26});
             bind(t, row, path);
-            if (row.key.ends_with("_sts_toggle")) t.set_texts("Sim-TS Off", "Sim-TS Clear");
+            if (row.key.ends_with("_sts_toggle"))
+                t.set_texts("Sim-TS Off", "Sim-TS Clear");
+            else if (row.label == "On")
+                t.set_texts("Off", "On"); // a bare "On" on a dark button reads as a state it is not in
             break;
         }
         case Kind::value_menu:

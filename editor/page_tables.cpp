@@ -94,10 +94,10 @@ PageTable ir_edit_common_table(int slot)
     return {
         group("Level", 0, 0, 5),
         dial(p + "gain", "Gain", Unit::ir_gain_db, 0, 0),
-        dial(p + "normalise", "Normalise", Unit::percent, 1, 0),
+        toggle(p + "normalise", "Normalise", 1, 0),
         dial(p + "width", "Width", Unit::width, 2, 0),
-        dial(p + "cross_channel", "Cross", Unit::percent, 3, 0),
-        dial(p + "stereo_mono", "Mono", Unit::percent, 4, 0),
+        toggle(p + "cross_channel", "Cross", 3, 0),
+        toggle(p + "stereo_mono", "Mono", 4, 0),
         group("Source", 5.25, 0, 6),
         dial(p + "user_resample_factor", "Length", Unit::length_factor, 5.25, 0),
         dial(p + "crop_from_start", "Crop Start", Unit::envelope, 6.25, 0),
@@ -114,9 +114,9 @@ PageTable ir_edit_common_table(int slot)
         dial(p + "adshr_a_alpha", "Atk Shape", Unit::percent, 5, 1),
         dial(p + "adshr_d_alpha", "Dec Shape", Unit::percent, 6, 1),
         dial(p + "adshr_r_alpha", "Rel Shape", Unit::percent, 7, 1),
-        dial(p + "adshr_a_alpha_inv", "Atk Invert", Unit::percent, 8, 1),
-        dial(p + "adshr_d_alpha_inv", "Dec Invert", Unit::percent, 9, 1),
-        dial(p + "adshr_r_alpha_inv", "Rel Invert", Unit::percent, 10, 1),
+        toggle(p + "adshr_a_alpha_inv", "Atk Invert", 8, 1),
+        toggle(p + "adshr_d_alpha_inv", "Dec Invert", 9, 1),
+        toggle(p + "adshr_r_alpha_inv", "Rel Invert", 10, 1),
     };
 }
 
@@ -127,7 +127,7 @@ PageTable ir_type_table(int slot, int type)
         return {
             group("Sim-TS", 0, 0, 5.5),
             {Kind::toggle, p + "sts_toggle", "Sim-TS", Unit::on_off, 0, 0, 1.5},
-            dial(p + "sts_relative_gain", "Gain", Unit::percent, 1.5, 0),
+            dial(p + "sts_relative_gain", "Gain", Unit::sts_gain_db, 1.5, 0),
             dial(p + "sts_high_pass_freq", "High Pass", Unit::hpf, 2.5, 0),
             toggle(p + "sts_high_pass_toggle", "HPF", 3.5, 0),
             dial(p + "sts_pre_delay", "Delay", Unit::sts_delay_ms, 4.5, 0),
@@ -176,12 +176,12 @@ PageTable ir_eq_band_table(int slot, int band)
         {Kind::note_label, b + "_freq", "Note", Unit::eq_freq, 6.25, 0, 4},
         group("Sweep across the response", 0, 1, 8),
         dial(b + "_freq_to", "Freq To", Unit::eq_freq, 0, 1),
-        dial(b + "_freq_to_start", "Freq Start", Unit::percent, 1, 1),
-        dial(b + "_freq_to_end", "Freq End", Unit::percent, 2, 1),
+        dial(b + "_freq_to_start", "Freq Start", Unit::sweep_ms, 1, 1),
+        dial(b + "_freq_to_end", "Freq End", Unit::sweep_ms, 2, 1),
         dial(b + "_freq_mod_shape", "Freq Shape", Unit::percent, 3, 1),
         dial(b + "_gain_to", "Gain To", Unit::eq_gain_db, 4, 1),
-        dial(b + "_gain_to_start", "Gain Start", Unit::percent, 5, 1),
-        dial(b + "_gain_to_end", "Gain End", Unit::percent, 6, 1),
+        dial(b + "_gain_to_start", "Gain Start", Unit::sweep_ms, 5, 1),
+        dial(b + "_gain_to_end", "Gain End", Unit::sweep_ms, 6, 1),
         dial(b + "_gain_mod_shape", "Gain Shape", Unit::percent, 7, 1),
     };
 }
@@ -288,7 +288,7 @@ PageTable mixer_table()
         group("Master", 0, 0, 4),
         dial("master_gain", "Gain", Unit::master_db, 0, 0),
         dial("master_mix", "Dry/Wet", Unit::percent, 1, 0),
-        dial("master_stereo_mono", "Mono", Unit::percent, 2, 0),
+        toggle("master_stereo_mono", "Mono", 2, 0),
         toggle("master_wet_lock_ignore", "Lock Off", 3, 0),
         group("IR1/IR2", 4.25, 0, 7),
         dial("master_ir1_ir2_mix", "IR1/IR2", Unit::pan, 4.25, 0),

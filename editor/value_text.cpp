@@ -120,6 +120,10 @@ std::string value_text(Unit unit, float u)
         return format("%.1f ms", d * 500.0);
     case Unit::sts_delay_ms:
         return format("%.1f ms", d * 80.0);
+    case Unit::sts_gain_db:
+        return format("%.1f dB", (1.0 - d) * -12.0);
+    case Unit::sweep_ms:
+        return format("%.0f ms", d * d * 1000.0);
     case Unit::envelope:
         return format("%.1f %%", d * d * 100.0);
     case Unit::length_factor:

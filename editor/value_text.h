@@ -22,6 +22,8 @@ enum class Unit {
     width,        // stereo width in percent
     pre_delay_ms, // 0 .. 500 ms
     sts_delay_ms, // 0 .. 80 ms
+    sts_gain_db,  // the Sim-TS side's level: -12 .. 0 dB
+    sweep_ms,     // where an EQ sweep starts or ends along the response: u² s
     envelope,     // share of the response, in percent of its length
     length_factor,// length change: 0.5x .. 1.5x
     tail_seconds, // 0.05 .. 30 s
