@@ -132,7 +132,8 @@ void direct_fir::clear_delay_line()
 
 void direct_fir::apply_pending_clear()
 {
-    if (!clear_requested.exchange(false, std::memory_order_acq_rel) || states == nullptr) return;
+    if (!clear_requested.load(std::memory_order_acquire) || states == nullptr) return;
+    if (!clear_requested.exchange(false, std::memory_order_acq_rel)) return;
     for (int channel = 0; channel < num_channels; ++channel)
         ippsFIRSetDlyLine_32f(states[channel], nullptr); // null: a silent history
 }

@@ -556,7 +556,9 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
 
     for (int channel = 0; channel < num_channels; ++channel)
         ippsSet_32f(0.0f, out[channel], frames);
-    if (silence_requested.exchange(false, std::memory_order_acq_rel)) forget_history();
+    // A plain load first: the read-modify-write is paid only when a silence was asked for.
+    if (silence_requested.load(std::memory_order_acquire) && silence_requested.exchange(false, std::memory_order_acq_rel))
+        forget_history();
 
     int done = 0;
     while (done < frames) {

@@ -45,27 +45,6 @@ bool rate_valid(int rate)
     return rate >= 10000 && rate <= 192000;
 }
 
-// A unity value clamped to 0..1; false (and a message) for NaN.
-bool unity_in(float& u, char const* refusal)
-{
-    if (std::isnan(u)) {
-        corvella::report_refused_setting(refusal);
-        return false;
-    }
-    u = std::clamp(u, 0.0f, 1.0f);
-    return true;
-}
-
-// Stores `value` when lo ≤ value ≤ hi, otherwise reports `refusal`.
-void store_checked(std::atomic<float>& field, float value, float lo, float hi, char const* refusal)
-{
-    if (!(value >= lo && value <= hi)) {
-        corvella::report_refused_setting(refusal);
-        return;
-    }
-    field.store(value, std::memory_order_relaxed);
-}
-
 std::string formatted(char const* format, double value)
 {
     char buffer[32];
@@ -178,38 +157,38 @@ void chorus::chorus_destroy()
 
 void chorus::set_feedback_unity(float u)
 {
-    if (unity_in(u, text::feedback)) feedback.store(std::min(u, max_feedback), std::memory_order_relaxed);
+    if (corvella::unity_in(u, text::feedback)) feedback.store(std::min(u, max_feedback), std::memory_order_relaxed);
 }
 
 void chorus::set_width_unity(float u)
 {
-    if (unity_in(u, text::width)) width.store(u, std::memory_order_relaxed);
+    if (corvella::unity_in(u, text::width)) width.store(u, std::memory_order_relaxed);
 }
 
 void chorus::set_dry_unity(float u)
 {
-    if (unity_in(u, text::dry)) dry.store(u, std::memory_order_relaxed);
+    if (corvella::unity_in(u, text::dry)) dry.store(u, std::memory_order_relaxed);
 }
 
 void chorus::set_wet_unity(float u)
 {
-    if (unity_in(u, text::wet)) wet.store(u, std::memory_order_relaxed);
+    if (corvella::unity_in(u, text::wet)) wet.store(u, std::memory_order_relaxed);
 }
 
 void chorus::set_delay_ms_unity(float u)
 {
-    if (unity_in(u, text::delay))
+    if (corvella::unity_in(u, text::delay))
         delay_ms.store(std::max(min_delay_ms, u * max_delay_ms), std::memory_order_relaxed);
 }
 
 void chorus::set_delay_mod_ms_unity(float u)
 {
-    if (unity_in(u, text::delay_mod)) delay_mod_ms.store(u * max_delay_mod_ms, std::memory_order_relaxed);
+    if (corvella::unity_in(u, text::delay_mod)) delay_mod_ms.store(u * max_delay_mod_ms, std::memory_order_relaxed);
 }
 
 void chorus::set_delay_mod_rate_hz_unity(float u)
 {
-    if (unity_in(u, text::delay_mod_rate))
+    if (corvella::unity_in(u, text::delay_mod_rate))
         delay_mod_rate_hz.store(std::pow(1000.0f, u) / 50.0f, std::memory_order_relaxed);
 }
 
@@ -220,38 +199,38 @@ void chorus::set_toggle_unity(float u)
 
 void chorus::set_feedback(float value)
 {
-    store_checked(feedback, value, 0.0f, max_feedback, text::feedback);
+    corvella::store_checked(feedback, value, 0.0f, max_feedback, text::feedback);
 }
 
 void chorus::set_width(float value)
 {
-    store_checked(width, value, 0.0f, 1.0f, text::width);
+    corvella::store_checked(width, value, 0.0f, 1.0f, text::width);
 }
 
 void chorus::set_dry(float value)
 {
-    store_checked(dry, value, 0.0f, 1.0f, text::dry);
+    corvella::store_checked(dry, value, 0.0f, 1.0f, text::dry);
 }
 
 void chorus::set_wet(float value)
 {
-    store_checked(wet, value, 0.0f, 1.0f, text::wet);
+    corvella::store_checked(wet, value, 0.0f, 1.0f, text::wet);
 }
 
 void chorus::set_delay_ms(float ms)
 {
     if (!std::isnan(ms)) ms = std::max(min_delay_ms, ms);
-    store_checked(delay_ms, ms, min_delay_ms, max_delay_ms, text::delay);
+    corvella::store_checked(delay_ms, ms, min_delay_ms, max_delay_ms, text::delay);
 }
 
 void chorus::set_delay_mod_ms(float ms)
 {
-    store_checked(delay_mod_ms, ms, 0.0f, max_delay_mod_ms, text::delay_mod);
+    corvella::store_checked(delay_mod_ms, ms, 0.0f, max_delay_mod_ms, text::delay_mod);
 }
 
 void chorus::set_delay_mod_rate_hz(float hz)
 {
-    store_checked(delay_mod_rate_hz, hz, 0.0f, max_rate_hz, text::delay_mod_rate);
+    corvella::store_checked(delay_mod_rate_hz, hz, 0.0f, max_rate_hz, text::delay_mod_rate);
 }
 
 void chorus::set_mode(int value)

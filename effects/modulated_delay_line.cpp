@@ -1,6 +1,8 @@
 #include "effects/modulated_delay_line.h"
 
 #include "effects/biquad_filter.h"
+
+#include <algorithm>
 #include "platform/aligned_memory.h"
 #include "platform/message_box.h"
 
@@ -127,6 +129,25 @@ void retune_tone_filters(biquad_filter* low_cut, biquad_filter* shelf, int count
             band->clear_history();
         }
     }
+}
+
+bool unity_in(float& u, char const* refusal)
+{
+    if (std::isnan(u)) {
+        report_refused_setting(refusal);
+        return false;
+    }
+    u = std::clamp(u, 0.0f, 1.0f);
+    return true;
+}
+
+void store_checked(std::atomic<float>& field, float value, float lo, float hi, char const* refusal)
+{
+    if (!(value >= lo && value <= hi)) {
+        report_refused_setting(refusal);
+        return;
+    }
+    field.store(value, std::memory_order_relaxed);
 }
 
 } // namespace corvella

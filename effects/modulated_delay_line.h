@@ -15,6 +15,7 @@
 //
 // Threading: none of these objects locks; the owning effect serialises all access to a line.
 
+#include <atomic>
 #include <cstddef>
 
 class biquad_filter;
@@ -153,6 +154,11 @@ void fill_partner_table(int* partner, int channels);
 // Shows `text` through the message sink as an engine message: a setter refused a value and kept
 // the previous one. For setter paths only, never for process.
 void report_refused_setting(char const* text);
+
+// A unity value clamped to 0..1; false (and the refusal reported) for NaN.
+bool unity_in(float& u, char const* refusal);
+// Stores `value` when lo <= value <= hi, otherwise reports `refusal` and keeps the old value.
+void store_checked(std::atomic<float>& field, float value, float lo, float hi, char const* refusal);
 
 // Allocates `count` lines of `length` samples; on a failure the lines made so far are released and
 // the failing result is returned.

@@ -30,25 +30,6 @@ constexpr float max_rate_hz = 20.0f;
 constexpr float min_delay_ms = 0.01f;
 constexpr float max_feedback = 0.99999994f; // the float below 1: the rings must decay
 
-bool unity_in(float& u, char const* refusal)
-{
-    if (std::isnan(u)) {
-        corvella::report_refused_setting(refusal);
-        return false;
-    }
-    u = std::clamp(u, 0.0f, 1.0f);
-    return true;
-}
-
-void store_checked(std::atomic<float>& field, float value, float lo, float hi, char const* refusal)
-{
-    if (!(value >= lo && value <= hi)) {
-        corvella::report_refused_setting(refusal);
-        return;
-    }
-    field.store(value, std::memory_order_relaxed);
-}
-
 float load(std::atomic<float> const& field)
 {
     return field.load(std::memory_order_relaxed);
@@ -154,80 +135,80 @@ void stereo_delay::silence_delay_lines()
 
 void stereo_delay::set_feedback(float value, int c)
 {
-    if (channel_valid(c)) store_checked(settings[c].feedback, value, 0.0f, max_feedback, text::feedback);
+    if (channel_valid(c)) corvella::store_checked(settings[c].feedback, value, 0.0f, max_feedback, text::feedback);
 }
 
 void stereo_delay::set_feedback_opposite(float value, int c)
 {
     if (channel_valid(c))
-        store_checked(settings[c].feedback_opposite, value, 0.0f, max_feedback, text::feedback_opposite);
+        corvella::store_checked(settings[c].feedback_opposite, value, 0.0f, max_feedback, text::feedback_opposite);
 }
 
 void stereo_delay::set_width(float value, int c)
 {
-    if (channel_valid(c)) store_checked(settings[c].width, value, 0.0f, 1.0f, text::width);
+    if (channel_valid(c)) corvella::store_checked(settings[c].width, value, 0.0f, 1.0f, text::width);
 }
 
 void stereo_delay::set_wet(float value, int c)
 {
-    if (channel_valid(c)) store_checked(settings[c].wet, value, 0.0f, 1.0f, text::wet);
+    if (channel_valid(c)) corvella::store_checked(settings[c].wet, value, 0.0f, 1.0f, text::wet);
 }
 
 void stereo_delay::set_dry(float value, int c)
 {
-    if (channel_valid(c)) store_checked(settings[c].dry, value, 0.0f, 1.0f, text::dry);
+    if (channel_valid(c)) corvella::store_checked(settings[c].dry, value, 0.0f, 1.0f, text::dry);
 }
 
 void stereo_delay::set_delay_mod_ms(float ms, int c)
 {
     if (channel_valid(c))
-        store_checked(settings[c].delay_mod_ms, ms, 0.0f, max_delay_mod_ms, text::delay_mod);
+        corvella::store_checked(settings[c].delay_mod_ms, ms, 0.0f, max_delay_mod_ms, text::delay_mod);
 }
 
 void stereo_delay::set_delay_mod_rate_hz(float hz, int c)
 {
     if (channel_valid(c))
-        store_checked(settings[c].delay_mod_rate_hz, hz, 0.0f, max_rate_hz, text::delay_mod_rate);
+        corvella::store_checked(settings[c].delay_mod_rate_hz, hz, 0.0f, max_rate_hz, text::delay_mod_rate);
 }
 
 void stereo_delay::set_delay_ms(float ms, int c)
 {
     if (!channel_valid(c)) return;
     if (!std::isnan(ms)) ms = std::max(min_delay_ms, ms);
-    store_checked(settings[c].delay_ms, ms, min_delay_ms, max_delay_ms, text::delay);
+    corvella::store_checked(settings[c].delay_ms, ms, min_delay_ms, max_delay_ms, text::delay);
 }
 
 void stereo_delay::set_feedback_unity(float u, int c)
 {
-    if (channel_valid(c) && unity_in(u, text::feedback))
+    if (channel_valid(c) && corvella::unity_in(u, text::feedback))
         settings[c].feedback.store(std::min(u, max_feedback), std::memory_order_relaxed);
 }
 
 void stereo_delay::set_feedback_opposite_unity(float u, int c)
 {
-    if (channel_valid(c) && unity_in(u, text::feedback_opposite))
+    if (channel_valid(c) && corvella::unity_in(u, text::feedback_opposite))
         settings[c].feedback_opposite.store(std::min(u, max_feedback), std::memory_order_relaxed);
 }
 
 void stereo_delay::set_dry_unity(float u, int c)
 {
-    if (channel_valid(c) && unity_in(u, text::dry)) settings[c].dry.store(u, std::memory_order_relaxed);
+    if (channel_valid(c) && corvella::unity_in(u, text::dry)) settings[c].dry.store(u, std::memory_order_relaxed);
 }
 
 void stereo_delay::set_wet_unity(float u, int c)
 {
-    if (channel_valid(c) && unity_in(u, text::wet)) settings[c].wet.store(u, std::memory_order_relaxed);
+    if (channel_valid(c) && corvella::unity_in(u, text::wet)) settings[c].wet.store(u, std::memory_order_relaxed);
 }
 
 void stereo_delay::set_delay_mod_ms_unity(float u, int c)
 {
-    if (channel_valid(c) && unity_in(u, text::delay_mod))
+    if (channel_valid(c) && corvella::unity_in(u, text::delay_mod))
         settings[c].delay_mod_ms.store(u * max_delay_mod_ms, std::memory_order_relaxed);
 }
 
 void stereo_delay::set_delay_mod_rate_hz_unity(float u, int c)
 {
-    if (channel_valid(c) && unity_in(u, text::delay_mod_rate))
+    if (channel_valid(c) && corvella::unity_in(u, text::delay_mod_rate))
         settings[c].delay_mod_rate_hz.store(std::pow(1000.0f, u) / 50.0f, std::memory_order_relaxed);
 }
 

@@ -97,7 +97,10 @@ void WorkerThread_01::run_pass()
     // A mute with nothing to rebuild (a program change whose programs need no new IR) is released
     // after a silence, like the mute of a pass that rebuilt.
     if (!engine.recompute_ir1 && !engine.recompute_ir2) {
-        if (engine.ir_rebuild_busy) release_mute_if_idle(engine);
+        if (engine.ir_rebuild_busy) {
+            engine.silence_buffers();
+            release_mute_if_idle(engine);
+        }
         return;
     }
 
@@ -145,6 +148,5 @@ void WorkerThread_01::release_mute_if_idle(VST_Plugin& engine)
     // decision waits for a batch in progress, so it never falls between the two.
     VST_Plugin::RequestBatch const whole_batches(engine);
     if (engine.recompute_ir1 || engine.recompute_ir2) return;
-    engine.silence_buffers();
     engine.ir_rebuild_busy = false;
 }

@@ -3,6 +3,7 @@
 #include "program/program_constants.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -78,6 +79,26 @@ VST_Plugin_Program const& defaults()
     return record;
 }
 
+// What each 32-bit slot holds, worked out once: a bank is sanitised on every hand-over.
+enum class SlotKind : unsigned char { other, unity, tempo };
+
+std::array<SlotKind, sizeof(VST_Plugin_Program) / 4> const& float_slot_kinds()
+{
+    static auto const kinds = [] {
+        std::array<SlotKind, sizeof(VST_Plugin_Program) / 4> k{};
+        for (std::size_t offset = 0; offset < sizeof(VST_Plugin_Program); offset += 4) {
+            bool const integer = std::any_of(std::begin(integer_slots), std::end(integer_slots),
+                                             [offset](IntegerSlot const& slot) { return slot.offset == offset; });
+            if (contains(not_floats, offset) || integer) continue;
+            bool const tempo =
+                std::find(std::begin(tempo_slots), std::end(tempo_slots), offset) != std::end(tempo_slots);
+            k[offset / 4] = tempo ? SlotKind::tempo : SlotKind::unity;
+        }
+        return k;
+    }();
+    return kinds;
+}
+
 } // namespace
 
 bool is_integer_slot(std::size_t offset)
@@ -101,11 +122,13 @@ int sanitise_program_values(VST_Plugin_Program& program)
         ++changed;
     }
 
+    auto const& kinds = float_slot_kinds();
     for (std::size_t offset = 0; offset < sizeof(VST_Plugin_Program); offset += 4) {
-        if (contains(not_floats, offset) || is_integer_slot(offset)) continue;
+        SlotKind const kind = kinds[offset / 4];
+        if (kind == SlotKind::other) continue;
         float value;
         std::memcpy(&value, bytes + offset, 4);
-        bool const tempo = std::find(std::begin(tempo_slots), std::end(tempo_slots), offset) != std::end(tempo_slots);
+        bool const tempo = kind == SlotKind::tempo;
         float repaired = value;
         if (!std::isfinite(value))
             std::memcpy(&repaired, fallback + offset, 4);
