@@ -295,7 +295,9 @@ void biquad_filter::compute_filter_inplace(float* buffer, int count)
     float hx1 = x1, hx2 = x2, hy1 = y1, hy2 = y2;
     for (int i = 0; i < count; ++i) {
         float const x = buffer[i];
-        float const y = b0 * x + b1 * hx1 + b2 * hx2 - a1 * hy1 - a2 * hy2;
+        // The last output enters last: its multiply and one subtraction are all that one sample
+        // waits for from the one before.
+        float const y = (b0 * x + b1 * hx1 + b2 * hx2 - a2 * hy2) - a1 * hy1;
         hx2 = hx1;
         hx1 = x;
         hy2 = hy1;

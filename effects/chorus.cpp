@@ -268,6 +268,24 @@ std::string chorus::width_text(float u)
 
 // ---- Processing ----
 
+void chorus::run_channel(int c, float* buffer, int count, int write, int const* whole, float const* coefficient,
+                         int fb_age, float fb_gain, float dry_gain, float wet_gain, float* negated_wet)
+{
+    corvella::modulated_delay_line& line = lines[c];
+    float prev = previous[c];
+    for (int n = 0; n < count; ++n) {
+        float const x = buffer[n];
+        float const fb = line.tap(write, fb_age) * fb_gain;
+        float const y = corvella::allpass_read(line, write, whole[n], coefficient[n], prev);
+        // Adding and removing 1e-18 rounds values far below the signal to exact zero.
+        line.at(write) = (x - fb + 1e-18f) - 1e-18f;
+        if (negated_wet != nullptr) negated_wet[n] = -y;
+        buffer[n] = dry_gain * x + wet_gain * y;
+        write = line.next(write);
+    }
+    previous[c] = prev;
+}
+
 void chorus::pass_dry(float* const* buffers, int frames, float dry_gain) const
 {
     for (int c = 0; c < channels; ++c)
@@ -314,48 +332,52 @@ void chorus::process_replacing(float* const* buffers, int frames)
     float const base = static_cast<float>(static_cast<double>(delay) * rate / 1000.0);
     int const fb_age = corvella::feedback_age(base, length);
     int write = write_index;
-    int counter = lfo_counter;
+    int counter = corvella::lfo_counter_in_period(lfo_counter, whole_period);
 
+    // Channel by channel through runs of frames: each channel's ring, allpass and filter state are
+    // its own, and the LFO depends only on the frame, so the order gives the same samples as frame
+    // by frame while each loop keeps its state in registers.
+    constexpr int run = corvella::sweep_run;
+    int whole[run];
+    float fraction[run];
+    float coefficient[run];
     if (loop_mode == 0) {
-        for (int n = 0; n < frames; ++n) {
-            counter = corvella::advance_lfo(counter, whole_period);
-            float const s = sine.lookup(static_cast<float>(counter) * phase_step);
-            auto const split = corvella::split_read_delay((s * 0.5f + 0.5f) * depth + base, length);
-            float const d = split.fraction;
+        corvella::lfo_sweep const sweep{whole_period, phase_step, 0.0f, depth, base};
+        for (int first = 0; first < frames; first += run) {
+            int const count = std::min(run, frames - first);
+            counter = corvella::sweep_read_delays(sine, sweep, counter, length, count, whole, fraction);
             // The fraction's allpass coefficient as a ratio of small-angle sines, ≈ (1 - d) / (1 + d).
-            float const a =
-                (sine.lookup((1.0f - d) * pi / rate) + 1e-9f) / (sine.lookup((1.0f + d) * pi / rate) + 1e-9f);
-            for (int c = 0; c < channels; ++c) {
-                float const x = buffers[c][n];
-                float const fb = lines[c].tap(write, fb_age) * fb_gain;
-                float const y = corvella::allpass_read(lines[c], write, split.whole, a, previous[c]);
-                // Adding and removing 1e-18 rounds values far below the signal to exact zero.
-                lines[c].at(write) = (x - fb + 1e-18f) - 1e-18f;
-                buffers[c][n] = dry_gain * x + wet_gain * y;
-            }
-            write = lines[0].next(write);
+            for (int n = 0; n < count; ++n)
+                coefficient[n] = (sine.lookup_in_table((1.0f - fraction[n]) * pi / rate) + 1e-9f) /
+                                 (sine.lookup_in_table((1.0f + fraction[n]) * pi / rate) + 1e-9f);
+            for (int c = 0; c < channels; ++c)
+                run_channel(c, buffers[c] + first, count, write, whole, coefficient, fb_age, fb_gain, dry_gain,
+                            wet_gain, nullptr);
+            write = lines[0].advance(write, count);
         }
     } else {
-        for (int n = 0; n < frames; ++n) {
-            counter = corvella::advance_lfo(counter, whole_period);
-            float const phase = static_cast<float>(counter) * phase_step;
-            float x[max_channels];
-            float y[max_channels];
-            float cross[max_channels];
+        float cross[max_channels][run];
+        float const cross_gain = wet_gain * spread;
+        for (int first = 0; first < frames; first += run) {
+            int const count = std::min(run, frames - first);
+            int next_counter = counter;
             for (int c = 0; c < max_channels; ++c) {
-                float const s = sine.lookup(phase + static_cast<float>(c) * pi * spread);
-                auto const split = corvella::split_read_delay((s * 0.5f + 0.5f) * depth + base, length);
-                float const a = corvella::allpass_coefficient(split.fraction);
-                x[c] = buffers[c][n];
-                float const fb = lines[c].tap(write, fb_age) * fb_gain;
-                y[c] = corvella::allpass_read(lines[c], write, split.whole, a, previous[c]);
-                lines[c].at(write) = (x[c] - fb + 1e-18f) - 1e-18f;
-                cross[c] = -y[c];
-                low_cut[c].compute_filter_inplace(&cross[c], 1);
+                corvella::lfo_sweep const sweep{whole_period, phase_step, static_cast<float>(c) * pi * spread, depth,
+                                                base};
+                next_counter = corvella::sweep_read_delays(sine, sweep, counter, length, count, whole, fraction);
+                corvella::allpass_coefficients(fraction, count, coefficient);
+                run_channel(c, buffers[c] + first, count, write, whole, coefficient, fb_age, fb_gain, dry_gain,
+                            wet_gain, cross[c]);
+                low_cut[c].compute_filter_inplace(cross[c], count);
             }
-            for (int c = 0; c < max_channels; ++c)
-                buffers[c][n] = dry_gain * x[c] + wet_gain * y[c] + cross[partner[c]] * wet_gain * spread;
-            write = lines[0].next(write);
+            for (int c = 0; c < max_channels; ++c) {
+                float* const buffer = buffers[c] + first;
+                float const* const other = cross[partner[c]];
+                for (int n = 0; n < count; ++n)
+                    buffer[n] += other[n] * cross_gain;
+            }
+            counter = next_counter;
+            write = lines[0].advance(write, count);
         }
     }
     write_index = write;

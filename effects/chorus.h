@@ -105,6 +105,10 @@ private:
     void retune_biquad_filters(int rate);
     void init_lookup();
     void pass_dry(float* const* buffers, int frames, float dry_gain) const;
+    // One channel through `count` frames from ring position `write`, reading whole[n] samples back
+    // through the allpass coefficient[n]; -wet goes to negated_wet when given (the cross-feed).
+    void run_channel(int c, float* buffer, int count, int write, int const* whole, float const* coefficient,
+                     int fb_age, float fb_gain, float dry_gain, float wet_gain, float* negated_wet);
 
     // Settings, written by the setters, read once per block.
     std::atomic<float> feedback{0.0f};          // 0 ≤ feedback < 1

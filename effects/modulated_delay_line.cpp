@@ -25,13 +25,9 @@ delay_sine_table::delay_sine_table()
         table[k] = static_cast<float>(std::sin(k * (1.0 / entries_per_cycle) * 2.0 * 3.14159265358979323846));
 }
 
-float delay_sine_table::lookup(float x) const
+float delay_sine_table::outside_table(float x)
 {
-    float const index = x * static_cast<float>(entries_per_cycle) * 0.159154943f;
-    if (!(index >= 0.0f && index < static_cast<float>(length - 1))) return std::sin(x);
-    int const k = static_cast<int>(index);
-    float const t = index - static_cast<float>(k);
-    return table[k] + t * (table[k + 1] - table[k]);
+    return std::sin(x);
 }
 
 modulated_delay_line::allocation modulated_delay_line::allocate(int line_length)
@@ -71,6 +67,34 @@ void modulated_delay_line::swap(modulated_delay_line& other)
     std::swap(samples, other.samples);
     std::swap(wrap, other.wrap);
     std::swap(length, other.length);
+}
+
+int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int count,
+                      int* whole, float* fraction)
+{
+    float phase[sweep_run];
+    for (int n = 0; n < count; ++n) {
+        counter = advance_lfo(counter, sweep.whole_period);
+        phase[n] = static_cast<float>(counter) * sweep.phase_step + sweep.offset;
+    }
+    float s[sweep_run];
+    for (int n = 0; n < count; ++n)
+        s[n] = sine.lookup_in_table(phase[n]);
+    int const last_whole = line_length - 2;
+    for (int n = 0; n < count; ++n) {
+        float const delay = std::max((s[n] * 0.5f + 0.5f) * sweep.depth + sweep.base, minimum_read_delay);
+        int const w = static_cast<int>(delay);
+        float const f = delay - static_cast<float>(w);
+        whole[n] = std::min(w, last_whole);
+        fraction[n] = w > last_whole ? 0.0f : f;
+    }
+    return counter;
+}
+
+void allpass_coefficients(float const* fraction, int count, float* a)
+{
+    for (int n = 0; n < count; ++n)
+        a[n] = (1.0f - fraction[n]) / (1.0f + fraction[n]);
 }
 
 int line_length_for(int sample_rate, int milliseconds)

@@ -38,12 +38,33 @@ public:
     delay_sine_table();
 
     // sin(x) for x in radians: linear interpolation in the table while the position x × 2048 / 2π
-    // is within 0 .. 4095, the library sine otherwise.
-    float lookup(float x) const;
+    // is within 0 .. 4095, the library sine otherwise. Inline: every effect calls it per sample.
+    float lookup(float x) const
+    {
+        float const index = x * static_cast<float>(entries_per_cycle) * 0.159154943f;
+        if (!(index >= 0.0f && index < static_cast<float>(length - 1))) return outside_table(x);
+        int const k = static_cast<int>(index);
+        float const t = index - static_cast<float>(k);
+        return table[k] + t * (table[k + 1] - table[k]);
+    }
+
+    // lookup() for 0 ≤ x < 4π, the range of every LFO phase: the same interpolation with no
+    // library call on the way, so a per-sample loop keeps its values in registers.
+    float lookup_in_table(float x) const
+    {
+        float index = x * static_cast<float>(entries_per_cycle) * 0.159154943f;
+        index = index > 0.0f ? index : 0.0f;
+        int k = static_cast<int>(index);
+        k = k < length - 2 ? k : length - 2;
+        float const t = index - static_cast<float>(k);
+        return table[k] + t * (table[k + 1] - table[k]);
+    }
 
     float operator[](int k) const { return table[k]; }
 
 private:
+    static float outside_table(float x);
+
     float table[length]; // two cycles
 };
 
@@ -71,6 +92,8 @@ public:
 
     // The position after `position`.
     int next(int position) const { return wrap[position]; }
+    // The position `frames` (0 ≤ frames ≤ length) after `position`.
+    int advance(int position, int frames) const { return frames == 0 ? position : wrap[position + frames - 1]; }
     // The position of the sample written `age` frames before `write`; 1 ≤ age ≤ length - 1.
     int back(int write, int age) const { return wrap[write - age + length - 1]; }
     float tap(int write, int age) const { return samples[back(write, age)]; }
@@ -123,6 +146,29 @@ inline float allpass_read(modulated_delay_line const& line, int write, int whole
     return y;
 }
 
+// One channel's LFO-swept read: delay = max(5, depth × (S(phase) × 0.5 + 0.5) + base) samples with
+// phase = counter × phase_step + offset, the counter stepping through whole_period.
+struct lfo_sweep {
+    int whole_period = 0;
+    float phase_step = 0.0f;
+    float offset = 0.0f; // 0 ≤ offset ≤ 2π
+    float depth = 0.0f;
+    float base = 0.0f;
+};
+
+// Frames per call of sweep_read_delays: effects process their blocks in runs of this many.
+inline constexpr int sweep_run = 128;
+
+// The read delays of `count` (≤ sweep_run) consecutive frames, split as split_read_delay does,
+// starting from the frame after `counter`; returns the counter of the last frame. The LFO depends
+// only on the frame, so working it out for a whole run in separate loops lets them vectorise and
+// leaves the per-sample recursions short.
+int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int count,
+                      int* whole, float* fraction);
+
+// a[n] = allpass_coefficient(fraction[n]) for `count` frames.
+void allpass_coefficients(float const* fraction, int count, float* a);
+
 // A feedback tap of trunc(base) samples, at least 1 (a tap of age 0 would be the sample being
 // written) and at most length - 1.
 inline int feedback_age(float base_samples, int line_length)
@@ -140,9 +186,18 @@ inline int whole_lfo_period(float period)
     return period >= 1.0f && period < 2.0e9f ? static_cast<int>(period) : 0;
 }
 
+// The counter at the start of a block: (counter + 1) mod period stepping needs counter < period,
+// which a rate raised since the last block may have broken.
+inline int lfo_counter_in_period(int counter, int whole_period)
+{
+    return whole_period > 0 ? counter % whole_period : 0;
+}
+
+// (counter + 1) mod whole_period for a counter already inside the period, without a division.
 inline int advance_lfo(int counter, int whole_period)
 {
-    return whole_period > 0 ? (counter + 1) % whole_period : 0;
+    int const next = counter + 1;
+    return next < whole_period ? next : 0;
 }
 
 // Ring length in samples for `milliseconds` of audio at `sample_rate`: ceil(rate × ms / 1000).

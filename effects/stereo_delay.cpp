@@ -348,27 +348,42 @@ void stereo_delay::process_replacing(float* const* buffers, int frames)
     }
     corvella::add_denormal_bias(buffers, channels);
 
+    constexpr int run = corvella::sweep_run;
+    int whole[channels][run];
+    float fraction[run];
+    float coefficient[channels][run];
+    float prev[channels] = {previous[0], previous[1]};
     int write = write_index;
-    for (int n = 0; n < frames; ++n) {
-        float tap[channels];
-        float x[channels];
+    for (int first = 0; first < frames; first += run) {
+        int const count = std::min(run, frames - first);
+        // The read positions depend only on each channel's LFO: worked out for the run first.
         for (int c = 0; c < channels; ++c) {
-            tap[c] = lines[c].tap(write, fb_age[c]);
-            x[c] = buffers[c][n];
+            corvella::lfo_sweep const sweep{whole_period[c], phase_step[c], 0.0f, depth[c], base[c]};
+            int const counter = corvella::lfo_counter_in_period(lfo_counter[c], whole_period[c]);
+            lfo_counter[c] = corvella::sweep_read_delays(sine, sweep, counter, length, count, whole[c], fraction);
+            corvella::allpass_coefficients(fraction, count, coefficient[c]);
         }
-        for (int c = 0; c < channels; ++c) {
-            int const o = partner[c];
-            lines[c].at(write) = tap[o] * fb_opposite[o] + tap[c] * fb[c] + x[c] * gate[c];
+        // Frame by frame: each channel's write takes its partner's feedback tap of the same frame.
+        for (int n = first; n < first + count; ++n) {
+            int const k = n - first;
+            float tap[channels];
+            float x[channels];
+            for (int c = 0; c < channels; ++c) {
+                tap[c] = lines[c].tap(write, fb_age[c]);
+                x[c] = buffers[c][n];
+            }
+            for (int c = 0; c < channels; ++c) {
+                int const o = partner[c];
+                lines[c].at(write) = tap[o] * fb_opposite[o] + tap[c] * fb[c] + x[c] * gate[c];
+            }
+            for (int c = 0; c < channels; ++c) {
+                float const y = corvella::allpass_read(lines[c], write, whole[c][k], coefficient[c][k], prev[c]);
+                buffers[c][n] = dry[c] * x[c] + wet[c] * y;
+            }
+            write = lines[0].next(write);
         }
-        for (int c = 0; c < channels; ++c) {
-            lfo_counter[c] = corvella::advance_lfo(lfo_counter[c], whole_period[c]);
-            float const s = sine.lookup(static_cast<float>(lfo_counter[c]) * phase_step[c]);
-            auto const split = corvella::split_read_delay(depth[c] * (s * 0.5f + 0.5f) + base[c], length);
-            float const a = corvella::allpass_coefficient(split.fraction);
-            float const y = corvella::allpass_read(lines[c], write, split.whole, a, previous[c]);
-            buffers[c][n] = dry[c] * x[c] + wet[c] * y;
-        }
-        write = lines[0].next(write);
     }
+    previous[0] = prev[0];
+    previous[1] = prev[1];
     write_index = write;
 }

@@ -298,9 +298,10 @@ void CorvellaPlugin::sampleRateChanged(double new_sample_rate)
 
 void CorvellaPlugin::run(float const** inputs, float** outputs, uint32_t frames)
 {
-    // The tempo-locked delays follow the host's transport; a host without one gets 120 BPM.
-    TimePosition const& position = getTimePosition();
-    double const bpm = position.bbt.valid ? position.bbt.beatsPerMinute : 120.0;
+    // The tempo-locked delays follow the host's transport; a host without one gets 120 BPM. The
+    // tempo counts even without bar and beat (many hosts send only the tempo); every format
+    // fills in 120 when the host gives none.
+    double const bpm = getTimePosition().bbt.beatsPerMinute;
     transport_tempo_.store(std::isfinite(bpm) && bpm > 0.0 ? bpm : 120.0, std::memory_order_relaxed);
 
     if (frames == 0) return;

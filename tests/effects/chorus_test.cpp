@@ -14,6 +14,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <stdexcept>
@@ -141,6 +142,33 @@ TEST(Chorus, ModulatedReadWithFeedbackMatchesAllpassFractionalDelayOverAWholeLfo
             EXPECT_LT(10.0 * std::log10(error / energy), -80.0) << "channel " << c;
         }
     }
+}
+
+// The chorus works through blocks in runs of frames; the host's block sizes must not show.
+TEST(Chorus, CrossFedOutputIsTheSameWhateverTheHostsBlockSizes)
+{
+    auto make = [] {
+        auto effect = std::make_unique<chorus>(2, rate);
+        effect->set_width(0.75f);
+        effect->set_delay_ms(7.0f);
+        effect->set_delay_mod_ms(4.0f);
+        effect->set_delay_mod_rate_hz(5.0f);
+        effect->set_feedback(0.6f);
+        return effect;
+    };
+    int const frames = 20000;
+    stereo whole(frames);
+    std::mt19937 engine(5);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (auto& ch : whole.ch)
+        std::generate(ch.begin(), ch.end(), [&] { return dist(engine); });
+    stereo pieces = whole;
+    make()->process_replacing(whole.at(0), frames);
+    auto effect = make();
+    process_in_random_blocks(*effect, pieces, 11);
+    for (int c = 0; c < 2; ++c)
+        for (int n = 0; n < frames; ++n)
+            ASSERT_NEAR(pieces.ch[c][n], whole.ch[c][n], 1e-5f) << "channel " << c << " frame " << n;
 }
 
 TEST(Chorus, NoDelayAndNoDepthReadFiveSamplesBackAndToggleOffLeavesBuffersUntouched)

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -143,6 +144,40 @@ TEST(StereoDelay, ImpulseEchoesAtTempoDerivedTimesWithFeedbackOppositeDryAndWetG
         EXPECT_NEAR(audio.ch[0][s[0].delay], ec.left_on ? 0.9 : 0.0, 1e-6);
         EXPECT_NEAR(audio.ch[1][100 + s[1].delay], 0.7 * -0.5, 1e-6);
     }
+}
+
+// The delay works through blocks in runs of frames; with the read swept and both feedback paths
+// on, the host's block sizes must not show.
+TEST(StereoDelay, ModulatedEchoesAreTheSameWhateverTheHostsBlockSizes)
+{
+    auto make = [] {
+        auto effect = std::make_unique<stereo_delay>(rate);
+        for (int c = 0; c < 2; ++c) {
+            effect->set_num_den(1 + c, 64, c); // 31 and 62 ms: many feedback rounds
+            effect->set_delay_mod_ms(3.0f + c, c);
+            effect->set_delay_mod_rate_hz(4.0f, c);
+            effect->set_feedback(0.5f, c);
+            effect->set_feedback_opposite(0.3f, c);
+        }
+        return effect;
+    };
+    int const frames = 30000;
+    stereo whole(frames);
+    whole.ch[0][0] = 1.0f;
+    whole.ch[1][700] = -0.7f;
+    stereo pieces = whole;
+    make()->process_replacing(whole.at(0), frames);
+    auto effect = make();
+    std::mt19937 engine(4);
+    std::uniform_int_distribution<int> size(1, 300);
+    for (int at = 0; at < frames;) {
+        int const n = std::min(size(engine), frames - at);
+        effect->process_replacing(pieces.at(at), n);
+        at += n;
+    }
+    for (int c = 0; c < 2; ++c)
+        for (int n = 0; n < frames; ++n)
+            ASSERT_NEAR(pieces.ch[c][n], whole.ch[c][n], 1e-6f) << "channel " << c << " frame " << n;
 }
 
 TEST(StereoDelay, ToggleSettingAndSilencingClearTheLines)

@@ -12,9 +12,14 @@
 #include <clap/plugin-factory.h>
 
 #include <dlfcn.h>
+#include <clap/events.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace corvella::test {
@@ -115,8 +120,13 @@ public:
         active_ = true;
     }
 
-    Stereo process(Stereo const& input)
+    // With `tempo` > 0 every block carries a transport that gives only that tempo (no bar, no beat).
+    Stereo process(Stereo const& input, double tempo = 0.0)
     {
+        clap_event_transport_t transport{};
+        transport.header = {sizeof transport, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
+        transport.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_IS_PLAYING;
+        transport.tempo = tempo;
         ParamEvents none;
         int64_t steady_time = 0;
         return process_in_blocks(input, plugin_test_block, [&](float const** in, float** out, uint32_t n) {
@@ -129,6 +139,7 @@ public:
             process.audio_inputs = &in_buffer;
             process.audio_outputs = &out_buffer;
             process.audio_inputs_count = process.audio_outputs_count = 1;
+            process.transport = tempo > 0.0 ? &transport : nullptr;
             process.in_events = &none.list;
             process.out_events = &ignore_output;
             EXPECT_EQ(plugin_->process(plugin_, &process), CLAP_PROCESS_CONTINUE);
@@ -198,6 +209,40 @@ TEST_F(ClapPlugin, ProcessesLikeTheInProcessHostAndRoundTripsStateThroughShortSt
             first.flush(parameters);
             first.activate();
         });
+}
+
+// The host's tempo reaches the tempo-locked master delay: wet only, through a one-sample IR, a click
+// comes back once, 3/16 of a bar at 100 BPM later (450 ms; 375 ms would be 120 BPM), plus the
+// 512 samples of latency the fixture sets.
+TEST_F(ClapPlugin, TheTransportTempoTimesTheTempoLockedEchoes)
+{
+    Stereo click = silence(100);
+    click.left[0] = click.right[0] = 1.0f;
+    std::string const click_ir = (folder_ / "click.wav").string();
+    write_wav(click_ir, click, plugin_test_rate);
+    ClapInstance instance(clap_factory());
+    ASSERT_TRUE(instance.ready());
+    ASSERT_TRUE(instance.load(dpf_state_stream(click_ir), 64));
+    instance.flush({{"master_mix", 1.0f},
+                    {"master_delay_dry", 0.0f},
+                    {"master_delay_l_toggle", 1.0f},
+                    {"master_delay_l_delay_mod", 0.0f},
+                    {"master_delay_l_feedback", 0.0f},
+                    {"master_delay_l_feedback_opposite", 0.0f}});
+    instance.activate();
+    instance.process(silence(4800), 100.0);
+    // The engine looks at the host's tempo every 500 ms.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    Stereo input = silence(30000);
+    input.left[0] = input.right[0] = 1.0f;
+    Stereo const out = instance.process(input, 100.0);
+
+    int const echo = static_cast<int>(plugin_test_rate) * 450 / 1000 + 512; // and the latency set up
+    EXPECT_GT(std::fabs(out.left[echo]), 0.01f);
+    float elsewhere = 0.0f;
+    for (int n = 0; n < static_cast<int>(out.frames()); ++n)
+        if (n != echo) elsewhere = std::max({elsewhere, std::fabs(out.left[n]), std::fabs(out.right[n])});
+    EXPECT_LT(elsewhere, 1e-3f * std::fabs(out.left[echo]));
 }
 
 } // namespace
