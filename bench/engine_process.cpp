@@ -14,6 +14,11 @@
 // BM_EngineProcessPacedWhileSilenced does the same with 10 s true-stereo responses in both IRs while
 // another thread asks for the histories to be forgotten every 20 ms (what every IR rebuild asks);
 // over_period counts the blocks that took longer than their period (the goal is none at 64 frames).
+// BM_EngineProcessPacedWhileIrChanges does the same at 128 frames while another thread gives IR1 a
+// new 3 s true-stereo response every 300 ms (the goal: worst block under 25 % of the period), and
+// reports how long each change took on that thread (change_ms: the second generation's load).
+// BM_EngineProcessTwoGenerations reports process_load for the second after an IR1 change, while
+// the old and the new generation both run.
 // The engine runs in a private settings folder, so the user's settings are never touched.
 
 #include "engine/vst_plugin.h"
@@ -174,7 +179,23 @@ void BM_EngineProcessAllEffects(benchmark::State& state)
     engine_process(state, true);
 }
 
-void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, bool silence_repeatedly)
+// What another thread does to the engine while paced_run measures.
+enum class Disturbance { none, silence, ir_changes };
+
+// IR1's two alternating true-stereo responses for the IR-change benchmarks.
+struct AlternateIr {
+    std::vector<std::vector<float>> channels;
+    float* pointers[4] = {};
+    explicit AlternateIr(int seconds, unsigned seed)
+    {
+        for (unsigned c = 0; c < 4; ++c)
+            channels.push_back(decaying_noise(seconds * rate, seed + c));
+        for (int c = 0; c < 4; ++c)
+            pointers[c] = channels[static_cast<size_t>(c)].data();
+    }
+};
+
+void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, Disturbance disturbance)
 {
     int const block = static_cast<int>(state.range(0));
     if (!engine->processing_enabled.load()) {
@@ -194,10 +215,22 @@ void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, bool
     std::vector<double> times;
     times.reserve(static_cast<size_t>(blocks));
     std::atomic<bool> stop{false};
+    double change_seconds = 0.0;
+    int changes = 0;
     std::thread silencer([&] {
-        while (silence_repeatedly && !stop) {
+        AlternateIr const alternates[2] = {AlternateIr(3, 50), AlternateIr(3, 60)};
+        while (disturbance == Disturbance::silence && !stop) {
             engine->silence_buffers();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        // A new IR1 every 300 ms: the worker builds the second generation while two ring.
+        while (disturbance == Disturbance::ir_changes && !stop) {
+            auto const start = std::chrono::steady_clock::now();
+            AlternateIr const& ir = alternates[changes % 2];
+            engine->load_ir_into_slot(1, ir.pointers, 3 * rate, true);
+            change_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            ++changes;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
     });
     for (auto _ : state) {
@@ -229,16 +262,64 @@ void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, bool
     state.counters["sched_fifo"] = realtime ? 1.0 : 0.0;
     state.counters["over_period"] =
         static_cast<double>(std::count_if(times.begin(), times.end(), [p](double t) { return t > p; }));
+    if (changes > 0) state.counters["change_ms"] = 1000.0 * change_seconds / changes;
 }
 
 void BM_EngineProcessPaced(benchmark::State& state)
 {
-    paced_run(state, make_engine(), false);
+    paced_run(state, make_engine(), Disturbance::none);
 }
 
 void BM_EngineProcessPacedWhileSilenced(benchmark::State& state)
 {
-    paced_run(state, make_engine(10, 10, true), true);
+    paced_run(state, make_engine(10, 10, true), Disturbance::silence);
+}
+
+void BM_EngineProcessPacedWhileIrChanges(benchmark::State& state)
+{
+    paced_run(state, make_engine(), Disturbance::ir_changes);
+}
+
+// The whole engine for one second right after IR1 changed: its old generation rings (3 s true
+// stereo) beside the new one. Compare process_load with BM_EngineProcess at the same block size.
+void BM_EngineProcessTwoGenerations(benchmark::State& state)
+{
+    int const block = static_cast<int>(state.range(0));
+    auto engine = make_engine();
+    if (!engine->processing_enabled.load() || !engine->smooth_changes) {
+        state.SkipWithError("engine locked or without smooth changes");
+        return;
+    }
+    AlternateIr const alternates[2] = {AlternateIr(3, 50), AlternateIr(3, 60)};
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    std::vector<float> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
+    std::vector<float> out_left(static_cast<size_t>(block)), out_right(static_cast<size_t>(block));
+    auto run_second = [&] {
+        for (int done = 0; done < rate; done += block) {
+            for (size_t i = 0; i < left.size(); ++i) {
+                left[i] = noise(rng);
+                right[i] = noise(rng);
+            }
+            float* ins[2] = {left.data(), right.data()};
+            float* outs[2] = {out_left.data(), out_right.data()};
+            engine->processReplacing(ins, outs, block);
+        }
+    };
+    run_second();
+    double cpu = 0.0;
+    long seconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        engine->load_ir_into_slot(1, alternates[seconds % 2].pointers, 3 * rate, true);
+        state.ResumeTiming();
+        double const start = process_cpu_seconds();
+        run_second();
+        cpu += process_cpu_seconds() - start;
+        ++seconds;
+        benchmark::DoNotOptimize(out_left.data());
+    }
+    state.counters["process_load"] = cpu / static_cast<double>(seconds);
 }
 
 // At least five seconds of processing per block size, so the largest partitions run several times.
@@ -266,6 +347,8 @@ BENCHMARK(BM_EngineProcessPaced)
     ->Unit(benchmark::kSecond);
 
 BENCHMARK(BM_EngineProcessPacedWhileSilenced)->Arg(64)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineProcessPacedWhileIrChanges)->Arg(128)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineProcessTwoGenerations)->Arg(128)->Iterations(8)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

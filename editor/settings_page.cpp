@@ -21,7 +21,7 @@ std::vector<std::string> padded(std::vector<std::string> items)
     return items;
 }
 
-enum Menu : std::size_t { presets, sr_norm, latency, auto_pair, home, dials, wet_lock, ir_vis, colour };
+enum Menu : std::size_t { presets, sr_norm, latency, auto_pair, home, dials, wet_lock, ir_vis, colour, changes };
 
 } // namespace
 
@@ -47,6 +47,8 @@ std::vector<SettingsMenu> const& settings_menus()
          padded({"Deep Blue", "Neon Blue", "Elegant Green", "Classic Green", "Deep Purple", "Dark Orange",
                  "Light Orange", "Dark Red", "Light Red"}),
          "ColourScheme", {0, 1, 2, 3, 4, 5, 6, 7, 8}, "colour scheme switch"},
+        {"Setting changes", padded({"Smooth", "Silence After Rebuild"}), "SmoothChanges", {1, 0},
+         "smooth changes switch"},
     };
     return menus;
 }
@@ -55,7 +57,8 @@ CSettingsPage::CSettingsPage(CEditorView& view, CWidget& page) : view_(view)
 {
     auto const& rows = settings_menus();
     double const col_w = 240, row_h = 56;
-    auto& box = page.add<CGroupBox>({8, 20, 3 * col_w + 24, 3 * row_h + 36}, "Preferences");
+    double const row_count = static_cast<double>((rows.size() + 2) / 3);
+    auto& box = page.add<CGroupBox>({8, 20, 3 * col_w + 24, row_count * row_h + 36}, "Preferences");
     for (std::size_t i = 0; i < rows.size(); ++i) {
         double const x = 12 + static_cast<double>(i % 3) * col_w;
         double const y = 28 + static_cast<double>(i / 3) * row_h;
@@ -141,6 +144,11 @@ std::string CSettingsPage::message_for(std::size_t menu, int item) const
         return "New default wet-lock mode will be used the next time Corvella starts up";
     case colour:
         return "Close and re-open the GUI to view the new colour scheme";
+    case changes:
+        return item == 0 ? "Settings, impulse responses and programs will change without a click (the reverb of what "
+                           "was played rings on) the next time Corvella starts."
+                         : "The reverb will be silenced after each impulse response rebuild the next time Corvella "
+                           "starts.";
     default:
         return {};
     }

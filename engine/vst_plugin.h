@@ -115,7 +115,9 @@ public:
     // frames go into the heads and the rest into the FFT convolvers, otherwise everything goes into
     // the FFT convolvers. Sets the slot's length in ms. Returns false for a bad slot, null channel
     // or non-positive length (nothing changes); convolver failures throw std::runtime_error.
-    bool load_ir_into_slot(int slot, float* const channels[4], int length);
+    // With `take_over` and smooth_changes the IR goes into the slot's other generation instead and
+    // takes over at the next chunk while the old one rings out, as a rebuild's does.
+    bool load_ir_into_slot(int slot, float* const channels[4], int length, bool take_over = false);
 
     // ---- IR build pipeline (vst_plugin_ir_build.cpp), IR computation thread ----
     // Builds IR1 (IR2) from its source and the program's shaping settings and loads it into the
@@ -245,6 +247,9 @@ public:
     // ---- Configuration (fixed for the life of the instance) ----
     int channel_mode = 2; // 0 mono->mono, 1 mono->stereo, 2 stereo->stereo; set by the host binding
     bool program_change_blocks_audio = false;                // "ProgramChangeBlocksAudio" == 1
+    // "SmoothChanges" != 0: a rebuilt IR takes over while the old one rings out, no program-change
+    // mute, gains glide. 0: silence after every rebuild and a wet mute on program change.
+    bool smooth_changes = true;
     float ir_gain_min = -50.0f, ir_gain_max = 50.0f;         // dB, "IRGainMin"/"IRGainMax"
     float master_gain_min = -30.0f, master_gain_max = 30.0f; // dB, "MasterGainMin"/"MasterGainMax"
     bool sr_gain_normalise = true;                           // "SRNorm" 0 or 2
@@ -351,6 +356,66 @@ public:
     direct_fir* downsample_aa = nullptr;           // half-rate anti-alias filters, zero latency only
     direct_fir* upsample_aa = nullptr;
 
+    // ---- Convolver generations (vst_plugin_generations.cpp) ----
+    // With smooth_changes each IR slot has a second set of convolvers (four FFT convolvers and four
+    // heads, at the same indices as fft_convolvers and direct_firs). One generation of a slot is
+    // live and takes the input; a rebuilt IR is loaded into the other, which takes over at the start
+    // of the next chunk while the old one rings out its tail on silent input, so the reverb of what
+    // was played before the change decays as it was. Without smooth_changes only generation 0
+    // exists and is reloaded in place.
+    static constexpr int generation_count = 2;
+    static constexpr int fade_milliseconds = 50; // a ringing generation needed again fades this fast
+    // The other generation of a slot: idle (the IR worker may take it), loading (the worker fills
+    // it), ready (the audio thread switches to it at its next chunk), switching (the audio thread is
+    // switching), ringing (the old live one, on silent input), fading (asked to fall silent).
+    enum spare_state : int { spare_idle, spare_loading, spare_ready, spare_switching, spare_ringing, spare_fading };
+    fft_conv_worker_thread* spare_fft_convolvers[convolver_count] = {};
+    void* spare_fft_thread_handles[convolver_count] = {};
+    unsigned int spare_fft_thread_ids[convolver_count] = {};
+    direct_fir* spare_direct_firs[convolver_count] = {};
+    // What a generation's IR was built for.
+    struct generation_routing {
+        int topology = 0;    // as get_topology_from_unity gives it
+        bool sts = false;    // parallel stereo with its simulated true-stereo side
+        int tail_frames = 0; // engine frames it rings after its last input: length plus latency
+    };
+    struct slot_generations {
+        std::atomic<int> live{0};           // written by the audio thread (and load_ir_into_slot)
+        std::atomic<int> spare{spare_idle}; // the other generation's state
+        // routing[g]: written by whoever loads generation g, before it goes live.
+        generation_routing routing[generation_count];
+        // Audio thread only.
+        int ring_frames_left = 0;       // ringing spare: frames of its tail still to come
+        int fade_frames_left = -1;      // fading spare: frames of the fade to go (-1 not begun)
+        int live_ring_frames_left = 0;  // live generation of an IR switched off: tail to come
+        bool fed_last_step = false;     // the live generation took input in the last step
+    };
+    slot_generations generations[2];
+    std::atomic<std::uint64_t> audio_chunks{0}; // chunks processed, so the IR worker sees audio run
+    float** silent_input = nullptr;             // two channels of max_step_length zeros
+    int build_generation[2] = {};               // IR worker: the generation a build loads into
+
+    fft_conv_worker_thread* const* fft_generation(int g) const { return g == 0 ? fft_convolvers : spare_fft_convolvers; }
+    direct_fir* const* head_generation(int g) const { return g == 0 ? direct_firs : spare_direct_firs; }
+    // IR worker. acquire_spare waits until the slot's other generation is free (a ringing one is
+    // faded out; one the audio thread has not touched for 250 ms is taken) and makes builds load
+    // into it; publish_spare hands it to the audio thread with the routing it was built for;
+    // abandon_spare gives it back unused. Without smooth_changes they keep builds on generation 0.
+    void acquire_spare(int slot);
+    void publish_spare(int slot, generation_routing const& routing);
+    void abandon_spare(int slot);
+    // Audio thread: switch to published generations (start of a chunk); run the ringing ones into
+    // the section outputs; whether any generation still rings.
+    void switch_generations();
+    void run_ringing_generation(int ir, int frames, bool split);
+    bool generations_ringing() const;
+    // An IR that is switched on while its convolvers hold the short IR an IR that is off keeps gets
+    // a full rebuild (IR worker, each poll). loaded_switched_off[slot - 1] is set by the builds.
+    void request_whole_irs_switched_on();
+    std::atomic<bool> loaded_switched_off[2] = {};
+    // The routing the live generation of `ir` runs with: the current program's.
+    void live_routing(int ir, int& topology, bool& sts) const;
+
     // Fusion IR: the modulated stacked convolvers, built with (36, N), arrive with their class.
     convolver_ts_stack_modulated* ir1_stacked = nullptr;
     convolver_ts_stack_modulated* ir2_stacked = nullptr;
@@ -440,8 +505,21 @@ private:
     void destroy_convolvers();
     void report(char const* text) const;
 
+    // One generation's convolvers of `ir` (heads or FFT) on `input_a`/`input_b`, routed for
+    // `topology`/`sts`, added into the section outputs; the output is scaled by a linear ramp from
+    // fade_from to fade_to over the frames (a fading generation).
+    struct convolver_run {
+        int topology;
+        bool sts;
+        float** input_a;
+        float** input_b;
+        float fade_from = 1.0f, fade_to = 1.0f;
+    };
     template <typename Convolver>
-    void run_ir_convolvers(Convolver* const* slots, int ir, int frames, bool split);
+    void run_ir_convolvers(Convolver* const* slots, int ir, int frames, bool split, convolver_run const& run);
+    void run_generation(int ir, int g, int frames, bool split, convolver_run const& run);
+    convolver_run live_run(int ir) const; // the live generation on the IR's own inputs
+    int live_generation(int ir) const;
     void route_inputs(int ir, float** input, int frames);
     void run_ir(int ir, int frames, bool split);
     // Mix and balance of one mixer chunk: the mix law's IR1 and IR2 weights and each IR's balance
@@ -454,4 +532,61 @@ private:
     void balance_factors(int ir, float& left, float& right) const;
     void apply_pre_mixer(int frames, int mix_step);
     void apply_post_mixer(int frames, int mix_step);
+    void apply_ir_gain(int ir, float** wet, int frames);
+
+    // ---- Gain glides (vst_plugin_mixer.cpp) ----
+    // With smooth_changes every mixer gain moves linearly, sample by sample: a step change of a
+    // setting glides over 10 ms or the rest of its block, whichever is longer; between two chunks
+    // of the mixer (LFO, mix glide) a gain ramps from one chunk's value to the next. Audio thread.
+    struct gain_glide {
+        // The gains of one run of frames: start + step * (i + 1) for frame i < frames, end after.
+        struct ramp {
+            float start, step;
+            int frames;
+            float end;
+        };
+        float value = 0.0f;  // the gain at the end of the last run
+        float target = 0.0f; // the target of the last run
+        int glide_left = 0;  // frames left of a glide begun by a step change
+        bool primed = false; // the first target is taken at once
+        ramp next(float goal, int frames);
+        void begin_glide(int frames);
+    };
+    static void multiply_glide(float* samples, gain_glide::ramp const& r, int frames);
+    // One glide per gain and side: the post mixer's dry and wet gains and IR2's chained factor, the
+    // pre mixer's input gains, and the IR gains (both sides alike).
+    enum gain_lane {
+        lane_dry,
+        lane_ir1_left,
+        lane_ir1_right,
+        lane_ir2_left,
+        lane_ir2_right,
+        lane_chain_left,
+        lane_chain_right,
+        lane_pre_ir1_left,
+        lane_pre_ir1_right,
+        lane_pre_ir2_left,
+        lane_pre_ir2_right,
+        lane_ir1_gain,
+        lane_ir2_gain,
+        lane_count
+    };
+    gain_glide gain_glides[lane_count];
+    // The settings the mixer gains come from, as each mixer order's loop last saw them: a
+    // difference is a step change.
+    static constexpr int gain_setting_count = 20;
+    float pre_mixer_settings[gain_setting_count] = {};
+    float post_mixer_settings[gain_setting_count] = {};
+    // Engine frames of the formatted chunk in progress, to be set at its start (settings change
+    // only between chunks); 0 = unknown, then a glide spans at least the step in which it begins.
+    int gain_glide_block_frames = 0;
+    int gain_glide_frames(int step_frames) const;
+    bool gain_settings_changed(float (&seen)[gain_setting_count]) const;
+    // Every gain takes its setting at once at its next run, as in a new engine: for the silencing
+    // of every history, after which there is nothing to glide from.
+    void settle_gain_glides();
+    // A gain glides only from a value that was heard: when whole chunks went by without the mixer
+    // (silence whose reverb had died away), the gains settle. audio_chunks as the mixer last saw it.
+    std::uint64_t gain_glide_chunk = 0;
+    void settle_gain_glides_after_skipped_chunks();
 };

@@ -99,6 +99,12 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
         recompute_ir1 = recompute_ir2 = false;
         full_recompute_ir1 = full_recompute_ir2 = false;
         program_change_blocks_audio = extract_data_from_registry_program_change_blocks_audio() == 1;
+        // A settings file from before the preference existed has no value: smooth, the default.
+        try {
+            smooth_changes = extract_data_from_registry_smooth_changes() != 0;
+        } catch (std::exception const&) {
+            smooth_changes = true;
+        }
 
         // 3. Rate, programs, counters, locks.
         if (sample_rate_argument < 1)
@@ -246,18 +252,23 @@ void VST_Plugin::report(char const* text) const
 
 void VST_Plugin::destroy_convolvers()
 {
-    for (int index = 0; index < convolver_count; ++index) {
-        delete direct_firs[index];
-        direct_firs[index] = nullptr;
-        fft_conv_worker_thread* convolver = fft_convolvers[index];
-        if (convolver == nullptr) continue;
-        convolver->trigger_kill();
-        // The convolver may only go once its worker has left its loop.
-        while (!convolver->has_thread_finished())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        delete convolver;
-        fft_convolvers[index] = nullptr;
-        fft_thread_handles[index] = nullptr;
+    for (int g = 0; g < generation_count; ++g) {
+        direct_fir** heads = g == 0 ? direct_firs : spare_direct_firs;
+        fft_conv_worker_thread** convolvers = g == 0 ? fft_convolvers : spare_fft_convolvers;
+        void** handles = g == 0 ? fft_thread_handles : spare_fft_thread_handles;
+        for (int index = 0; index < convolver_count; ++index) {
+            delete heads[index];
+            heads[index] = nullptr;
+            fft_conv_worker_thread* convolver = convolvers[index];
+            if (convolver == nullptr) continue;
+            convolver->trigger_kill();
+            // The convolver may only go once its worker has left its loop.
+            while (!convolver->has_thread_finished())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            delete convolver;
+            convolvers[index] = nullptr;
+            handles[index] = nullptr;
+        }
     }
 }
 
@@ -442,9 +453,10 @@ void VST_Plugin::follow_audio_thread_priority()
     int const wanted = audio > 0 ? std::clamp(audio - 1, 1, 20) : 20;
     if (wanted == convolver_worker_priority) return;
     convolver_worker_priority = wanted;
-    for (void* handle : fft_thread_handles)
-        if (handle != nullptr && GetThreadPriority(handle) > 0)
-            corvella::promote_thread_to_realtime(handle, wanted);
+    for (void* const* handles : {fft_thread_handles, spare_fft_thread_handles})
+        for (int index = 0; index < convolver_count; ++index)
+            if (handles[index] != nullptr && GetThreadPriority(handles[index]) > 0)
+                corvella::promote_thread_to_realtime(handles[index], wanted);
 }
 
 void VST_Plugin::allocate_aligned_memory()
@@ -474,6 +486,10 @@ void VST_Plugin::allocate_aligned_memory()
         dry_delay_write_position = 2 * partition_length;
         dry_delay_read_position = 0;
     }
+    code += 3;
+    silent_input = allocate_multichannel(max_step_length, code);
+    for (int channel = 0; channel < channel_count; ++channel)
+        ippsSet_32f(0.0f, silent_input[channel], max_step_length);
 }
 
 void VST_Plugin::free_aligned_memory()
@@ -481,7 +497,7 @@ void VST_Plugin::free_aligned_memory()
     float*** const buffers[] = {&convolver_scratch, &ir1_input_a,      &ir1_wet,          &ir2_input_a,
                                 &ir2_wet,           &ir1_input_b,      &ir2_input_b,      &ir1_section1_out,
                                 &ir2_section1_out,  &ir1_section2_out, &ir2_section2_out, &host_input,
-                                &host_output,       &dry_delay};
+                                &host_output,       &dry_delay,        &silent_input};
     for (float*** buffer : buffers)
         free_multichannel(*buffer);
     dry_delay_length = 0;
@@ -489,38 +505,50 @@ void VST_Plugin::free_aligned_memory()
 
 void VST_Plugin::initialise_fft(int N)
 {
-    for (int section = 1; section <= 2; ++section)
-        for (int side = 0; side < 2; ++side)
-            for (int ir = 1; ir <= 2; ++ir) {
-                int const index = convolver_index(ir, side, section);
-                if (!fft_conv_worker_thread::fft_conv_worker_thread_initialise(
-                        &fft_convolvers[index], &fft_thread_handles[index], &fft_thread_ids[index],
-                        channel_count, N))
-                    fail(fft_creation_errors[ir - 1][side]);
-            }
+    // With smooth changes each slot gets its second generation now, so that no change ever waits
+    // for a convolver (or its thread) to be made.
+    int const generations_made = smooth_changes ? generation_count : 1;
+    for (int g = 0; g < generations_made; ++g) {
+        fft_conv_worker_thread** convolvers = g == 0 ? fft_convolvers : spare_fft_convolvers;
+        void** handles = g == 0 ? fft_thread_handles : spare_fft_thread_handles;
+        unsigned int* ids = g == 0 ? fft_thread_ids : spare_fft_thread_ids;
+        for (int section = 1; section <= 2; ++section)
+            for (int side = 0; side < 2; ++side)
+                for (int ir = 1; ir <= 2; ++ir) {
+                    int const index = convolver_index(ir, side, section);
+                    if (!fft_conv_worker_thread::fft_conv_worker_thread_initialise(
+                            &convolvers[index], &handles[index], &ids[index], channel_count, N))
+                        fail(fft_creation_errors[ir - 1][side]);
+                }
 
-    // The audio thread waits for the workers' large partitions at their block boundaries.
-    for (int index = 0; index < convolver_count; ++index)
-        raise_thread_priority(reinterpret_cast<std::uintptr_t>(fft_thread_handles[index]), 20,
-                              "a convolver worker thread", priority_refusal_reported);
+        // The audio thread waits for the workers' large partitions at their block boundaries.
+        for (int index = 0; index < convolver_count; ++index)
+            raise_thread_priority(reinterpret_cast<std::uintptr_t>(handles[index]), 20,
+                                  "a convolver worker thread", priority_refusal_reported);
+    }
 
-    // Stagger the large partitions so that the four pairs do not compute them in the same block.
+    // Stagger the large partitions so that the convolvers do not compute them in the same block;
+    // a ringing generation sits between the live one's.
     int const q = (std::rand() % 32768) / 4;
-    for (int section = 1; section <= 2; ++section)
-        for (int side = 0; side < 2; ++side)
-            for (int ir = 1; ir <= 2; ++ir)
-                fft_convolvers[convolver_index(ir, side, section)]->phase_offset =
-                    q + phase_offset_base[ir - 1][side];
+    for (int g = 0; g < generations_made; ++g)
+        for (int section = 1; section <= 2; ++section)
+            for (int side = 0; side < 2; ++side)
+                for (int ir = 1; ir <= 2; ++ir)
+                    fft_generation(g)[convolver_index(ir, side, section)]->phase_offset =
+                        q + phase_offset_base[ir - 1][side] + g * phase_offset_base[0][0] / 2;
 }
 
 void VST_Plugin::initialise_direct_fir(int taps)
 {
-    for (int index = 0; index < convolver_count; ++index) {
-        try {
-            direct_firs[index] = new direct_fir(channel_count, taps);
-        } catch (std::exception const& error) {
-            direct_firs[index] = nullptr;
-            report((std::string(error.what()) + ": \nSeen during constructor").c_str());
+    for (int g = 0; g < (smooth_changes ? generation_count : 1); ++g) {
+        direct_fir** heads = g == 0 ? direct_firs : spare_direct_firs;
+        for (int index = 0; index < convolver_count; ++index) {
+            try {
+                heads[index] = new direct_fir(channel_count, taps);
+            } catch (std::exception const& error) {
+                heads[index] = nullptr;
+                report((std::string(error.what()) + ": \nSeen during constructor").c_str());
+            }
         }
     }
     struct {
@@ -623,12 +651,32 @@ void VST_Plugin::initialise_delay_pitch_mod(pitch_mod*& modulator)
 
 // ---------------------------------------------------------------------------------------------
 
-bool VST_Plugin::load_ir_into_slot(int slot, float* const channels[4], int length)
+bool VST_Plugin::load_ir_into_slot(int slot, float* const channels[4], int length, bool take_over)
 {
     if (slot != 1 && slot != 2) return false;
     if (channels == nullptr || length <= 0) return false;
     for (int channel = 0; channel < 4; ++channel)
         if (channels[channel] == nullptr) return false;
+    VST_Plugin_Program const p = current_program_copy();
+    generation_routing routing;
+    routing.topology =
+        VST_Plugin_Program::get_topology_from_unity(slot == 1 ? p.ir1_topology : p.ir2_topology, false, false);
+    routing.sts = routing.topology == 0 && (slot == 1 ? p.ir1_sts_toggle : p.ir2_sts_toggle) * 2.0f >= 1.0f;
+    routing.tail_frames = length + (zero_latency ? 0 : 2 * partition_length);
+    if (take_over && smooth_changes) {
+        acquire_spare(slot);
+        load_section(slot, 1, channels, length, true);
+        publish_spare(slot, routing);
+        return true;
+    }
+    // In place, into the live generation; a build finished earlier and still waiting to take over
+    // is superseded.
+    slot_generations& s = generations[slot - 1];
+    int ready = spare_ready;
+    s.spare.compare_exchange_strong(ready, spare_idle, std::memory_order_acq_rel);
+    int const g = s.live.load(std::memory_order_acquire);
+    build_generation[slot - 1] = g;
+    s.routing[g] = routing;
     load_section(slot, 1, channels, length, true);
     return true;
 }

@@ -242,22 +242,24 @@ void VST_Plugin::load_section(int slot, int section, float* const* ir, int frame
 {
     if (ir == nullptr) return;
     frames = std::max(frames, 0);
+    int const g = build_generation[slot - 1];
     for (int side = 0; side < (load_b ? 2 : 1); ++side) {
         int const index = convolver_index(slot, side, section);
         float* pair[channel_count] = {ir[2 * side], ir[2 * side + 1]};
         if (pair[0] == nullptr || pair[1] == nullptr) continue;
         int head_length = 0;
-        if (zero_latency && direct_firs[index] != nullptr) {
-            head_length = std::min(frames, direct_firs[index]->get_length());
-            direct_firs[index]->load_ir_data(pair, head_length);
+        direct_fir* const head = head_generation(g)[index];
+        if (zero_latency && head != nullptr) {
+            head_length = std::min(frames, head->get_length());
+            head->load_ir_data(pair, head_length);
         }
         if (build_cancelled()) throw build_cancelled_exception{};
-        if (fft_convolvers[index] != nullptr) {
+        if (fft_conv_worker_thread* const convolver = fft_generation(g)[index]) {
             float* tail[channel_count] = {pair[0] + head_length, pair[1] + head_length};
             if (frames - head_length > 0)
-                fft_convolvers[index]->load_ir_data(tail, frames - head_length);
+                convolver->load_ir_data(tail, frames - head_length);
             else
-                fft_convolvers[index]->minimise_ir_data_memory(); // a silent response
+                convolver->minimise_ir_data_memory(); // a silent response
         }
     }
     if (section == 1 && slot >= 1 && slot <= 2 && frames > 0)
@@ -266,11 +268,22 @@ void VST_Plugin::load_section(int slot, int section, float* const* ir, int frame
 
 void VST_Plugin::release_ir_data(int slot)
 {
+    // With smooth changes a silent response takes over like any other, and the old one rings out.
+    acquire_spare(slot);
+    int const g = build_generation[slot - 1];
     for (int section = 1; section <= 2; ++section)
-        for (int side = 0; side < 2; ++side)
-            if (fft_conv_worker_thread* convolver = fft_convolvers[convolver_index(slot, side, section)])
-                convolver->minimise_ir_data_memory();
+        for (int side = 0; side < 2; ++side) {
+            int const index = convolver_index(slot, side, section);
+            if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->minimise_ir_data_memory();
+            if (smooth_changes)
+                if (direct_fir* head = head_generation(g)[index]) {
+                    float* none[channel_count] = {silent_input[0], silent_input[1]};
+                    head->load_ir_data(none, 0);
+                }
+        }
     // The slot's modulated convolver (Fusion IR) releases its IR data here once it exists.
+    generation_routing silent_routing{};
+    publish_spare(slot, silent_routing);
 }
 
 void VST_Plugin::draw_ir(int slot, float* const* ir, int channels, int frames, int bits)
@@ -492,6 +505,7 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         if (build_cancelled()) throw build_cancelled_exception{};
         // 23. Sections and loading.
         bool const load_b = topology == topology_true_stereo || topology == topology_mono_stereo || sts_on;
+        acquire_spare(slot);
         int loaded = frames;
         if (s.toggle != 1.0f) {
             // Off: the convolvers keep a short, cheap IR.
@@ -515,6 +529,8 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
             load_section(slot, 1, w, frames, load_b);
         }
         (first ? ir1_length_ms : ir2_length_ms) = ms_rounded_up(loaded, sample_rate);
+        publish_spare(slot, {topology, sts_on, loaded + (zero_latency ? 0 : 2 * partition_length)});
+        loaded_switched_off[slot - 1] = s.toggle != 1.0f;
 
         // 24. An IR that is off gives up its source, so that switching it on reloads it.
         if (s.toggle != 1.0f) {
@@ -526,9 +542,12 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
     } catch (build_cancelled_exception const&) {
         // The engine is going away: nothing to report, nobody to hear it.
         ++ir_builds_cancelled[slot - 1];
+        abandon_spare(slot);
     } catch (std::exception const& error) {
+        abandon_spare(slot);
         report((std::string(error.what()) + ": \nSeen during ir file change").c_str());
     } catch (...) {
+        abandon_spare(slot);
         report("Unhandled exception: \nSeen during ir file change");
     }
     ++ir_builds_finished[slot - 1];

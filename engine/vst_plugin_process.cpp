@@ -185,12 +185,14 @@ void VST_Plugin::process_replacing_mono_stereo_formatted(float** in, float** out
         (static_cast<float>(tail_ms) * static_cast<float>(sample_rate) / 1000.0f +
          (zero_latency ? 0.0f : 2.0f * static_cast<float>(partition_length))) *
         static_cast<float>(half_rate_factor);
-    if (silent && !(tail_samples > static_cast<float>(silent_before)) && !delays_on) {
+    if (silent && !(tail_samples > static_cast<float>(silent_before)) && !delays_on && !generations_ringing()) {
         // A silent input whose reverb has died away costs nothing.
         copy(in, out, frames);
         return;
     }
 
+    // A gain that changes glides over this chunk when it is longer than the glide's 10 ms.
+    gain_glide_block_frames = frames / half_rate_factor;
     for (int done = 0; done < frames;) {
         int const n = std::min(max_step_length, frames - done);
         float* step_in[channel_count] = {in[0] + done, in[1] + done};
@@ -219,9 +221,9 @@ void VST_Plugin::route_inputs(int ir, float** in, int frames)
     VST_Plugin_Program const& p = *program;
     float const toggle = ir == 1 ? p.ir1_toggle : p.ir2_toggle;
     if (!(toggle > 0.0f)) return;
-    int const topology =
-        VST_Plugin_Program::get_topology_from_unity(ir == 1 ? p.ir1_topology : p.ir2_topology, false, false);
-    float const sts = ir == 1 ? p.ir1_sts_toggle : p.ir2_sts_toggle;
+    int topology = 0;
+    bool sts = false;
+    live_routing(ir, topology, sts);
     float** input_a = ir == 1 ? ir1_input_a : ir2_input_a;
     float** input_b = ir == 1 ? ir1_input_b : ir2_input_b;
 
@@ -241,60 +243,80 @@ void VST_Plugin::route_inputs(int ir, float** in, int frames)
         break;
     default: // Parallel Stereo and Fusion
         copy(in, input_a, frames);
-        if (sts * 2.0f >= 1.0f) copy(in, input_b, frames);
+        if (sts) copy(in, input_b, frames);
         break;
     }
 }
 
 template <typename Convolver>
-void VST_Plugin::run_ir_convolvers(Convolver* const* slots, int ir, int frames, bool split)
+void VST_Plugin::run_ir_convolvers(Convolver* const* slots, int ir, int frames, bool split, convolver_run const& run)
 {
-    VST_Plugin_Program const& p = *program;
-    if (!((ir == 1 ? p.ir1_toggle : p.ir2_toggle) > 0.0f)) return;
-    int const topology =
-        VST_Plugin_Program::get_topology_from_unity(ir == 1 ? p.ir1_topology : p.ir2_topology, false, false);
-    float const sts_toggle = ir == 1 ? p.ir1_sts_toggle : p.ir2_sts_toggle;
-    float** const input_a = ir == 1 ? ir1_input_a : ir2_input_a;
-    float** const input_b = ir == 1 ? ir1_input_b : ir2_input_b;
     float** const section_out[2] = {ir == 1 ? ir1_section1_out : ir2_section1_out,
                                     ir == 1 ? ir1_section2_out : ir2_section2_out};
+    bool const fading = run.fade_from != 1.0f || run.fade_to != 1.0f;
 
     auto pass = [&](Convolver* convolver, float** input, float** output, bool cross) {
         if (convolver == nullptr) return;
         convolver->process_not_replacing(input, convolver_scratch, frames);
+        if (fading) {
+            float const step = (run.fade_to - run.fade_from) / static_cast<float>(frames);
+            for (int channel = 0; channel < channel_count; ++channel)
+                for (int i = 0; i < frames; ++i)
+                    convolver_scratch[channel][i] *= run.fade_from + step * static_cast<float>(i + 1);
+        }
         ippsAdd_32f_I(convolver_scratch[0], output[cross ? 1 : 0], frames);
         ippsAdd_32f_I(convolver_scratch[1], output[cross ? 0 : 1], frames);
     };
 
-    pass(slots[convolver_index(ir, 0, 1)], input_a, section_out[0], false);
-    if (split) pass(slots[convolver_index(ir, 0, 2)], input_a, section_out[1], false);
+    pass(slots[convolver_index(ir, 0, 1)], run.input_a, section_out[0], false);
+    if (split) pass(slots[convolver_index(ir, 0, 2)], run.input_a, section_out[1], false);
 
-    bool const true_stereo = topology == topology_true_stereo;
-    bool const sts = topology == topology_parallel_stereo && sts_toggle * 2.0f >= 1.0f;
+    bool const true_stereo = run.topology == topology_true_stereo;
+    bool const sts = run.topology == topology_parallel_stereo && run.sts;
     if (!true_stereo && !sts) return;
     // STS feeds each input channel's B response into the opposite output channel.
-    pass(slots[convolver_index(ir, 1, 1)], input_b, section_out[0], sts);
-    if (split) pass(slots[convolver_index(ir, 1, 2)], input_b, section_out[1], sts);
+    pass(slots[convolver_index(ir, 1, 1)], run.input_b, section_out[0], sts);
+    if (split) pass(slots[convolver_index(ir, 1, 2)], run.input_b, section_out[1], sts);
+}
+
+void VST_Plugin::run_generation(int ir, int g, int frames, bool split, convolver_run const& run)
+{
+    if (zero_latency) run_ir_convolvers(head_generation(g), ir, frames, split, run);
+    run_ir_convolvers(fft_generation(g), ir, frames, split, run);
+}
+
+VST_Plugin::convolver_run VST_Plugin::live_run(int ir) const
+{
+    convolver_run run{};
+    live_routing(ir, run.topology, run.sts);
+    run.input_a = ir == 1 ? ir1_input_a : ir2_input_a;
+    run.input_b = ir == 1 ? ir1_input_b : ir2_input_b;
+    return run;
+}
+
+int VST_Plugin::live_generation(int ir) const
+{
+    return generations[ir - 1].live.load(std::memory_order_relaxed);
 }
 
 void VST_Plugin::process_initial_ir1_blocks(int frames, bool split)
 {
-    if (zero_latency) run_ir_convolvers(direct_firs, 1, frames, split);
+    if (zero_latency) run_ir_convolvers(head_generation(live_generation(1)), 1, frames, split, live_run(1));
 }
 
 void VST_Plugin::process_remaining_ir1_blocks(int frames, bool split)
 {
-    run_ir_convolvers(fft_convolvers, 1, frames, split);
+    run_ir_convolvers(fft_generation(live_generation(1)), 1, frames, split, live_run(1));
 }
 
 void VST_Plugin::process_initial_ir2_blocks(int frames, bool split)
 {
-    if (zero_latency) run_ir_convolvers(direct_firs, 2, frames, split);
+    if (zero_latency) run_ir_convolvers(head_generation(live_generation(2)), 2, frames, split, live_run(2));
 }
 
 void VST_Plugin::process_remaining_ir2_blocks(int frames, bool split)
 {
-    run_ir_convolvers(fft_convolvers, 2, frames, split);
+    run_ir_convolvers(fft_generation(live_generation(2)), 2, frames, split, live_run(2));
 }
 
 // Convolution, pitch modulation, section sum and gain of one IR (steps 7 to 10 of the step).
@@ -303,11 +325,13 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
     VST_Plugin_Program const& p = *program;
     bool const on = (ir == 1 ? p.ir1_toggle : p.ir2_toggle) > 0.0f;
     bool const busy = chunk_busy;
-    int const topology =
-        VST_Plugin_Program::get_topology_from_unity(ir == 1 ? p.ir1_topology : p.ir2_topology, false, false);
+    int topology = 0;
+    bool sts = false;
+    live_routing(ir, topology, sts);
     float** const section1 = ir == 1 ? ir1_section1_out : ir2_section1_out;
     float** const section2 = ir == 1 ? ir1_section2_out : ir2_section2_out;
     float** const wet = ir == 1 ? ir1_wet : ir2_wet;
+    slot_generations& slot = generations[ir - 1];
 
     if (on && !busy) {
         if (topology == topology_fusion) {
@@ -321,7 +345,21 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
             if (zero_latency) process_initial_ir2_blocks(frames, split);
             process_remaining_ir2_blocks(frames, split);
         }
+        slot.fed_last_step = true;
+    } else if (smooth_changes && !busy && topology != topology_fusion) {
+        // Switched off: what was played into the IR rings out on silent input.
+        if (slot.fed_last_step) slot.live_ring_frames_left = slot.routing[live_generation(ir)].tail_frames;
+        slot.fed_last_step = false;
+        if (slot.live_ring_frames_left > 0) {
+            convolver_run run{};
+            run.topology = topology;
+            run.sts = sts;
+            run.input_a = run.input_b = silent_input;
+            run_generation(ir, live_generation(ir), frames, split, run);
+            slot.live_ring_frames_left -= frames;
+        }
     }
+    if (smooth_changes && !busy) run_ringing_generation(ir, frames, split);
 
     // Pitch modulation of the sections (pitch_mod::process_replacing on section 1 and section 2
     // when their toggles are on) runs here once the modulators exist.
@@ -329,13 +367,8 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
     copy(section1, wet, frames);
     if (split) add(section2, wet, frames);
 
-    if (on) {
-        float const db =
-            get_db_gain_from_dual_scaling(ir == 1 ? p.ir1_gain : p.ir2_gain, ir_gain_min, ir_gain_max);
-        float const gain = std::pow(10.0f, db / 20.0f);
-        ippsMulC_32f_I(gain, wet[0], frames);
-        ippsMulC_32f_I(gain, wet[1], frames);
-    }
+    // With smooth changes an IR that is off may still ring: its tail keeps the IR's gain.
+    if (on || smooth_changes) apply_ir_gain(ir, wet, frames);
 }
 
 void VST_Plugin::process_replacing_stepped(float** in, float** out, int frames)
@@ -499,13 +532,22 @@ void VST_Plugin::serve_audio_thread_requests()
     bool const equaliser = post_eq_update_pending.exchange(false, std::memory_order_acq_rel);
     adopt_published_programs();
     if (equaliser) apply_master_filter_coeffs();
+    audio_chunks.fetch_add(1, std::memory_order_relaxed);
+    if (smooth_changes) switch_generations();
 
     if (!silence_pending.exchange(false, std::memory_order_acq_rel)) return;
+    settle_gain_glides(); // nothing left to glide from
     // The engine's scratch buffers are rewritten before every use; only histories are cleared.
-    for (fft_conv_worker_thread* convolver : fft_convolvers)
-        if (convolver != nullptr) convolver->silence_x_y_buffers();
-    for (direct_fir* head : direct_firs)
-        if (head != nullptr) head->clear_delay_line();
+    for (int g = 0; g < generation_count; ++g) {
+        for (int index = 0; index < convolver_count; ++index) {
+            if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->silence_x_y_buffers();
+            if (direct_fir* head = head_generation(g)[index]) head->clear_delay_line();
+        }
+    }
+    for (slot_generations& slot : generations) {
+        slot.live_ring_frames_left = 0;
+        slot.ring_frames_left = 0; // a ringing generation goes idle at its next step
+    }
     if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);
     // The choruses and stereo delays were cleared by silence_buffers itself.
 }

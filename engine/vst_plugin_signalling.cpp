@@ -51,6 +51,9 @@ void VST_Plugin::signal_recompute_both_full()
 
 void VST_Plugin::signal_set_program_disable_audio()
 {
+    // Smooth changes keep the old program's reverb playing until the new IRs take over; a host that
+    // asked for the callback to be held on program changes still gets that.
+    if (smooth_changes && !program_change_blocks_audio) return;
     ir_rebuild_busy = true;
 }
 

@@ -93,12 +93,13 @@ void WorkerThread_01::ThreadEntryPoint()
 void WorkerThread_01::run_pass()
 {
     VST_Plugin& engine = *plugin;
+    engine.request_whole_irs_switched_on();
 
     // A mute with nothing to rebuild (a program change whose programs need no new IR) is released
     // after a silence, like the mute of a pass that rebuilt.
     if (!engine.recompute_ir1 && !engine.recompute_ir2) {
         if (engine.ir_rebuild_busy) {
-            engine.silence_buffers();
+            if (!engine.smooth_changes) engine.silence_buffers();
             release_mute_if_idle(engine);
         }
         return;
@@ -133,10 +134,11 @@ void WorkerThread_01::run_pass()
         pause(settle_ms);
         engine.editor_refresh_pending = true;
         engine.ir_rebuild_in_progress = false;
-        // Buffers are silenced after every pass that rebuilt an IR, which also serves a pending
-        // silence request of the host binding.
+        // Without smooth changes the buffers are silenced after every pass that rebuilt an IR,
+        // which also serves a pending silence request of the host binding. With them the new IRs
+        // take over from the old ones, which ring out.
         engine.buffer_silence_requested = false;
-        engine.silence_buffers();
+        if (!engine.smooth_changes) engine.silence_buffers();
         release_mute_if_idle(engine);
     }
     engine.ir_worker_pass_active = false;

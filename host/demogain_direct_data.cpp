@@ -199,7 +199,9 @@ void DemoGain_DirectData::serve_requests(VST_Plugin& engine, corvella::PendingRe
     // 8.
     if (r.pending(Request::buffer_silence)) {
         engine.buffer_silence_requested = true;
-        engine.silence_buffers();
+        // With smooth changes an IR switched off rings out and one switched on starts from
+        // silence by itself: nothing else is cut short.
+        if (!engine.smooth_changes) engine.silence_buffers();
         r.clear(Request::buffer_silence);
     }
 }

@@ -65,6 +65,7 @@ enum Named {
     hide_lower_pane,
     user_fxb,
     user_lost_location,
+    smooth_changes,
     named_count
 };
 
@@ -174,6 +175,10 @@ constexpr NamedSetting named_settings[] = {
      "UserSpecifiedLostLocation%d",
      "user lost location", {"160", "161", "162"},
      "user lost location", {"163", "164", "165"}, nullptr},
+    {smooth_changes,
+     "SmoothChanges",
+     "smooth changes", {"166", "167", "168"},
+     "smooth changes", {"169", "170", "171"}, nullptr},
 };
 // clang-format on
 static_assert(std::size(named_settings) == named_count, "one row per named setting");
@@ -455,6 +460,14 @@ int extract_data_from_registry_program_change_blocks_audio()
 void set_program_change_blocks_audio_in_registry(int value)
 {
     write_named_int(program_change_blocks_audio, value);
+}
+int extract_data_from_registry_smooth_changes()
+{
+    return read_named_int(smooth_changes);
+}
+void set_smooth_changes_in_registry(int value)
+{
+    write_named_int(smooth_changes, value);
 }
 int extract_data_from_registry_ir_gain_min()
 {

@@ -45,6 +45,9 @@ protected:
     }
     Probe probe()
     {
+        // Every gain glides to the settings first; then histories are forgotten.
+        run_stereo(*engine, {Signal(1024, 0.25f), Signal(1024, 0.25f)}, {512});
+        engine->silence_buffers();
         StereoSignal const out =
             run_stereo(*engine, {sparse(512, {{0, 1.0f}}), sparse(512, {{0, 1.0f}})}, {512});
         Probe result{};

@@ -145,11 +145,13 @@ TEST_F(InProcessHostTest, TheBridgeHandsEachPassItsRequestsAtMostEvery100ms)
     change_and_pass("ir2_sts_toggle", 1.0f, 300); // IR2 alone leaves IR1 alone
     EXPECT_TRUE(!engine.recompute_ir1 && engine.full_recompute_ir2 && engine.recompute_ir2);
 
-    // A program change mutes the engine and points it at the new program.
+    // A program change points the engine at the new program; it mutes only without smooth changes
+    // (with them the old program's reverb plays until the new IRs take over).
     std::int32_t const program = 7;
     ASSERT_TRUE(host.set_custom_data(corvella::custom_data::current_program, &program, sizeof program));
     change_and_pass(nullptr, 0, 400);
-    EXPECT_TRUE(engine.ir_rebuild_busy && engine.full_recompute_ir1 && engine.full_recompute_ir2);
+    EXPECT_TRUE(engine.full_recompute_ir1 && engine.full_recompute_ir2);
+    EXPECT_EQ(engine.ir_rebuild_busy.load(), !engine.smooth_changes);
     EXPECT_EQ(engine.current_program_index(), 7);
     change_and_pass("ir1_toggle", 0.0f, 500);
     EXPECT_TRUE(engine.buffer_silence_requested && !engine.recompute_ir1);

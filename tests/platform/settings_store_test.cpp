@@ -77,6 +77,7 @@ std::vector<Named> const kNamed = {
     {"HomePrefDir", READ(home_pref_dir), "#87: home pref dir", WRITE(home_pref_dir, "/srv/ir/"), "/srv/ir/", ""},
     {"ProgramChangeBlocksAudio", READ(program_change_blocks_audio), "#101: program change blocks audio",
      WRITE(program_change_blocks_audio, 1), "1", "0"},
+    {"SmoothChanges", READ(smooth_changes), "#167: smooth changes", WRITE(smooth_changes, 0), "0", "1"},
     {"IRGainMin", READ(ir_gain_min), "#107: ir gain min", WRITE(ir_gain_min, -60), "-60", "-50"},
     {"IRGainMax", READ(ir_gain_max), "#113: ir gain max", WRITE(ir_gain_max, 20), "20", "50"},
     {"MasterGainMin", READ(master_gain_min), "#119: master gain min", WRITE(master_gain_min, -40), "-40", "-30"},

@@ -232,6 +232,20 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
         {{"--ir1-a", ir, "--tempo", "20", in, existing}, 1, "--tempo must be beats per minute from 30 to 200"},
         {{"--ir1-a", ir, "--set", "master_delay_l_delay_numer=99", in, existing}, 1,
          "value out of range for 'master_delay_l_delay_numer': 99 (whole numbers 1 to 63)"},
+        {{"--ir1-a", ir, "--at", "soon", "master_mix=0", in, existing}, 1,
+         "--at must be a number of seconds from 0 to the input's length, got 'soon'"},
+        {{"--ir1-a", ir, "--at", "-0.01", "master_mix=0", in, existing}, 1,
+         "--at must be a number of seconds from 0 to the input's length, got '-0.01'"},
+        {{"--ir1-a", ir, "--at", "inf", "master_mix=0", in, existing}, 1,
+         "--at must be a number of seconds from 0 to the input's length, got 'inf'"},
+        {{"--ir1-a", ir, "--at", "0.021", "master_mix=0", in, existing}, 1, // the input lasts 1000/48000 s
+         "--at must be a number of seconds from 0 to the input's length (0.0208333 s), got '0.021'"},
+        {{"--ir1-a", ir, "--at", "0.01", "no_such_key=0.5", in, existing}, 1, "unknown parameter key 'no_such_key'"},
+        {{"--ir1-a", ir, "--at", "0.01", "master_gain=1.5", in, existing}, 1,
+         "value out of range for 'master_gain': 1.5 (unity values are 0 to 1)"},
+        {{"--ir1-a", ir, "--at", "0.01", "master_delay_l_delay_numer=0", in, existing}, 1,
+         "value out of range for 'master_delay_l_delay_numer': 0 (whole numbers 1 to 63)"},
+        {{"--ir1-a", ir, "--at", "0.01", "master_mix", in, existing}, 1, "--at needs KEY=VALUE, got 'master_mix'"},
         {{"--ir1-a", ir, "--bogus", in, existing}, 1, "unknown option '--bogus'"},
         {{"--ir1-a", ir, in}, 1, "needs INPUT and OUTPUT"},
         {{"--ir1-a", ir, in, (dir_ / "no-folder" / "out.wav").string()}, 3, "cannot write output '"},
@@ -321,6 +335,117 @@ TEST_F(RenderTest, MasterDelayEchoesAtTheTempoGiven)
     }
 }
 
+// --at changes land at their input samples, in time order whatever their order on the command line,
+// those of one time in command-line order: fully dry from T1 (master_mix 0.75, then 0), 30 dB down
+// from T2 (master_gain 0). Before T1 the output has the same bits as the render without changes.
+// The 20 ms after a change are not judged: gains may glide there. Blocks of 8192 frames: a change
+// held back to, or brought forward to, a block boundary misses its span.
+TEST_F(RenderTest, AtChangesLandAtTheirSamplesInTimeOrder)
+{
+    int const frames = rate / 2;
+    int const t1 = 4801, t2 = 14400; // 0.100015 s rounds up to 4801, 0.3 s
+    int const settle = rate / 50;    // 20 ms
+    double const minus_30_db = std::pow(10.0, -30.0 / 20.0);
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    Channels input(2, std::vector<float>(frames));
+    for (auto& channel : input)
+        for (float& v : channel)
+            v = noise(random);
+    std::string const in = write_wav("in.wav", input, rate);
+    std::string const ir = write_wav("ir.wav", {decaying_noise(3000, 8), decaying_noise(3000, 9)}, rate);
+    // Wet only at 0 dB at first, so that the dry signal after T1 is a change. Blocks of 512: a gain
+    // glides over the block it changes in, so 20 ms after a change it has arrived.
+    std::vector<std::string> const start = {"--ir1-a",         ir,      "--block",     "512",  "--set",
+                                            "master_gain=0.5", "--set", "master_mix=1"};
+    auto run = [&](std::vector<std::string> changes, std::string const& name) {
+        changes.insert(changes.begin(), start.begin(), start.end());
+        changes.insert(changes.end(), {in, (dir_ / name).string()});
+        RunResult const result = render(changes);
+        EXPECT_EQ(result.exit_code, 0) << result.errors;
+        return read_planar_audio(dir_ / name);
+    };
+    Channels const unchanged = run({}, "unchanged.wav");
+    Channels const changed = run({"--at", "0.3", "master_gain=0", "--at", "0.100015", "master_mix=0.75",
+                                  "--at", "0.100015", "master_mix=0"},
+                                 "changed.wav");
+    ASSERT_EQ(unchanged.size(), 2u);
+    ASSERT_EQ(changed.size(), 2u);
+    for (std::size_t c = 0; c < 2; ++c) {
+        SCOPED_TRACE("channel " + std::to_string(c));
+        ASSERT_EQ(changed[c].size(), static_cast<std::size_t>(frames));
+        auto const first_difference =
+            std::mismatch(changed[c].begin(), changed[c].end(), unchanged[c].begin()).first -
+            changed[c].begin();
+        EXPECT_GE(first_difference, t1);
+        double dry_error = 0.0, quiet_error = 0.0, unchanged_from_dry = 0.0;
+        for (int n = t1 + settle; n < t2; ++n) {
+            dry_error = std::max(dry_error, std::fabs(double(changed[c][n]) - input[c][n]));
+            unchanged_from_dry =
+                std::max(unchanged_from_dry, std::fabs(double(unchanged[c][n]) - input[c][n]));
+        }
+        for (int n = t2 + settle; n < frames; ++n)
+            quiet_error = std::max(quiet_error, std::fabs(double(changed[c][n]) - minus_30_db * input[c][n]));
+        EXPECT_LT(dry_error, 1e-6);
+        EXPECT_LT(quiet_error, 1e-6);
+        EXPECT_GT(unchanged_from_dry, 0.05); // the change made a difference
+    }
+}
+
+// Click-free changes as a host's automation makes them: a pre-delay change at T sounds like the old
+// setting on the input before T added to the new setting on the input from T (the old reverb rings
+// out, nothing is cut or silenced), and a master gain step glides instead of clicking.
+TEST_F(RenderTest, AtChangesRingOutAndGlide)
+{
+    int const frames = rate, t = rate / 3;
+    std::mt19937 random(12);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    Channels input(2, std::vector<float>(frames)), before(2, std::vector<float>(frames, 0.0f)), after = before;
+    for (std::size_t c = 0; c < 2; ++c)
+        for (int n = 0; n < frames; ++n) {
+            input[c][n] = noise(random);
+            (n < t ? before : after)[c][n] = input[c][n];
+        }
+    std::string const ir = write_wav("ir.wav", {decaying_noise(12000, 8), decaying_noise(12000, 9)}, rate);
+    auto run = [&](Channels const& audio, std::vector<std::string> settings, std::string const& name) {
+        std::vector<std::string> arguments{"--ir1-a", ir, "--set", "master_gain=0.5", "--set", "master_mix=1"};
+        arguments.insert(arguments.end(), settings.begin(), settings.end());
+        arguments.insert(arguments.end(), {write_wav(name + "-in.wav", audio, rate), (dir_ / name).string()});
+        RunResult const result = render(arguments);
+        EXPECT_EQ(result.exit_code, 0) << result.errors;
+        return read_planar_audio(dir_ / name);
+    };
+    Channels const old_part = run(before, {}, "old.wav");
+    Channels const new_part = run(after, {"--set", "ir1_pre_delay=0.1"}, "new.wav");
+    Channels const changed = run(input, {"--at", std::to_string(double(t) / rate), "ir1_pre_delay=0.1"}, "changed.wav");
+    ASSERT_EQ(changed.size(), 2u);
+    double peak = 0.0, error = 0.0;
+    for (std::size_t c = 0; c < 2; ++c)
+        for (int n = 0; n < frames; ++n) {
+            double const expected = double(old_part[c][n]) + new_part[c][n];
+            peak = std::max(peak, std::fabs(expected));
+            error = std::max(error, std::fabs(changed[c][n] - expected));
+        }
+    EXPECT_LT(20.0 * std::log10(error / peak), -60.0);
+
+    // Master gain down at T on a sine, whose reverb moves smoothly: the largest step within 50 ms
+    // of T is at most twice the largest of the unchanged render there.
+    Channels sine(2, std::vector<float>(frames));
+    for (std::size_t c = 0; c < 2; ++c)
+        for (int n = 0; n < frames; ++n)
+            sine[c][n] = static_cast<float>(0.5 * std::sin(2.0 * 3.141592653589793 * 440.0 * n / rate));
+    Channels const steady = run(sine, {}, "steady.wav");
+    Channels const stepped = run(sine, {"--at", std::to_string(double(t) / rate), "master_gain=0.3"}, "stepped.wav");
+    auto largest_step = [&](Channels const& audio) {
+        double step = 0.0;
+        for (std::size_t c = 0; c < 2; ++c)
+            for (int n = t - rate / 20; n < t + rate / 20; ++n)
+                step = std::max(step, std::fabs(double(audio[c][n + 1]) - audio[c][n]));
+        return step;
+    };
+    EXPECT_LE(largest_step(stepped), 2.0 * largest_step(steady));
+}
+
 TEST_F(RenderTest, HelpStatesTheOptionsTheExitCodesAndTheLatencyRule)
 {
     RunResult const help = render({"--help"});
@@ -328,7 +453,7 @@ TEST_F(RenderTest, HelpStatesTheOptionsTheExitCodesAndTheLatencyRule)
     for (char const* text :
          {"--ir1-a FILE", "--ir1-b FILE", "--ir2-a FILE", "--ir2-b FILE", "--set KEY=VALUE",
           "--bank FILE --program N", "--latency N", "--block N", "--tail SECONDS", "--tempo BPM",
-          "--stereo-out", "--list-params", "shifted back by the", "Exit status: 0"})
+          "--at SECONDS KEY=VALUE", "--stereo-out", "--list-params", "shifted back by the", "Exit status: 0"})
         EXPECT_NE(help.output.find(text), std::string::npos) << text;
 }
 

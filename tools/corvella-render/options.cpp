@@ -55,6 +55,38 @@ std::string slot_range_text(ProgramSlotRow const& row)
     return kind + " " + number_text(row.minimum) + " to " + number_text(row.maximum);
 }
 
+struct Setting {
+    std::string key;
+    double value; // unity value of a parameter, stored value of a slot
+    bool slot;    // a program slot that is no host parameter
+};
+
+// KEY=VALUE of --set and --at: a parameter key with a unity value, or a program slot key with a
+// value in the slot's range.
+std::variant<Setting, UsageError> parse_setting(std::string const& option, std::string const& text)
+{
+    auto const equals = text.find('=');
+    if (equals == std::string::npos || equals == 0)
+        return usage(option + " needs KEY=VALUE, got '" + text + "'");
+    std::string key = text.substr(0, equals);
+    std::string const value_text = text.substr(equals + 1);
+    ProgramSlotRow const* slot = find_parameter(key) == nullptr ? find_program_slot(key) : nullptr;
+    if (find_parameter(key) == nullptr && slot == nullptr)
+        return usage("unknown parameter key '" + key + "' (see --list-params)");
+    double number = 0.0;
+    if (!parse_double(value_text, number))
+        return usage("value of '" + key + "' is not a number: '" + value_text + "'");
+    if (slot != nullptr) {
+        if (!program_slot_accepts(*slot, number))
+            return usage("value out of range for '" + key + "': " + value_text + " (" +
+                         slot_range_text(*slot) + ")");
+        return Setting{std::move(key), number, true};
+    }
+    if (number < 0.0 || number > 1.0)
+        return usage("value out of range for '" + key + "': " + value_text + " (unity values are 0 to 1)");
+    return Setting{std::move(key), number, false};
+}
+
 } // namespace
 
 char const* usage_text()
@@ -65,8 +97,8 @@ char const* usage_text()
            "OUTPUT in the input's format, sample rate and channel layout. The instance starts with the\n"
            "start-up bank's default program; options change it in this order: bank and program, impulse\n"
            "responses, the program slots given with --set, then the parameters given with --set in their\n"
-           "order. The render waits until every impulse response is built, so the same command always\n"
-           "gives the same output.\n"
+           "order. The render waits until every impulse response is built, before the first sample and\n"
+           "after the changes of each --at time, so the same command always gives the same output.\n"
            "\n"
            "Options:\n"
            "  --ir1-a FILE, --ir1-b FILE   impulse responses of IR1 (sections A and B)\n"
@@ -80,6 +112,11 @@ char const* usage_text()
            "                               room, tail character and density as whole numbers and the tail\n"
            "                               variant as a unity value; --list-params lists them all (their\n"
            "                               table is data in program/program_slot_table.cpp)\n"
+           "  --at SECONDS KEY=VALUE       change a parameter or program slot, taken as by --set, at input\n"
+           "                               sample round(SECONDS x rate), splitting the host block there as\n"
+           "                               a host's automation does; SECONDS from 0 to the input's length.\n"
+           "                               Repeatable: applied in time order, changes at the same time in\n"
+           "                               their order on the command line\n"
            "  --tempo BPM                  the host's tempo, 30 to 200 (default 120), for the delays locked\n"
            "                               to it\n"
            "  --bank FILE --program N      load a bank file (.fxb) and select its program N (0 to 47)\n"
@@ -132,27 +169,23 @@ std::variant<Options, UsageError> parse_options(std::vector<std::string> const& 
                 return usage(argument + " needs a file");
         } else if (argument == "--set") {
             if (!value(text)) return usage("--set needs KEY=VALUE");
-            auto const equals = text.find('=');
-            if (equals == std::string::npos || equals == 0)
-                return usage("--set needs KEY=VALUE, got '" + text + "'");
-            std::string const key = text.substr(0, equals);
-            ProgramSlotRow const* slot = find_parameter(key) == nullptr ? find_program_slot(key) : nullptr;
-            if (find_parameter(key) == nullptr && slot == nullptr)
-                return usage("unknown parameter key '" + key + "' (see --list-params)");
-            double number = 0.0;
-            if (!parse_double(text.substr(equals + 1), number))
-                return usage("value of '" + key + "' is not a number: '" + text.substr(equals + 1) + "'");
-            if (slot != nullptr) {
-                if (!program_slot_accepts(*slot, number))
-                    return usage("value out of range for '" + key + "': " + text.substr(equals + 1) + " (" +
-                                 slot_range_text(*slot) + ")");
-                options.slot_settings.emplace_back(key, number);
-                continue;
-            }
-            if (number < 0.0 || number > 1.0)
-                return usage("value out of range for '" + key + "': " + text.substr(equals + 1) +
-                             " (unity values are 0 to 1)");
-            options.settings.emplace_back(key, static_cast<float>(number));
+            auto setting = parse_setting(argument, text);
+            if (auto* error = std::get_if<UsageError>(&setting)) return *error;
+            auto& [key, number, slot] = std::get<Setting>(setting);
+            if (slot)
+                options.slot_settings.emplace_back(std::move(key), number);
+            else
+                options.settings.emplace_back(std::move(key), static_cast<float>(number));
+        } else if (argument == "--at") {
+            std::string seconds_text;
+            if (!value(seconds_text) || !value(text)) return usage("--at needs SECONDS KEY=VALUE");
+            double seconds = 0.0;
+            if (!parse_double(seconds_text, seconds) || seconds < 0.0)
+                return usage(std::string(at_time_rule) + ", got '" + seconds_text + "'");
+            auto setting = parse_setting(argument, text);
+            if (auto* error = std::get_if<UsageError>(&setting)) return *error;
+            auto& [key, number, slot] = std::get<Setting>(setting);
+            options.timed_settings.push_back({seconds, seconds_text, std::move(key), number, slot});
         } else if (argument == "--bank") {
             if (!value(options.bank) || options.bank.empty()) return usage("--bank needs a file");
         } else if (argument == "--program") {

@@ -153,6 +153,53 @@ private:
     MessageHandler previous_;
 };
 
+// Waits until the engine has taken every change and built every impulse response it asked for.
+// The render waits so before its first block and after the changes of each --at time, so that every
+// render goes through the same sequence of builds (the partition phases of the convolvers depend on
+// it) and a change reaches the engine before the sample it is given with.
+bool wait_for_builds(host::InProcessHost& host)
+{
+    if (host.wait_until_idle()) return true;
+    fail("the impulse responses were not built in time");
+    return false;
+}
+
+// Slots without a host parameter are written into the current program of the bank, which goes
+// back whole (the engine then recomputes everything once).
+void store_program_slots(host::InProcessHost& host, std::vector<std::pair<std::string, double>> const& slots)
+{
+    if (slots.empty()) return;
+    std::vector<VST_Plugin_Program> bank(programs_per_bank);
+    host.get_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
+    VST_Plugin_Program& current = bank[static_cast<std::size_t>(current_program_index(bank.data()))];
+    for (auto const& [key, value] : slots)
+        store_program_slot(current, *find_program_slot(key), value);
+    host.set_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
+}
+
+// The changes of one --at time in their command-line order; slots that follow one another go back
+// in one bank.
+void apply_timed_settings(host::InProcessHost& host, std::vector<TimedSetting const*> const& changes)
+{
+    std::vector<std::pair<std::string, double>> slots;
+    for (TimedSetting const* change : changes) {
+        if (change->slot) {
+            slots.emplace_back(change->key, change->value);
+            continue;
+        }
+        store_program_slots(host, slots);
+        slots.clear();
+        host.set_parameter(change->key, static_cast<float>(change->value));
+    }
+    store_program_slots(host, slots);
+}
+
+// An --at change and the input sample it lands on.
+struct ScheduledSetting {
+    long long sample;
+    TimedSetting const* setting;
+};
+
 std::string program_file(host::InProcessHost& host, int id)
 {
     char path[301] = {};
@@ -189,6 +236,22 @@ int render(Options const& options)
              " channels; only mono and stereo are supported");
         return exit_input;
     }
+    // The --at changes in time order (a stable sort keeps the command-line order at one time).
+    std::vector<ScheduledSetting> schedule;
+    double const input_seconds = static_cast<double>(in_info.frames) / in_info.samplerate;
+    for (TimedSetting const& change : options.timed_settings) {
+        if (change.seconds > input_seconds) {
+            char length[32];
+            std::snprintf(length, sizeof length, "%g", input_seconds);
+            fail(std::string(at_time_rule) + " (" + length + " s), got '" + change.seconds_text + "'");
+            return exit_usage;
+        }
+        schedule.push_back({std::llround(change.seconds * in_info.samplerate), &change});
+    }
+    std::stable_sort(
+        schedule.begin(), schedule.end(),
+        [](ScheduledSetting const& a, ScheduledSetting const& b) { return a.sample < b.sample; });
+
     for (auto const& slot : options.ir_files)
         for (auto const& file : slot)
             if (!file.empty()) {
@@ -239,12 +302,8 @@ int render(Options const& options)
             fail("the engine could not start at " + std::to_string(in_info.samplerate) + " Hz");
             return exit_engine;
         }
-        // The start-up build runs to its end before anything changes, so that every render goes
-        // through the same sequence of builds (the partition phases of the convolvers depend on it).
-        if (!host.wait_until_idle()) {
-            fail("the impulse responses were not built in time");
-            return exit_engine;
-        }
+        // The start-up build runs to its end before anything changes.
+        if (!wait_for_builds(host)) return exit_engine;
 
         if (!options.bank.empty()) {
             std::string path = options.bank;
@@ -262,16 +321,7 @@ int render(Options const& options)
             for (int side = 0; side < 2; ++side)
                 if (!options.ir_files[slot][side].empty())
                     host.set_ir_file(slot + 1, side, fs::absolute(options.ir_files[slot][side]).string());
-        // Slots without a host parameter are written into the current program of the bank, which
-        // goes back whole (the engine then recomputes everything once).
-        if (!options.slot_settings.empty()) {
-            std::vector<VST_Plugin_Program> bank(programs_per_bank);
-            host.get_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
-            VST_Plugin_Program& current = bank[static_cast<std::size_t>(current_program_index(bank.data()))];
-            for (auto const& [key, value] : options.slot_settings)
-                store_program_slot(current, *find_program_slot(key), value);
-            host.set_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
-        }
+        store_program_slots(host, options.slot_settings);
         for (auto const& [key, value] : options.settings)
             host.set_parameter(key, value);
 
@@ -279,17 +329,16 @@ int render(Options const& options)
         // (a slot whose source is a generator needs no file).
         std::vector<VST_Plugin_Program> bank(programs_per_bank);
         host.get_custom_data(custom_data::bank, bank.data(), bank_size_bytes);
-        bool const ir1_from_file = bank[static_cast<std::size_t>(current_program_index(bank.data()))].ir1_source_type == 0;
-        if (std::string const ir1 = program_file(host, 14); ir1_from_file && !ir1.empty() && !is_readable_file(ir1)) {
+        bool const ir1_from_file =
+            bank[static_cast<std::size_t>(current_program_index(bank.data()))].ir1_source_type == 0;
+        if (std::string const ir1 = program_file(host, 14);
+            ir1_from_file && !ir1.empty() && !is_readable_file(ir1)) {
             fail("the impulse response '" + ir1 +
                  "' is not installed: run corvella-factory-irs, or give --ir1-a FILE");
             return exit_input;
         }
 
-        if (!host.wait_until_idle()) {
-            fail("the impulse responses were not built in time");
-            return exit_engine;
-        }
+        if (!wait_for_builds(host)) return exit_engine;
         VST_Plugin* engine = host.engine();
         if (engine == nullptr || !engine->processing_enabled) {
             fail("the engine stopped (see the message above)");
@@ -330,8 +379,23 @@ int render(Options const& options)
         Progress progress(!options.quiet, total, in_info.samplerate);
         long long fed = 0, written = 0;
         bool input_done = false;
+        std::size_t next_change = 0;
+        std::vector<TimedSetting const*> due;
         while (fed < total) {
-            int const frames = static_cast<int>(std::min<long long>(block, total - fed));
+            if (next_change < schedule.size() && schedule[next_change].sample == fed) {
+                due.clear();
+                for (; next_change < schedule.size() && schedule[next_change].sample == fed; ++next_change)
+                    due.push_back(schedule[next_change].setting);
+                apply_timed_settings(host, due);
+                if (!wait_for_builds(host)) {
+                    remove_partial();
+                    return exit_engine;
+                }
+            }
+            // Blocks keep the host's grid of `block` frames; a change splits the block it falls in.
+            long long end = std::min(total, (fed / block + 1) * block);
+            if (next_change < schedule.size()) end = std::min(end, schedule[next_change].sample);
+            int const frames = static_cast<int>(end - fed);
             sf_count_t got = 0;
             if (!input_done) {
                 got = sf_readf_float(input.get(), interleaved_in.data(), frames);
