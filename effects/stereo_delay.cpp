@@ -220,6 +220,11 @@ void stereo_delay::set_toggle_unity(float u, int c)
     clear_lines_locked();
 }
 
+void stereo_delay::set_toggle(bool on, int c)
+{
+    if (channel_valid(c)) settings[c].toggle.store(on, std::memory_order_relaxed);
+}
+
 void stereo_delay::recompute_tempo_delay(int c)
 {
     channel_settings& s = settings[c];

@@ -74,6 +74,8 @@ public:
     void set_delay_mod_rate_hz_unity(float u, int c); // 1000^u / 50 Hz: 0.02 .. 20
     // On when u > 0; then clears both lines (every call, changed or not).
     void set_toggle_unity(float u, int c);
+    // The side on or off without clearing the lines: echoes in flight keep sounding.
+    void set_toggle(bool on, int c);
 
     // Tempo lock. set_num_den: a denominator in 1..64 is stored; then, when the numerator is in
     // 1..63 and the channel's tempo in 30..200, the numerator is stored and the delay becomes

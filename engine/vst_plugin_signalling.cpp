@@ -161,7 +161,13 @@ void VST_Plugin::push_delay(stereo_delay* effect, corvella::EffectBlock block, V
         effect->set_dry_unity(unity(0), side);
     for (int side = 0; side < stereo_delay::channels; ++side) {
         int const b = side_base[side];
-        effect->set_toggle_unity(unity(b), side);
+        // Setting the toggle clears the side's line. With smooth changes only a side switched on
+        // starts clear; any other push leaves the echoes in flight.
+        bool const on = unity(b) > 0.0f;
+        if (!smooth_changes || (on && !effect->get_toggle(side)))
+            effect->set_toggle_unity(unity(b), side);
+        else
+            effect->set_toggle(on, side);
         effect->set_delay_mod_ms_unity(unity(b + 4), side);
         effect->set_delay_mod_rate_hz_unity(unity(b + 5), side);
         effect->set_feedback_unity(unity(b + 6), side);

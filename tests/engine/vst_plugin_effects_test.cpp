@@ -161,6 +161,29 @@ TEST_F(EngineEffectsTest, EachEffectRunsOnItsOwnBus)
     expect_signal(impulse_response(frames), sparse(frames, {{0, 1.5f}, {ir2_offset, 0.5f}}), "all off");
 }
 
+// A settings push of a delay (any delay key, here one that changes nothing audible) keeps the
+// echoes in flight; without smooth changes it clears the lines, as setting a toggle does.
+TEST_F(EngineEffectsTest, ADelayPushKeepsTheEchoesInFlight)
+{
+    Effect const& master_delay = effects[2];
+    int const frames = delay_lag + ir2_offset + 200;
+    for (bool smooth : {true, false}) {
+        SCOPED_TRACE(smooth ? "smooth" : "not smooth");
+        engine->smooth_changes = smooth;
+        set_up_effects(&master_delay, false);
+        StereoSignal in{sparse(frames, {{0, 1.0f}}), sparse(frames, {{0, 1.0f}})};
+        StereoSignal first{Signal(in.left.begin(), in.left.begin() + 10), Signal(in.right.begin(), in.right.begin() + 10)};
+        StereoSignal rest{Signal(in.left.begin() + 10, in.left.end()), Signal(in.right.begin() + 10, in.right.end())};
+        StereoSignal out = run_stereo(*engine, first);
+        engine->signal_update_master_delay();
+        StereoSignal const later = run_stereo(*engine, rest);
+        out.left.insert(out.left.end(), later.left.begin(), later.left.end());
+        out.right.insert(out.right.end(), later.right.begin(), later.right.end());
+        // Dry at 0; IR1, delayed on the master bus, at the lag, unless the push cleared it.
+        expect_signal(out, sparse(frames, {{0, 1.0f}, {delay_lag, smooth ? 0.5f : 0.0f}}), "master delay");
+    }
+}
+
 // While a program change mutes the wet path the effects do not run: their lines stand still, so
 // the echo of an impulse taken before the mute comes out late by the muted span. IR2 is off so that
 // only IR1 feeds the effects.
