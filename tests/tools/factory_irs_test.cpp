@@ -1,6 +1,7 @@
 // The factory impulse responses and the demo signal: made by code, the same every time, and
 // usable by the loader.
 
+#include "ir/fir_file.h"
 #include "support/temp_dir.h"
 #include "support/wav_file.h"
 
@@ -77,6 +78,25 @@ TEST(FactoryIrs, WrittenWhereTheStartUpBankLooksIdenticalEveryTimeAndExit3WhenUn
     EXPECT_NEAR(std::max(peaks[3], peaks[4]), -1.0, 0.01);
     // The two halves of the true-stereo pair differ (each is one input side's response).
     EXPECT_NE(read_planar_audio(files[3]), read_planar_audio(files[4]));
+
+    // The Fusion responses: a true-stereo head and eight true-stereo tail sets that all differ.
+    for (char const* name : {"FusionHall-01-48000Hz.fir", "FusionPlate-01-48000Hz.fir"}) {
+        SCOPED_TRACE(name);
+        std::string why;
+        auto const fusion = read_fir_file(root / "Factory" / name, &why);
+        ASSERT_TRUE(fusion.has_value()) << why;
+        EXPECT_EQ(fusion->sample_rate, 48000);
+        ASSERT_EQ(fusion->head.size(), 4u);
+        ASSERT_EQ(fusion->tail.size(), 32u);
+        float peak = 0.0f;
+        for (auto const* part : {&fusion->head, &fusion->tail})
+            for (auto const& channel : *part)
+                for (float v : channel)
+                    peak = std::max(peak, std::fabs(v));
+        EXPECT_NEAR(20.0 * std::log10(peak), -1.0, 0.01);
+        for (std::size_t set = 1; set < 8; ++set)
+            EXPECT_NE(fusion->tail[4 * set], fusion->tail[0]) << "set " << set;
+    }
 
     ASSERT_EQ(run(CORVELLA_FACTORY_IRS_PROGRAM, dir / "again"), 0);
     EXPECT_TRUE(slurp(plate) == slurp(dir / "again/Factory 2/LongPlate-01-44100Hz.wav"));

@@ -3,6 +3,7 @@
 #include "ir/audio_file_loader.h"
 #include "ir/reflection.h"
 #include "ir/tail.h"
+#include "platform/settings_file.h"
 
 #include <sndfile.h>
 
@@ -132,6 +133,72 @@ std::vector<std::vector<float>> synthesise(IrDesign const& design)
     return out;
 }
 
+std::vector<FusionDesign> const& fusion_designs()
+{
+    // folder, file, rate; tail length, diffusion, diffuse length, tint, density; room, ER size
+    static std::vector<FusionDesign> const all{
+        {"Factory", "FusionHall-01-48000Hz.fir", 48000, 0.40f, 0.7f, 0.8f, 1, 0, 0, 0.7f},
+        {"Factory", "FusionPlate-01-48000Hz.fir", 48000, 0.36f, 0.9f, 1.0f, 9, 0, 4, 0.3f},
+    };
+    return all;
+}
+
+fir_contents synthesise(FusionDesign const& design)
+{
+    int const rate = design.sample_rate;
+    fir_contents out;
+    out.sample_rate = rate;
+    // Eight variants of one tail: the sets differ in detail, not in character.
+    for (int set = 0; set < 8; ++set) {
+        tail generator(4, rate);
+        generator.set_length_unity(design.tail_length);
+        generator.set_diffusion_unity(design.tail_diffusion);
+        generator.set_density_type(design.tail_density);
+        generator.set_tint(design.tail_tint);
+        generator.set_variant_unity(static_cast<float>(set) / 8.0f);
+        generator.set_diffuse_length_unity(design.tail_diffuse_length);
+        float** buffer = nullptr;
+        int allocated = 0, frames = 0, bits = 0, rate_out = 0;
+        generator.create_multichannel_tails(buffer, rate, allocated, frames, bits, rate_out, 4, false, 0.0f, 1.0f,
+                                            0, 0.5f);
+        if (buffer == nullptr || frames < 1) throw std::runtime_error(std::string("no tail for ") + design.file_name);
+        for (int c = 0; c < 4; ++c)
+            out.tail.emplace_back(buffer[c], buffer[c] + frames);
+        corvella::free_ir_load_buffer(buffer);
+    }
+    std::size_t length = 0;
+    for (auto const& channel : out.tail)
+        length = std::max(length, channel.size());
+    for (auto& channel : out.tail)
+        channel.resize(length, 0.0f);
+
+    reflection room(4, rate);
+    room.set_room_number(design.room);
+    room.set_scale_x(design.er_size);
+    room.set_scale_y(design.er_size);
+    room.set_diffusion(0.5f);
+    room.set_distance_unity(0.5f);
+    room.set_position_unity(0.5f);
+    room.set_separation_unity(0.5f);
+    room.set_recusion_depth_unity(0.3f);
+    room.compute_reflections(true);
+    std::size_t const head_length = std::min<std::size_t>(length, static_cast<std::size_t>(room.get_buffer_length()));
+    for (int c = 0; c < 4; ++c)
+        out.head.emplace_back(room.get_channel(c), room.get_channel(c) + head_length);
+
+    float peak = 0.0f;
+    for (auto const* part : {&out.head, &out.tail})
+        for (auto const& channel : *part)
+            for (float v : channel)
+                peak = std::max(peak, std::fabs(v));
+    float const scale = peak > 0.0f ? peak_level / peak : 0.0f;
+    for (auto* part : {&out.head, &out.tail})
+        for (auto& channel : *part)
+            for (float& v : channel)
+                v *= scale;
+    return out;
+}
+
 std::vector<std::filesystem::path> write_all(std::filesystem::path const& root)
 {
     std::vector<std::filesystem::path> written;
@@ -145,6 +212,15 @@ std::vector<std::filesystem::path> write_all(std::filesystem::path const& root)
             write_wav(path, channels[2 * pair], channels[2 * pair + 1], design.sample_rate);
             written.push_back(path);
         }
+    }
+    for (FusionDesign const& design : fusion_designs()) {
+        std::filesystem::path const folder = root / design.folder;
+        std::filesystem::path const path = folder / design.file_name;
+        std::string error;
+        std::string const bytes = fir_file_bytes(synthesise(design), error);
+        if (bytes.empty() || !write_file_atomically(path, bytes, error))
+            throw std::runtime_error(path.string() + ": " + error);
+        written.push_back(path);
     }
     return written;
 }

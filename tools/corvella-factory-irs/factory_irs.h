@@ -5,6 +5,8 @@
 // nothing audio is kept in the repository, and what ships is what a slot set to "ER" or "Tail"
 // makes.
 
+#include "ir/fir_file.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,8 +34,25 @@ std::vector<IrDesign> const& designs();
 // The channels of `design` (2, or 4 for a true-stereo pair), planar, peak at -1 dBFS.
 std::vector<std::vector<float>> synthesise(IrDesign const& design);
 
-// Writes every response below `root` as 24-bit stereo WAV (creating the folders). Returns the files
-// written; throws std::runtime_error naming the file that could not be written.
+// A Fusion response (".fir"): a true-stereo head of early reflections and eight true-stereo tail
+// sets, the tail generator's variants of one design, for the modulation to move between.
+struct FusionDesign {
+    char const* folder;
+    char const* file_name; // ".fir"
+    int sample_rate;
+    float tail_length, tail_diffusion, tail_diffuse_length;
+    int tail_tint, tail_density;
+    int room;
+    float er_size;
+};
+
+std::vector<FusionDesign> const& fusion_designs();
+
+// Head (4 channels) and tail (32 channels) of `design`, peak at -1 dBFS.
+fir_contents synthesise(FusionDesign const& design);
+
+// Writes every response below `root`, as 24-bit stereo WAV and ".fir" files (creating the folders).
+// Returns the files written; throws std::runtime_error naming the file that could not be written.
 std::vector<std::filesystem::path> write_all(std::filesystem::path const& root);
 
 } // namespace corvella::factory
