@@ -1,7 +1,11 @@
 // The factory impulse responses and the demo signal: made by code, the same every time, and
 // usable by the loader.
 
+#include "host/bank_files.h"
+#include "host/in_process_host.h"
+#include "program/parameter_application.h"
 #include "ir/fir_file.h"
+#include "platform/settings_fixture.h"
 #include "support/temp_dir.h"
 #include "support/wav_file.h"
 
@@ -11,6 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -103,6 +109,85 @@ TEST(FactoryIrs, WrittenWhereTheStartUpBankLooksIdenticalEveryTimeAndExit3WhenUn
 
     std::ofstream(dir / "file") << "x"; // a file where a folder is needed
     EXPECT_EQ(run(CORVELLA_FACTORY_IRS_PROGRAM, dir / "file"), 3);
+}
+
+// The four factory banks: written beside the responses, 48 named programs each that all render
+// (finite, not silent) and all sound different from each other. One host per bank, side by side:
+// most of the time goes in waiting for each program's IR builds.
+TEST(FactoryBanks, EveryProgramRendersAndSoundsDifferent)
+{
+    TempDir dir;
+    ScopedVariable const data_home("XDG_DATA_HOME", (dir / "data").c_str());
+    ScopedVariable const config_home("XDG_CONFIG_HOME", (dir / "config").c_str());
+    ASSERT_EQ(run(CORVELLA_FACTORY_IRS_PROGRAM, {}), 0);
+    struct Result {
+        std::vector<std::string> names;
+        std::vector<std::vector<float>> outputs; // the first second after the click, interleaved
+        std::vector<std::string> failures;
+    };
+    std::vector<Result> results(4);
+    auto render_bank = [&](int bank) {
+        Result& r = results[static_cast<std::size_t>(bank)];
+        std::string const path = factory_bank_path(bank);
+        host::InProcessHost host;
+        if (fs::file_size(path) != 142816u || !host.create_instance(host::Variant::stereo_to_stereo, 48000.0) ||
+            !host.wait_until_idle() || !host.set_custom_data(9, path.c_str(), path.size() + 1)) {
+            r.failures.push_back(path + " could not be loaded");
+            return;
+        }
+        std::vector<VST_Plugin_Program> records(48);
+        host.get_custom_data(3, records.data(), bank_size_bytes);
+        int const frames = 48000;
+        std::vector<float> in(frames, 0.0f), left(frames), right(frames);
+        float const* ins[2] = {in.data(), in.data()};
+        float* outs[2] = {left.data(), right.data()};
+        for (std::int32_t program = 0; program < 48; ++program) {
+            r.names.emplace_back(records[static_cast<std::size_t>(program)].name);
+            if (!host.set_custom_data(1, &program, sizeof program) || !host.wait_until_idle()) {
+                r.failures.push_back(r.names.back() + " was not built");
+                continue;
+            }
+            for (int pass = 0; pass < 3; ++pass) { // two silent passes: the last program's echoes die away
+                in[0] = pass == 2 ? 0.5f : 0.0f;
+                host.process(ins, outs, frames);
+            }
+            std::vector<float> heard;
+            double total = 0.0;
+            for (int n = 1; n < frames; ++n) { // the dry click at 0 is the same in every program
+                if (!std::isfinite(left[n]) || !std::isfinite(right[n])) {
+                    r.failures.push_back(r.names.back() + " is not finite");
+                    break;
+                }
+                heard.push_back(left[n]);
+                heard.push_back(right[n]);
+                total += double(left[n]) * left[n] + double(right[n]) * right[n];
+            }
+            if (!(total > 1e-6)) r.failures.push_back(r.names.back() + " has no reverb");
+            r.outputs.push_back(std::move(heard));
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int bank = 0; bank < 4; ++bank)
+        threads.emplace_back(render_bank, bank);
+    for (auto& thread : threads)
+        thread.join();
+    for (Result const& r : results) {
+        for (std::string const& failure : r.failures)
+            ADD_FAILURE() << failure;
+        ASSERT_EQ(r.outputs.size(), 48u);
+        // Different: the outputs differ by more than -20 dB of their energy.
+        for (std::size_t a = 0; a < r.outputs.size(); ++a)
+            for (std::size_t b = a + 1; b < r.outputs.size(); ++b) {
+                double difference = 0.0, energy = 0.0;
+                for (std::size_t k = 0; k < r.outputs[a].size(); ++k) {
+                    double const x = r.outputs[a][k], y = r.outputs[b][k];
+                    difference += (x - y) * (x - y);
+                    energy += x * x + y * y;
+                }
+                EXPECT_GT(difference, 0.01 * energy) << r.names[a] << " sounds like " << r.names[b];
+            }
+        EXPECT_EQ(std::set<std::string>(r.names.begin(), r.names.end()).size(), 48u) << "names repeat";
+    }
 }
 
 TEST(TestSignal, HitsThenAChordThatStops)

@@ -446,6 +446,30 @@ TEST_F(RenderTest, AtChangesRingOutAndGlide)
     EXPECT_LE(largest_step(stepped), 2.0 * largest_step(steady));
 }
 
+// A factory bank named by its menu entry is the bank file in the factory Banks folder.
+TEST_F(RenderTest, AFactoryBankCanBeNamedByItsMenuEntry)
+{
+    std::string const make = "XDG_DATA_HOME=" + quote((dir_ / "data").string()) + " " +
+                             CORVELLA_FACTORY_IRS_PROGRAM + " > /dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    std::vector<float> click(9600, 0.0f);
+    click[0] = 0.5f;
+    std::string const in = write_wav("click.wav", {click, click}, rate);
+    std::string const file =
+        (dir_ / "data/Audio/Impulse Responses/Tarnwick/Corvella/Banks/Corvella Presets Tails Enhanced.fxb").string();
+    RunResult const by_name = render({"--bank", "Customisable Synthetic Tails Set", "--program", "7", in,
+                                      (dir_ / "by-name.wav").string()});
+    RunResult const by_path = render({"--bank", file, "--program", "7", in, (dir_ / "by-path.wav").string()});
+    ASSERT_EQ(by_name.exit_code, 0) << by_name.errors;
+    ASSERT_EQ(by_path.exit_code, 0) << by_path.errors;
+    Channels const a = read_planar_audio(dir_ / "by-name.wav"), b = read_planar_audio(dir_ / "by-path.wav");
+    EXPECT_EQ(a, b);
+    double energy = 0.0;
+    for (std::size_t n = 1; n < a[0].size(); ++n)
+        energy += double(a[0][n]) * a[0][n];
+    EXPECT_GT(energy, 1e-6); // the program's tail, not just the dry click
+}
+
 TEST_F(RenderTest, HelpStatesTheOptionsTheExitCodesAndTheLatencyRule)
 {
     RunResult const help = render({"--help"});

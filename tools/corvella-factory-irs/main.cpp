@@ -1,6 +1,7 @@
-// corvella-factory-irs: writes the factory impulse responses into the folder the start-up bank
-// reads them from (or into a given folder).
+// corvella-factory-irs: writes the factory impulse responses and the four factory banks into the
+// folder the start-up bank reads them from (or into a given folder).
 
+#include "tools/corvella-factory-irs/factory_banks.h"
 #include "tools/corvella-factory-irs/factory_irs.h"
 
 #include <cstdio>
@@ -31,7 +32,7 @@ int main(int argc, char** argv)
 {
     if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
         std::printf("Usage: corvella-factory-irs [FOLDER]\n"
-                    "Writes the factory impulse responses below FOLDER (default: "
+                    "Writes the factory impulse responses and banks below FOLDER (default: "
                     "$XDG_DATA_HOME/Audio/Impulse Responses/Tarnwick/Corvella, where the start-up bank "
                     "looks for them).\nExit status: 0 written, 1 usage, 3 a file could not be written.\n");
         return argc == 2 ? 0 : 1;
@@ -43,6 +44,8 @@ int main(int argc, char** argv)
     }
     try {
         for (auto const& path : corvella::factory::write_all(root))
+            std::printf("%s\n", path.c_str());
+        for (auto const& path : corvella::factory::write_factory_banks(root))
             std::printf("%s\n", path.c_str());
     } catch (std::exception const& error) {
         std::fprintf(stderr, "corvella-factory-irs: %s\n", error.what());

@@ -1,5 +1,7 @@
 #include "tools/corvella-render/options.h"
 
+#include "host/bank_files.h"
+
 #include "program/parameter_table.h"
 #include "program/program_sanitise.h"
 #include "program/program_slot_table.h"
@@ -119,7 +121,9 @@ char const* usage_text()
            "                               their order on the command line\n"
            "  --tempo BPM                  the host's tempo, 30 to 200 (default 120), for the delays locked\n"
            "                               to it\n"
-           "  --bank FILE --program N      load a bank file (.fxb) and select its program N (0 to 47)\n"
+           "  --bank FILE --program N      load a bank file (.fxb) and select its program N (0 to 47);\n"
+           "                               FILE may also name a factory bank by its menu entry, e.g.\n"
+           "                               \"Customisable Synthetic Tails Set\"\n"
            "  --latency N                  the \"Latency\" setting for this run: 0 (zero latency, default)\n"
            "                               or 128, 256, ... 8192 samples. The output is shifted back by the\n"
            "                               latency, so it always lines up with the input.\n"
@@ -188,6 +192,9 @@ std::variant<Options, UsageError> parse_options(std::vector<std::string> const& 
             options.timed_settings.push_back({seconds, seconds_text, std::move(key), number, slot});
         } else if (argument == "--bank") {
             if (!value(options.bank) || options.bank.empty()) return usage("--bank needs a file");
+            // A factory bank may be named by its menu entry.
+            for (std::size_t k = 0; k < factory_banks.size(); ++k)
+                if (options.bank == factory_banks[k].menu_entry) options.bank = factory_bank_path(static_cast<int>(k));
         } else if (argument == "--program") {
             int number = 0;
             if (!value(text) || !parse_int(text, number) || number < 0 || number > 47)
