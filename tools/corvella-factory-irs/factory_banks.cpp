@@ -180,46 +180,40 @@ std::vector<VST_Plugin_Program> modulated_set(std::filesystem::path const& root)
     return bank;
 }
 
-// Set 3: early reflections of every room at three sizes, then with the plate's tail behind them.
+// A program of the early-reflection generator: `room` at `size`, named after the room.
+VST_Plugin_Program reflections(int room, float size, std::string const& suffix)
+{
+    VST_Plugin_Program p = fresh();
+    p.ir1_source_type = 1;
+    p.ir1_toggle = 1.0f;
+    p.ir1_er_type = room;
+    p.ir1_er_size = size;
+    name(p, std::string(reflection_room_designs[room].name) + suffix);
+    return p;
+}
+
+// Set 3: early reflections of every room at three sizes, in front of a reverb, and far away.
 std::vector<VST_Plugin_Program> reflections_set(std::filesystem::path const& root)
 {
     std::vector<VST_Plugin_Program> bank;
-    for (int room = 0; room < reflection_room_count; ++room) {
-        char const* sizes[] = {"S", "M", "L"};
-        for (int size = 0; size < 3; ++size) {
-            VST_Plugin_Program p = fresh();
-            p.ir1_source_type = 1;
-            p.ir1_toggle = 1.0f;
-            p.ir1_er_type = room;
-            p.ir1_er_size = 0.2f + 0.3f * static_cast<float>(size);
-            name(p, std::string(reflection_room_designs[room].name) + " " + sizes[size]);
-            bank.push_back(p);
-        }
-    }
+    char const* const sizes[] = {" S", " M", " L"};
+    for (int room = 0; room < reflection_room_count; ++room)
+        for (int size = 0; size < 3; ++size)
+            bank.push_back(reflections(room, 0.2f + 0.3f * static_cast<float>(size), sizes[size]));
     // Each room with a reverb behind it, 35 dB down (a dense tail carries far more energy than
     // sparse reflections of the same peak) and 50 ms later: a plate, a room, a hall or the chamber.
     char const* const behind[] = {"+Plate", "+Room", "+Hall", "+Chamber"};
     for (int room = 0; room < reflection_room_count; ++room) {
-        VST_Plugin_Program p = fresh();
-        p.ir1_source_type = 1;
-        p.ir1_toggle = 1.0f;
-        p.ir1_er_type = room;
-        p.ir1_er_size = 0.5f;
+        VST_Plugin_Program p = reflections(room, 0.5f, behind[room % 4]);
         use_source(p, 2, sources[room % 4], root);
         p.master_ir1_ir2_mix = 0.5f;
         p.ir2_gain = 0.15f;
         p.ir2_pre_delay = 0.1f;
-        name(p, std::string(reflection_room_designs[room].name) + behind[room % 4]);
         bank.push_back(p);
     }
     for (int room = 0; room < 8; ++room) {
-        VST_Plugin_Program p = fresh();
-        p.ir1_source_type = 1;
-        p.ir1_toggle = 1.0f;
-        p.ir1_er_type = room;
-        p.ir1_er_size = 0.6f;
+        VST_Plugin_Program p = reflections(room, 0.6f, " Far");
         p.ir1_er_distance = 0.9f;
-        name(p, std::string(reflection_room_designs[room].name) + " Far");
         bank.push_back(p);
     }
     return bank;
