@@ -91,6 +91,16 @@ int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int 
     return counter;
 }
 
+int sweep_read_ages(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int lead,
+                    int count, int* age, float* fraction)
+{
+    // Capping the whole delay at (line_length + lead) - 2 caps the ages at line_length - 2.
+    counter = sweep_read_delays(sine, sweep, counter, line_length + lead, count, age, fraction);
+    for (int n = 0; n < count; ++n)
+        age[n] -= lead;
+    return counter;
+}
+
 void allpass_coefficients(float const* fraction, int count, float* a)
 {
     for (int n = 0; n < count; ++n)

@@ -1,7 +1,7 @@
 #pragma once
 
-// The machinery the delay-based effects (chorus, stereo_delay) share: a ring buffer read through a
-// wrap table instead of a modulo, a two-cycle sine table for the read-position LFO, the
+// The machinery the delay-based effects (chorus, stereo_delay, pitch_mod) share: a ring buffer read
+// through a wrap table instead of a modulo, a two-cycle sine table for the read-position LFO, the
 // first-order allpass that reads between two ring samples, and the denormal bias.
 //
 // Reading convention (one for every user of this file): nominal. A tap of age t returns the sample
@@ -11,7 +11,9 @@
 // back, and an echo lands exactly at its tempo-derived time. (Indexing the wrap table at
 // write - D + length would read one sample younger than age D; back() corrects for that.) Ages run
 // from 1 to length - 1, so a tap never lands on the slot being written and the read order within
-// a frame does not matter.
+// a frame does not matter. pitch_mod keeps the convention but asks for younger taps on purpose: its
+// allpass reads two samples younger than its swept delay (sweep_read_ages) and its feedback one
+// sample younger than its base delay, so its output follows the input by the delay less 2.
 //
 // Threading: none of these objects locks; the owning effect serialises all access to a line.
 
@@ -165,6 +167,12 @@ inline constexpr int sweep_run = 128;
 // leaves the per-sample recursions short.
 int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int count,
                       int* whole, float* fraction);
+
+// sweep_read_delays for an allpass read `lead` samples younger than the swept delay
+// (0 ≤ lead < minimum_read_delay): age[n] = whole - lead, so the allpass reads ages age[n] and
+// age[n] + 1, both at least 5 - lead and capped to stay inside a line of `line_length` samples.
+int sweep_read_ages(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int lead,
+                    int count, int* age, float* fraction);
 
 // a[n] = allpass_coefficient(fraction[n]) for `count` frames.
 void allpass_coefficients(float const* fraction, int count, float* a);
