@@ -29,6 +29,7 @@
 #include "host/engine_status.h"
 #include "host/host_controller.h"
 #include "host/host_parameters.h"
+#include "platform/lost_file_repair.h"
 #include "program/parameter_application.h"
 #include "program/program_scratch.h"
 #include "program/vst_plugin_program.h"
@@ -190,6 +191,9 @@ private:
     bool lost_files_repaired_ = false;
     bool program_changed_ = false;
     std::vector<std::string> lost_locations_;
+    // Whether files still missing are asked about (until the user answers "No") and whether the
+    // user wants to point to a folder the next time an editor is visible.
+    corvella::LostFilePrompt lost_file_prompt_;
     std::unique_ptr<VST_Plugin_Program_Chorus_Scratch> chorus_scratch_;
     std::unique_ptr<VST_Plugin_Program_Delay_Scratch> delay_scratch_;
 

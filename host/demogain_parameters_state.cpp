@@ -3,6 +3,7 @@
 
 #include "host/demogain_parameters.h"
 
+#include "platform/lost_file_repair.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "program/program_constants.h"
@@ -367,8 +368,13 @@ void DemoGain_Parameters::apply_wet_lock_setting()
 
 void DemoGain_Parameters::check_and_repair_lost_files_in_program(int slot)
 {
-    // Lost-file repair arrives with its own change; until then every path stays as stored.
-    (void)slot;
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (slot < 0 || slot >= corvella::programs_per_bank) return;
+    // The parameters object cannot tell whether an editor is open: the question asks for a
+    // location the next time a window is visible.
+    if (corvella::check_and_repair_lost_files_in_program(bank_[static_cast<std::size_t>(slot)], lost_locations_,
+                                                         lost_file_prompt_, false))
+        lost_files_repaired_ = true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -419,7 +425,8 @@ void DemoGain_Parameters::initialise_presets()
     lost_locations_.clear();
     try {
         std::string const install = extract_data_from_registry_install_dir();
-        if (!install.empty()) lost_locations_.push_back(install);
+        // Entries are file paths: a folder needs a name after it to count as the folder.
+        if (!install.empty()) lost_locations_.push_back(install + (install.back() == '/' ? "" : "/") + "anyoldfile.wav");
     } catch (std::runtime_error const&) {
     }
     if (!library.empty()) {
