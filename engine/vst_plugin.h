@@ -482,6 +482,7 @@ private:
     void push_chorus(chorus* effect, corvella::EffectBlock block, VST_Plugin_Program const& p);
     void push_delay(stereo_delay* effect, corvella::EffectBlock block, VST_Plugin_Program const& p);
     void push_program_to_effects();
+    void push_pitch_modulators(int ir, VST_Plugin_Program const& p);
 
     void change_ir_file_standard_format(int slot, char const* file_a, char const* file_b);
     // Early reflections or a tail into the slot's cache (the slot's generator is made on first use,

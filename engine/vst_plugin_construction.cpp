@@ -7,6 +7,7 @@
 #include "convolution/ipps.h"
 #include "effects/chorus.h"
 #include "effects/math_lookup.h"
+#include "effects/pitch_mod.h"
 #include "effects/stereo_delay.h"
 #include "engine/ir_display.h"
 #include "engine/worker_thread_01.h"
@@ -220,6 +221,11 @@ VST_Plugin::~VST_Plugin()
         delete[] bank_storage;
         bank_storage = control_bank = programs = nullptr;
         program = lock_record = nullptr;
+        for (pitch_mod** modulator :
+             {&pitch_mod_ir1_section1, &pitch_mod_ir1_section2, &pitch_mod_ir2_section1, &pitch_mod_ir2_section2}) {
+            delete *modulator;
+            *modulator = nullptr;
+        }
         for (chorus** effect : {&chorus_master, &chorus_ir1, &chorus_ir2}) {
             delete *effect;
             *effect = nullptr;
@@ -642,11 +648,23 @@ void VST_Plugin::init_delay()
     initialise_delay_pitch_mod(pitch_mod_ir2_section2);
 }
 
-// A pitch modulator (width 0, feedback 0, wet 1, dry 0, on, delay 1 ms, modulation 1 ms at 0.7 Hz)
-// is created into `modulator` here; until then the slot stays empty and the frame skips it.
+// A pitch modulator at the engine rate: width 0, feedback 0, wet 1, dry 0, on, delay 1 ms,
+// modulation 1 ms at 0.7 Hz, until the program's settings are pushed.
 void VST_Plugin::initialise_delay_pitch_mod(pitch_mod*& modulator)
 {
-    modulator = nullptr;
+    modulator = new pitch_mod(sample_rate);
+    for (int side = 0; side < pitch_mod::channels; ++side) {
+        modulator->set_width(0.0f, side);
+        modulator->set_feedback(0.0f, side);
+        modulator->set_feedback_opposite(0.0f, side);
+        modulator->set_wet(1.0f, side);
+        modulator->set_dry(0.0f, side);
+        modulator->set_toggle(true, side);
+        modulator->set_delay_ms(1.0f, side);
+        modulator->set_delay_mod_ms(1.0f, side);
+        modulator->set_delay_mod_rate_hz(0.7f, side);
+    }
+    modulator->silence_delay_lines();
 }
 
 // ---------------------------------------------------------------------------------------------

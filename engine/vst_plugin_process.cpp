@@ -7,6 +7,7 @@
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/ipps.h"
 #include "effects/chorus.h"
+#include "effects/pitch_mod.h"
 #include "effects/stereo_delay.h"
 #include "engine/engine_helpers.h"
 #include "ir/ir_shaping.h"
@@ -361,8 +362,14 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
     }
     if (smooth_changes && !busy) run_ringing_generation(ir, frames, split);
 
-    // Pitch modulation of the sections (pitch_mod::process_replacing on section 1 and section 2
-    // when their toggles are on) runs here once the modulators exist.
+    // Pitch modulation of the sections, each by its own modulator when its switch is on.
+    if (split && on && !busy) {
+        bool const first = ir == 1;
+        if ((first ? p.pitch_mod_ir1_section1_toggle : p.pitch_mod_ir2_section1_toggle) > 0.0f)
+            if (pitch_mod* m = first ? pitch_mod_ir1_section1 : pitch_mod_ir2_section1) m->process_replacing(section1, frames);
+        if ((first ? p.pitch_mod_ir1_section2_toggle : p.pitch_mod_ir2_section2_toggle) > 0.0f)
+            if (pitch_mod* m = first ? pitch_mod_ir1_section2 : pitch_mod_ir2_section2) m->process_replacing(section2, frames);
+    }
 
     copy(section1, wet, frames);
     if (split) add(section2, wet, frames);
@@ -523,6 +530,8 @@ void VST_Plugin::silence_buffers()
         if (effect != nullptr) effect->silence_delay_lines();
     for (stereo_delay* effect : {delay_master, delay_ir1, delay_ir2})
         if (effect != nullptr) effect->silence_delay_lines();
+    for (pitch_mod* modulator : {pitch_mod_ir1_section1, pitch_mod_ir1_section2, pitch_mod_ir2_section1, pitch_mod_ir2_section2})
+        if (modulator != nullptr) modulator->silence_delay_lines();
 }
 
 void VST_Plugin::serve_audio_thread_requests()

@@ -4,6 +4,7 @@
 
 #include "effects/biquad_filter_upsampling.h"
 #include "effects/chorus.h"
+#include "effects/pitch_mod.h"
 #include "effects/stereo_delay.h"
 #include "platform/threading.h"
 #include "program/parameter_table.h"
@@ -189,6 +190,8 @@ void VST_Plugin::push_program_to_effects()
     push_delay(delay_master, corvella::EffectBlock::post, p);
     push_delay(delay_ir1, corvella::EffectBlock::ir1, p);
     push_delay(delay_ir2, corvella::EffectBlock::ir2, p);
+    push_pitch_modulators(1, p);
+    push_pitch_modulators(2, p);
 }
 
 void VST_Plugin::signal_update_master_chorus()
@@ -257,16 +260,46 @@ void VST_Plugin::update_tempo(float bpm)
     editor_refresh_pending = true;
 }
 
-// The four section modulators (pitch_mod_ir1_section1 ... pitch_mod_ir2_section2) take their
-// on/off, depth and rate here once they exist, the right side at 0.99 x the left side's depth and
-// rate; in Fusion IR the slot's modulated convolver takes the same values as parameters 0 to 5.
+// The section modulators of one IR take their on/off, depth and rate, the right side 0.99 x the
+// left side's depth and rate so that the channels drift apart. Setting a modulator's switch clears
+// its lines; with smooth changes that happens only when the switch changes. In Fusion IR the
+// slot's modulated convolver takes the same values once it exists.
+void VST_Plugin::push_pitch_modulators(int ir, VST_Plugin_Program const& p)
+{
+    struct Section {
+        pitch_mod* modulator;
+        float toggle, depth, rate;
+    };
+    Section const sections[2] = {
+        {ir == 1 ? pitch_mod_ir1_section1 : pitch_mod_ir2_section1,
+         ir == 1 ? p.pitch_mod_ir1_section1_toggle : p.pitch_mod_ir2_section1_toggle,
+         ir == 1 ? p.pitch_mod_ir1_section1_mod_depth : p.pitch_mod_ir2_section1_mod_depth,
+         ir == 1 ? p.pitch_mod_ir1_section1_mod_rate : p.pitch_mod_ir2_section1_mod_rate},
+        {ir == 1 ? pitch_mod_ir1_section2 : pitch_mod_ir2_section2,
+         ir == 1 ? p.pitch_mod_ir1_section2_toggle : p.pitch_mod_ir2_section2_toggle,
+         ir == 1 ? p.pitch_mod_ir1_section2_mod_depth : p.pitch_mod_ir2_section2_mod_depth,
+         ir == 1 ? p.pitch_mod_ir1_section2_mod_rate : p.pitch_mod_ir2_section2_mod_rate},
+    };
+    for (Section const& s : sections) {
+        if (s.modulator == nullptr) continue;
+        bool const on = s.toggle > 0.0f;
+        if (!smooth_changes || on != s.modulator->get_toggle(0)) s.modulator->set_toggle_unity(s.toggle, 0);
+        s.modulator->set_delay_mod_ms_unity(s.depth, 0);
+        s.modulator->set_delay_mod_rate_hz_unity(s.rate, 0);
+        s.modulator->set_delay_mod_ms(0.99f * s.modulator->get_delay_mod_ms(0), 1);
+        s.modulator->set_delay_mod_rate_hz(0.99f * s.modulator->get_delay_mod_rate_hz(0), 1);
+    }
+}
+
 void VST_Plugin::assign_pitch_delay_mod_ir1()
 {
+    push_pitch_modulators(1, current_program_copy());
     editor_refresh_pending = true;
 }
 
 void VST_Plugin::assign_pitch_delay_mod_ir2()
 {
+    push_pitch_modulators(2, current_program_copy());
     editor_refresh_pending = true;
 }
 
