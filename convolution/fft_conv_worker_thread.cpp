@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr int growth_limit = 65535;
-constexpr int sub_blocks_per_level = 6;
 constexpr int constructor_ir_length = 8192;
 constexpr int minimised_ir_length = 65536;
 
@@ -60,13 +58,20 @@ int fft_order(int fft_size)
 // ---------------------------------------------------------------------------------------------
 // Layout
 
-int fft_conv_worker_thread::next_block_size(int size)
+int fft_conv_worker_thread::next_block_size(LayoutRule const& rule, int size)
 {
-    return 4 * size <= growth_limit ? 4 * size : size;
+    return rule.growth_factor * size <= rule.growth_limit ? rule.growth_factor * size : size;
 }
 
 fft_conv_worker_thread::Layout fft_conv_worker_thread::compute_layout(int length, int N)
 {
+    return compute_layout(layout_rule, length, N);
+}
+
+fft_conv_worker_thread::Layout fft_conv_worker_thread::compute_layout(LayoutRule const& rule, int length, int N)
+{
+    int const sub_blocks_per_level = rule.sub_blocks_per_level;
+    auto const grow = [&rule](int size) { return next_block_size(rule, size); };
     Layout layout;
     if (length <= 0 || N <= 0) return layout;
 
@@ -75,13 +80,13 @@ fft_conv_worker_thread::Layout fft_conv_worker_thread::compute_layout(int length
     long long earlier_sizes = 0; // sum of the sizes of all levels before the last
     layout.block_size[0] = N;
     layout.num_levels = 1;
-    if (covered < length && next_block_size(N) != N) {
+    if (covered < length && grow(N) != N) {
         for (;;) {
             earlier_sizes += size;
-            size = next_block_size(size);
+            size = grow(size);
             layout.block_size[layout.num_levels++] = size;
             covered += static_cast<long long>(sub_blocks_per_level) * size;
-            if (covered >= length || next_block_size(size) == size || layout.num_levels == max_levels) break;
+            if (covered >= length || grow(size) == size || layout.num_levels == max_levels) break;
         }
     }
 
@@ -200,7 +205,7 @@ float** allocate_spectra_list(int count, char const* list_message, char const* e
 void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& table, int& levels,
                                                          int ir_length)
 {
-    Layout const layout = compute_layout(ir_length, host_block_length);
+    Layout const layout = compute_layout(partition_rule, ir_length, host_block_length);
 
     auto** fresh =
         static_cast<IR_PARTITION_BLOCK**>(std::calloc(static_cast<size_t>(num_channels), sizeof(void*)));
@@ -222,7 +227,7 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
                 r.fft_size = 2 * B;
                 r.buffer_length = 2 * B + 4;
                 r.fill_position = 0;
-                r.threaded = B > threaded_block_threshold;
+                r.threaded = B > partition_rule.threaded_threshold;
                 r.pending = 0;
                 r.inputs_identical = 1;
                 r.share_spectrum = 0;
@@ -268,6 +273,10 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
                     r.load_fft_work = ippsMalloc_8u(std::max(work_size, 1));
                     if (r.fft_work == nullptr || r.load_fft_work == nullptr)
                         fail("Block allocation FFT error in allocate_convolution_memory #2");
+                    if (partition_rule.clear_fft_work) {
+                        std::memset(r.fft_work, 0, static_cast<size_t>(std::max(work_size, 1)));
+                        std::memset(r.load_fft_work, 0, static_cast<size_t>(std::max(work_size, 1)));
+                    }
                 } else {
                     IR_PARTITION_BLOCK const& first = fresh[0][level];
                     r.fft_spec = first.fft_spec;
@@ -300,7 +309,11 @@ void fft_conv_worker_thread::free_convolution_memory(IR_PARTITION_BLOCK**& table
 // ---------------------------------------------------------------------------------------------
 // Construction and the worker
 
-fft_conv_worker_thread::fft_conv_worker_thread(int channels, int N)
+fft_conv_worker_thread::fft_conv_worker_thread(int channels, int N) : fft_conv_worker_thread(channels, N, layout_rule)
+{
+}
+
+fft_conv_worker_thread::fft_conv_worker_thread(int channels, int N, LayoutRule const& layout) : partition_rule(layout)
 {
     InitializeCriticalSection(&process_lock);
     InitializeCriticalSection(&worker_lock);
@@ -377,6 +390,11 @@ bool fft_conv_worker_thread::fft_conv_worker_thread_initialise(fft_conv_worker_t
         return false;
     }
     *out = convolver;
+    return start_worker(convolver, thread_handle);
+}
+
+bool fft_conv_worker_thread::start_worker(fft_conv_worker_thread* convolver, void** thread_handle)
+{
     try {
         std::uintptr_t const handle =
             _beginthreadex(nullptr, 0, &ThreadStaticEntryPoint, convolver, 0, nullptr);
@@ -472,14 +490,22 @@ void fft_conv_worker_thread::hand_over_block(IR_PARTITION_BLOCK& r)
 {
     r.share_spectrum = r.inputs_identical;
     r.inputs_identical = 1;
+    rotate_input_history(r);
+    rotate_results(r);
+}
 
+void fft_conv_worker_thread::rotate_input_history(IR_PARTITION_BLOCK& r)
+{
     int const K = r.num_sub_blocks;
     float* const oldest = r.input_spectra[K - 1];
     for (int j = K - 1; j > 0; --j)
         r.input_spectra[j] = r.input_spectra[j - 1];
     r.input_spectra[0] = oldest;
     std::swap(r.input_buffer, r.input_spectra[0]);
+}
 
+void fft_conv_worker_thread::rotate_results(IR_PARTITION_BLOCK& r)
+{
     float* const finished = r.accumulator;
     r.accumulator = r.output_older;
     r.output_older = r.output_recent;
@@ -564,27 +590,10 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
     while (done < frames) {
         // A chunk never crosses a level-0 block boundary, so every larger boundary falls between chunks.
         int const n = std::min(frames - done, host_block_length - partitions[0][0].fill_position);
-        bool const identical = inputs_identical(in, done, n);
-        // Every level's two overlapping results in one pass over the output, in level order.
-        for (int channel = 0; channel < num_channels; ++channel) {
-            float const* results[2 * max_levels];
-            for (int level = 0; level < num_levels; ++level) {
-                IR_PARTITION_BLOCK const& r = partitions[channel][level];
-                int const fresh = partitions[0][level].blocks_since_forget;
-                results[2 * level] = fresh >= 2 ? r.output_recent + r.fill_position : silent_block;
-                results[2 * level + 1] = fresh >= 3 ? r.output_older + r.block_size + r.fill_position : silent_block;
-            }
-            corvella::ipps_add_many_32f_I(results, 2 * num_levels, out[channel] + done, n);
-        }
+        add_chunk_outputs(out, done, n);
         bool waited = false;
         for (int level = 0; level < num_levels; ++level) {
-            if (!identical) partitions[0][level].inputs_identical = 0;
-            for (int channel = 0; channel < num_channels; ++channel) {
-                IR_PARTITION_BLOCK& r = partitions[channel][level];
-                int const p = r.fill_position;
-                ippsCopy_32f(in[channel] + done, r.input_buffer + p, n);
-                r.fill_position = (p + n) % r.block_size;
-            }
+            fill_level(level, in, done, n);
             if (partitions[0][level].fill_position != 0) continue;
             if (partitions[0][level].threaded) {
                 if (!waited) {
@@ -592,21 +601,52 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
                     waited = true;
                 }
                 corvella::CriticalSectionLock worker(&worker_lock);
-                start_hand_over(level);
-                for (int channel = 0; channel < num_channels; ++channel) {
-                    hand_over_block(partitions[channel][level]);
-                    partitions[channel][level].pending = 1;
-                }
-            } else {
-                start_hand_over(level);
+                hand_over_level(level);
                 for (int channel = 0; channel < num_channels; ++channel)
-                    hand_over_block(partitions[channel][level]);
+                    partitions[channel][level].pending = 1;
+            } else {
+                hand_over_level(level);
                 process_convolution_block(level);
             }
         }
         if (waited) trigger_event();
         done += n;
     }
+}
+
+// Every level's two overlapping results in one pass over the output, in level order.
+void fft_conv_worker_thread::add_chunk_outputs(float** out, int offset, int frames)
+{
+    int const channels = result_channels();
+    for (int channel = 0; channel < channels; ++channel) {
+        float const* results[2 * max_levels];
+        for (int level = 0; level < num_levels; ++level) {
+            IR_PARTITION_BLOCK const& r = partitions[channel][level];
+            int const fresh = partitions[0][level].blocks_since_forget;
+            results[2 * level] = fresh >= 2 ? r.output_recent + r.fill_position : silent_block;
+            results[2 * level + 1] = fresh >= 3 ? r.output_older + r.block_size + r.fill_position : silent_block;
+        }
+        corvella::ipps_add_many_32f_I(results, 2 * num_levels, out[channel] + offset, frames);
+    }
+}
+
+void fft_conv_worker_thread::fill_level(int level, float** in, int offset, int frames)
+{
+    if (level == 0) chunk_identical = inputs_identical(in, offset, frames); // levels run in order
+    if (!chunk_identical) partitions[0][level].inputs_identical = 0;
+    for (int channel = 0; channel < num_channels; ++channel) {
+        IR_PARTITION_BLOCK& r = partitions[channel][level];
+        int const p = r.fill_position;
+        ippsCopy_32f(in[channel] + offset, r.input_buffer + p, frames);
+        r.fill_position = (p + frames) % r.block_size;
+    }
+}
+
+void fft_conv_worker_thread::hand_over_level(int level)
+{
+    start_hand_over(level);
+    for (int channel = 0; channel < num_channels; ++channel)
+        hand_over_block(partitions[channel][level]);
 }
 
 void fft_conv_worker_thread::enter_exchange_locks()
@@ -676,7 +716,7 @@ void fft_conv_worker_thread::load_ir_data(float** ir, int length)
     };
 
     try {
-        int const padded_length = calc_num_samples_for_buffered_load(length, host_block_length);
+        int const padded_length = compute_layout(partition_rule, length, host_block_length).padded_length;
         padded = reinterpret_cast<float**>(
             ippsMalloc_8u(static_cast<int>(sizeof(float*)) * std::max(num_channels, 1)));
         if (padded == nullptr) fail("Aligned malloc allocation error in load_ir_data #1");
@@ -698,7 +738,7 @@ void fft_conv_worker_thread::load_ir_data(float** ir, int length)
             ippsCopy_32f(ir[channel], padded[channel], length);
         }
 
-        Layout const layout = compute_layout(padded_length, host_block_length);
+        Layout const layout = compute_layout(partition_rule, padded_length, host_block_length);
         bool const same_layout =
             partitions != nullptr && layout.num_levels == num_levels &&
             layout.num_sub_blocks[layout.num_levels - 1] == partitions[0][num_levels - 1].num_sub_blocks;

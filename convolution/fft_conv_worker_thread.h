@@ -12,6 +12,10 @@
 // The engine feeds this convolver the impulse response from sample 2N on and computes the first 2N
 // samples with a zero-latency direct FIR, so the sum of both is an exact zero-latency convolution.
 //
+// The machinery (records, loading, hand-over, worker, forgetting) is shared with the stacked
+// true-stereo variant (fft_conv_worker_thread_ts_stack), which brings its own layout rule and
+// channel mapping through the protected hooks.
+//
 // Threading:
 // - process_not_replacing: audio thread only. Holds process_lock for the whole call; waits on the
 //   done event only when a threaded level completes and the worker's previous pass is unfinished.
@@ -69,12 +73,30 @@ public:
         int valid_history;           // 1..K input spectra in use
         int blocks_since_forget;     // hand-overs since the history was forgotten, at most 3
         std::uint8_t forget_pending; // audio thread: forget at the next hand-over
+        // Stacked convolver only. Input side (even channels): how many of the newest input spectra
+        // hold silence, whether the block being filled has seen input, and whether the block
+        // handed over last did. Every channel: whether it was bypassed when its block was handed
+        // over. The worker reads only the values taken at the hand-over, under worker_lock.
+        int silent_block_count;
+        std::uint8_t input_seen;
+        std::uint8_t block_has_input;
+        std::uint8_t block_bypassed;
     };
 
     // Levels a layout can have: N = 1 gives 1, 4, ..., 16384, the most there can be.
     static constexpr int max_levels = 16;
     static constexpr int threaded_block_threshold = 4096;
     static constexpr int max_phase_offset = 98048;
+
+    // How a convolver cuts an impulse response into levels.
+    struct LayoutRule {
+        int growth_factor;        // the size after s is growth_factor * s ...
+        int growth_limit;         // ... while that is at most this, otherwise s again
+        int sub_blocks_per_level; // every level but the last; level 0 covers this many N
+        int threaded_threshold;   // levels with larger blocks run on the worker thread
+        bool clear_fft_work;      // clear the transform work buffers after allocating them
+    };
+    static constexpr LayoutRule layout_rule{4, 65535, 6, threaded_block_threshold, false};
 
     struct Layout {
         int num_levels = 0;
@@ -90,7 +112,7 @@ public:
 
     fft_conv_worker_thread(int channels, int N);
     // The worker must have ended (trigger_kill, then wait for thread_finished).
-    ~fft_conv_worker_thread();
+    virtual ~fft_conv_worker_thread();
     fft_conv_worker_thread(fft_conv_worker_thread const&) = delete;
     fft_conv_worker_thread& operator=(fft_conv_worker_thread const&) = delete;
 
@@ -103,10 +125,11 @@ public:
 
     static int calc_num_samples_for_buffered_load(int length, int N);
     static Layout compute_layout(int length, int N);
+    static Layout compute_layout(LayoutRule const& rule, int length, int N);
 
     void allocate_convolution_memory(IR_PARTITION_BLOCK**& table, int& levels, int ir_length);
     void free_convolution_memory(IR_PARTITION_BLOCK**& table, int& levels);
-    void process_convolution_block(int level);
+    virtual void process_convolution_block(int level);
 
     static unsigned ThreadStaticEntryPoint(void* self);
     void ThreadEntryPoint();
@@ -129,19 +152,49 @@ public:
     int phase_offset = 1;
     char thread_name[32] = {};
 
+protected:
+    // The shared machinery: variants differ in their layout rule and in how channels map inputs to
+    // outputs, which the hooks below carry.
+    fft_conv_worker_thread(int channels, int N, LayoutRule const& rule);
+    // Starts the worker of a freshly constructed convolver (stored in *out by the caller).
+    static bool start_worker(fft_conv_worker_thread* convolver, void** thread_handle);
+
+    // Channels 0 .. result_channels()-1 carry results to the outputs of the same number.
+    virtual int result_channels() const { return num_channels; }
+    // Copies the chunk into the level's input buffers and advances its fill positions.
+    virtual void fill_level(int level, float** in, int offset, int frames);
+    // Hands a level's completed block over (under worker_lock for a threaded level).
+    virtual void hand_over_level(int level);
+    // Bookkeeping every hand-over starts with: the forget mask (valid_history).
+    void start_hand_over(int level);
+    // The two halves of a hand-over: the input history moves one block on (the completed block
+    // becomes entry 0, the oldest entry the next input buffer), and so do the results.
+    static void rotate_input_history(IR_PARTITION_BLOCK& record);
+    static void rotate_results(IR_PARTITION_BLOCK& record);
+
+    LayoutRule const partition_rule;
+    IR_PARTITION_BLOCK** partitions = nullptr;
+    int num_channels = 0;
+    int host_block_length = 0;
+    int num_levels = 4;
+    float* silent_block = nullptr; // host_block_length zeros, read in place of a stale output
+
 private:
-    static int next_block_size(int size);
+    static int next_block_size(LayoutRule const& rule, int size);
     void hand_over_block(IR_PARTITION_BLOCK& record);
     bool inputs_identical(float** in, int offset, int frames) const;
+    // Audio thread, once per chunk (a chunk never crosses a level-0 block boundary): adds every
+    // level's two overlapping results to out[..][offset .. offset+frames-1].
+    void add_chunk_outputs(float** out, int offset, int frames);
     // Enters process_lock and worker_lock without ever blocking the audio thread behind a worker
     // pass: process_lock is released again whenever the worker still holds worker_lock.
     void enter_exchange_locks();
     void leave_exchange_locks();
     void forget_history(); // audio thread, under process_lock
-    void start_hand_over(int level);
+
+    bool chunk_identical = true; // audio thread: the current chunk's inputs are all the same
 
     std::atomic<bool> silence_requested{false};
-    float* silent_block = nullptr; // host_block_length zeros, read in place of a stale output
 
     std::atomic<bool> running{false};
     std::atomic<bool> thread_finished{false};
@@ -152,9 +205,4 @@ private:
     void* load_lock = nullptr;
     void* process_lock = nullptr;
     void* worker_lock = nullptr;
-
-    int num_channels = 0;
-    int host_block_length = 0;
-    int num_levels = 4;
-    IR_PARTITION_BLOCK** partitions = nullptr;
 };
