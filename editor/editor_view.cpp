@@ -10,6 +10,7 @@
 #include "editor/ui/toggle.h"
 #include "host/demogain_parameters.h"
 #include "host/engine_status.h"
+#include "ir/ir_file_pairing.h"
 #include "platform/message_box.h"
 #include "platform/settings_store.h"
 #include "program/parameter_table.h"
@@ -475,8 +476,16 @@ CWidget& CEditorView::build_ir_edit(CWidget& page, int slot)
     std::string const k = slot == 1 ? "ir1" : "ir2";
     double const w = page.frame().w;
 
-    header->line_a = &page.add<CLabel>({12, 6, w - 440, 22}, "", Font::body);
-    header->line_b = &page.add<CLabel>({12, 32, w - 440, 22}, "", Font::body);
+    header->line_a = &page.add<CLabel>({12, 6, w - 486, 22}, "", Font::body);
+    header->line_b = &page.add<CLabel>({12, 32, w - 486, 22}, "", Font::body);
+    // The previous and next IR file of the line's folder.
+    for (int side = 0; side < 2; ++side)
+        for (bool forward : {false, true}) {
+            double const x = w - (forward ? 448 : 470), y = side == 0 ? 6 : 32;
+            auto& arrow = page.add<CClickLabel>(Rect{x, y, 20, 22}, forward ? ">" : "<");
+            arrow.set_id("file-" + std::string(forward ? "next" : "previous") + ":" + k + (side == 0 ? "_a" : "_b"));
+            arrow.on_click = [this, slot, side, forward](CClickable&) { step_ir_file(slot, side, forward); };
+        }
 
     // Topology, source type and on/off beside the lines; the command menu at the right.
     ControlRow const topology{Kind::value_menu, k + "_topology", "", Unit::topology, 0, 0, 2, 1, Choices::topology};
@@ -671,6 +680,31 @@ std::string CEditorView::custom_text(int id, std::size_t size)
     std::vector<char> buffer(size + 1, '\0');
     host_.get_custom_data(id, buffer.data(), size);
     return std::string(buffer.data());
+}
+
+void CEditorView::step_ir_file(int slot, int side, bool forward)
+{
+    int const id = custom_data::ir1_file_a + 2 * (slot - 1) + side;
+    std::string const next = get_next_prev_file(custom_text(id, program_path_size), forward);
+    if (next.empty() || next.size() >= program_path_size) return; // the end of the folder
+    auto set_file = [this](int field, std::string const& path) {
+        char block[program_path_size] = {};
+        std::memcpy(block, path.data(), path.size());
+        host_.set_custom_data(field, block, sizeof block);
+    };
+    set_file(id, next);
+    // In True Stereo an A file with a side tag brings its partner into B when pairing is on.
+    int auto_pair = 0;
+    try {
+        auto_pair = extract_data_from_registry_auto_pair_ts();
+    } catch (std::exception const&) {
+    }
+    int const topology = topology_of(host_.get_parameter("ir" + std::to_string(slot) + "_topology"));
+    if (side == 0 && auto_pair == 1 && topology == 1) {
+        std::string const partner = check_for_file_pair_file(next);
+        if (!partner.empty() && partner.size() < program_path_size) set_file(id + 1, partner);
+    }
+    refresh_slot_header(slot);
 }
 
 void CEditorView::refresh_slot_header(int slot)

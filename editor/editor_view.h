@@ -104,6 +104,8 @@ private:
     void refresh(Binding& b, bool force);
     void refresh_texts();
     void refresh_slot_header(int slot);
+    // IR file `side` (0 A, 1 B) of `slot` to the next or previous IR file of its folder.
+    void step_ir_file(int slot, int side, bool forward);
     void refresh_program_name();
     std::string custom_text(int id, std::size_t size);
 

@@ -5,12 +5,16 @@
 #include "editor/ui/menu.h"
 #include "editor/ui/step_switch.h"
 #include "editor/ui/value_control.h"
+#include "platform/settings_store.h"
 #include "program/parameter_table.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cairo.h>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -215,6 +219,50 @@ TEST(EditorInput, SourceTypeAndTailMenusWriteTheirProgramSlots)
     f.host.get_custom_data(23, &value, 4);
     EXPECT_EQ(value, 1);
     EXPECT_EQ(density->text(), "Grainy");
+}
+
+} // namespace
+
+namespace {
+
+// The arrows beside a file line step through the IR files of its folder in name order, other files
+// passed over, and stop at the ends; in True Stereo with pairing on, an A file with a side tag
+// brings its partner into B.
+TEST(EditorInput, FileArrowsStepThroughTheFolderAndPairTrueStereoFiles)
+{
+    corvella::test::TempDir folder;
+    for (char const* name : {"A Hall L.wav", "A Hall R.wav", "B Room.wav", "notes.txt", "C Plate.flac"})
+        std::ofstream(folder.path() / name) << "x";
+    EditorFixture f;
+    set_auto_pair_ts_in_registry(1);
+    ASSERT_TRUE(f.view->select_page("IR1 Edit/File"));
+    auto file = [&](int id) {
+        char path[program_path_size + 1] = {};
+        f.host.get_custom_data(id, path, program_path_size);
+        return std::filesystem::path(path).filename().string();
+    };
+    ASSERT_TRUE(f.host.set_ir_file(1, 0, (folder.path() / "B Room.wav").string()));
+    Pointer p{f.root()};
+    auto click = [&](char const* id) {
+        ui::CWidget* arrow = f.root().find(id);
+        ASSERT_NE(arrow, nullptr) << id;
+        p.click(centre_of(*arrow));
+    };
+    click("file-next:ir1_a");
+    EXPECT_EQ(file(custom_data::ir1_file_a), "C Plate.flac");
+    click("file-next:ir1_a"); // the last: it stays
+    EXPECT_EQ(file(custom_data::ir1_file_a), "C Plate.flac");
+    click("file-previous:ir1_a");
+    click("file-previous:ir1_a");
+    EXPECT_EQ(file(custom_data::ir1_file_a), "A Hall R.wav");
+    EXPECT_EQ(file(custom_data::ir1_file_a + 1), ""); // Parallel Stereo: no pairing
+
+    f.host.set_parameter("ir1_topology", 1.0f / 3.0f); // True Stereo
+    f.view->idle();
+    click("file-next:ir1_a");
+    click("file-previous:ir1_a"); // back to the right file, whose partner is the left one
+    EXPECT_EQ(file(custom_data::ir1_file_a), "A Hall R.wav");
+    EXPECT_EQ(file(custom_data::ir1_file_a + 1), "A Hall L.wav");
 }
 
 } // namespace
