@@ -141,6 +141,7 @@ struct CEditorView::SlotHeader {
     CWidget* sts_group = nullptr;
     CWidget* fusion_group = nullptr;
     CTabs* type_tabs = nullptr;
+    CWidget* b_arrows[2] = {}; // previous and next file of the B line
     std::string text_a, text_b;
     bool b_controls = false;
 };
@@ -476,15 +477,16 @@ CWidget& CEditorView::build_ir_edit(CWidget& page, int slot)
     std::string const k = slot == 1 ? "ir1" : "ir2";
     double const w = page.frame().w;
 
-    header->line_a = &page.add<CLabel>({12, 6, w - 486, 22}, "", Font::body);
-    header->line_b = &page.add<CLabel>({12, 32, w - 486, 22}, "", Font::body);
+    header->line_a = &page.add<CLabel>({12, 6, w - 496, 22}, "", Font::body);
+    header->line_b = &page.add<CLabel>({12, 32, w - 496, 22}, "", Font::body);
     // The previous and next IR file of the line's folder.
     for (int side = 0; side < 2; ++side)
         for (bool forward : {false, true}) {
-            double const x = w - (forward ? 448 : 470), y = side == 0 ? 6 : 32;
-            auto& arrow = page.add<CClickLabel>(Rect{x, y, 20, 22}, forward ? ">" : "<");
+            double const x = w - (forward ? 452 : 478), y = side == 0 ? 6 : 32;
+            auto& arrow = page.add<CClickLabel>(Rect{x, y, 24, 22}, forward ? ">" : "<");
             arrow.set_id("file-" + std::string(forward ? "next" : "previous") + ":" + k + (side == 0 ? "_a" : "_b"));
             arrow.on_click = [this, slot, side, forward](CClickable&) { step_ir_file(slot, side, forward); };
+            if (side == 1) header->b_arrows[forward ? 1 : 0] = &arrow;
         }
 
     // Topology, source type and on/off beside the lines; the command menu at the right.
@@ -738,6 +740,8 @@ void CEditorView::refresh_slot_header(int slot)
     if (a != h.text_a) h.line_a->set_text(h.text_a = a);
     if (b != h.text_b) h.line_b->set_text(h.text_b = b);
     h.b_controls = topology == 1;
+    for (CWidget* arrow : h.b_arrows) // B files step only where B is heard
+        if (arrow != nullptr && arrow->visible() != h.b_controls) arrow->set_visible(h.b_controls);
     if (h.sts_group && h.sts_group->visible() != (topology == 0)) h.sts_group->set_visible(topology == 0);
     if (h.fusion_group && h.fusion_group->visible() != (topology == 3)) h.fusion_group->set_visible(topology == 3);
 

@@ -48,7 +48,7 @@ std::vector<SettingsMenu> const& settings_menus()
                  "Light Orange", "Dark Red", "Light Red"}),
          "ColourScheme", {0, 1, 2, 3, 4, 5, 6, 7, 8}, "colour scheme switch"},
         {"Setting changes", padded({"Smooth", "Silence After Rebuild"}), "SmoothChanges", {1, 0},
-         "smooth changes switch"},
+         "smooth changes switch", extract_data_from_registry_smooth_changes},
     };
     return menus;
 }
@@ -78,7 +78,7 @@ void CSettingsPage::load(std::size_t index)
     CChoiceMenu& m = *menus_[index];
     int item = 0;
     try {
-        int const stored = extract_data_from_registry_int(row.key);
+        int const stored = row.read != nullptr ? row.read() : extract_data_from_registry_int(row.key);
         for (std::size_t k = 0; k < row.stored.size(); ++k)
             if (row.stored[k] == stored) {
                 item = static_cast<int>(k);

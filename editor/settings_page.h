@@ -27,6 +27,7 @@ struct SettingsMenu {
     std::string key;
     std::vector<int> stored; // value stored per item
     std::string action;      // name in ": Seen during ..." messages
+    int (*read)() = nullptr; // the setting's own reader, where it has a default of its own
 };
 
 std::vector<SettingsMenu> const& settings_menus();

@@ -100,7 +100,7 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
         recompute_ir1 = recompute_ir2 = false;
         full_recompute_ir1 = full_recompute_ir2 = false;
         program_change_blocks_audio = extract_data_from_registry_program_change_blocks_audio() == 1;
-        // A settings file from before the preference existed has no value: smooth, the default.
+        // An unreadable settings file leaves the default: smooth.
         try {
             smooth_changes = extract_data_from_registry_smooth_changes() != 0;
         } catch (std::exception const&) {

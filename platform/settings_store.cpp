@@ -260,6 +260,22 @@ std::string read_text(std::string const& name, ReadMessages const& messages,
     return std::string(reinterpret_cast<char const*>(buffer.data()), size - 1);
 }
 
+// Whether `name` holds a value under either root (reads look under both).
+bool value_stored(std::string const& name)
+{
+    auto const lock = corvella::lock_settings_file();
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyEx(root, settings_key_path, 0, 0, &key) != corvella::registry_ok) continue;
+        unsigned type = 0;
+        unsigned size = 0;
+        bool const stored = RegQueryValueEx(key, name.c_str(), nullptr, &type, nullptr, &size) == corvella::registry_ok;
+        RegCloseKey(key);
+        if (stored) return true;
+    }
+    return false;
+}
+
 void write_text(std::string const& name, std::string const& text, WriteMessages const& messages)
 {
     auto const lock = corvella::lock_settings_file();
@@ -463,6 +479,8 @@ void set_program_change_blocks_audio_in_registry(int value)
 }
 int extract_data_from_registry_smooth_changes()
 {
+    // A settings file written before this setting existed does not hold it: smooth, its default.
+    if (!value_stored(name_of(smooth_changes))) return 1;
     return read_named_int(smooth_changes);
 }
 void set_smooth_changes_in_registry(int value)

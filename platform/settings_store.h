@@ -51,7 +51,7 @@ int extract_data_from_registry_program_change_blocks_audio(); // "ProgramChangeB
 void set_program_change_blocks_audio_in_registry(int value);
 // 1 (the default): IR rebuilds, program changes and gain changes cross over without a click; 0:
 // the buffers are silenced after every rebuild and a program change mutes the wet signal.
-int extract_data_from_registry_smooth_changes(); // "SmoothChanges"
+int extract_data_from_registry_smooth_changes(); // "SmoothChanges"; 1 when the file does not hold it
 void set_smooth_changes_in_registry(int value);
 int extract_data_from_registry_ir_gain_min(); // "IRGainMin"
 void set_ir_gain_min_in_registry(int value);
