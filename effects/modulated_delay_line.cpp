@@ -107,6 +107,66 @@ void allpass_coefficients(float const* fraction, int count, float* a)
         a[n] = (1.0f - fraction[n]) / (1.0f + fraction[n]);
 }
 
+void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo_counter, int& write_index,
+                          int const* partner, delay_sine_table const& sine, swept_channel const* channel, double rate,
+                          int read_lead, int feedback_lead, float* const* buffers, int frames)
+{
+    constexpr int channels = 2;
+    constexpr float two_pi = 6.2831855f;
+    int const length = lines[0].size();
+    int whole_period[channels], fb_age[channels];
+    float base[channels], depth[channels], phase_step[channels];
+    for (int c = 0; c < channels; ++c) {
+        // ms × rate / 1000 in double keeps whole-millisecond delays whole samples.
+        base[c] = static_cast<float>(channel[c].delay_ms * rate / 1000.0);
+        depth[c] = static_cast<float>(channel[c].depth_ms * rate / 1000.0);
+        float const period = static_cast<float>(rate) / channel[c].rate_hz;
+        whole_period[c] = whole_lfo_period(period);
+        phase_step[c] = whole_period[c] > 0 ? two_pi / period : 0.0f;
+        fb_age[c] = feedback_age(base[c] - static_cast<float>(feedback_lead), length);
+    }
+    add_denormal_bias(buffers, channels);
+
+    int whole[channels][sweep_run];
+    float fraction[sweep_run];
+    float coefficient[channels][sweep_run];
+    float prev[channels] = {previous[0], previous[1]};
+    int write = write_index;
+    for (int first = 0; first < frames; first += sweep_run) {
+        int const count = std::min(sweep_run, frames - first);
+        // The read positions depend only on each channel's LFO: worked out for the run first.
+        for (int c = 0; c < channels; ++c) {
+            lfo_sweep const sweep{whole_period[c], phase_step[c], 0.0f, depth[c], base[c]};
+            int const counter = lfo_counter_in_period(lfo_counter[c], whole_period[c]);
+            lfo_counter[c] = sweep_read_ages(sine, sweep, counter, length, read_lead, count, whole[c], fraction);
+            allpass_coefficients(fraction, count, coefficient[c]);
+        }
+        // Frame by frame: each channel's write takes its partner's feedback tap of the same frame.
+        for (int n = first; n < first + count; ++n) {
+            int const k = n - first;
+            float tap[channels];
+            float x[channels];
+            for (int c = 0; c < channels; ++c) {
+                tap[c] = lines[c].tap(write, fb_age[c]);
+                x[c] = buffers[c][n];
+            }
+            for (int c = 0; c < channels; ++c) {
+                int const o = partner[c];
+                lines[c].at(write) = tap[o] * channel[o].feedback_opposite + tap[c] * channel[c].feedback +
+                                     x[c] * channel[c].gate;
+            }
+            for (int c = 0; c < channels; ++c) {
+                float const y = allpass_read(lines[c], write, whole[c][k], coefficient[c][k], prev[c]);
+                buffers[c][n] = channel[c].dry * x[c] + channel[c].wet * y;
+            }
+            write = lines[0].next(write);
+        }
+    }
+    previous[0] = prev[0];
+    previous[1] = prev[1];
+    write_index = write;
+}
+
 int line_length_for(int sample_rate, int milliseconds)
 {
     return static_cast<int>(std::ceil(static_cast<double>(sample_rate) * milliseconds / 1000.0));

@@ -177,6 +177,20 @@ int sweep_read_ages(delay_sine_table const& sine, lfo_sweep const& sweep, int co
 // a[n] = allpass_coefficient(fraction[n]) for `count` frames.
 void allpass_coefficients(float const* fraction, int count, float* a);
 
+// One block of a two-channel swept delay whose channels feed back into themselves and into their
+// partner (the stereo delay and the pitch modulator). The caller holds the effect's lock and hands
+// over its state: the two lines, the allpass states, the LFO counters, the write position and the
+// partner table. The allpass reads `read_lead` samples younger than the swept delay and the
+// feedback tap `feedback_lead` samples younger than the base delay.
+struct swept_channel {
+    float dry, wet, feedback, feedback_opposite;
+    float gate;             // 1 while the channel takes input, else 0
+    float delay_ms, depth_ms, rate_hz;
+};
+void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo_counter, int& write_index,
+                          int const* partner, delay_sine_table const& sine, swept_channel const* channel, double rate,
+                          int read_lead, int feedback_lead, float* const* buffers, int frames);
+
 // A feedback tap of trunc(base) samples, at least 1 (a tap of age 0 would be the sample being
 // written) and at most length - 1.
 inline int feedback_age(float base_samples, int line_length)

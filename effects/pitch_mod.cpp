@@ -27,7 +27,6 @@ constexpr char const dry[] = "Invalid dry value";
 constexpr char const wet[] = "Invalid wet value";
 } // namespace text
 
-constexpr float two_pi = 6.2831855f;
 constexpr float max_rate_hz = 20.0f;
 constexpr float min_delay_ms = 0.01f;
 constexpr float max_feedback = 0.99999994f; // the float below 1: the rings must decay
@@ -256,76 +255,24 @@ void pitch_mod::process_replacing(float* const* buffers, int frames)
     ippSetFlushToZero(1, nullptr);
     ippSetDenormAreZeros(1);
 
-    float dry[channels], wet[channels], fb[channels], fb_opposite[channels], gate[channels];
-    for (int c = 0; c < channels; ++c) {
-        dry[c] = get_dry(c);
-        wet[c] = get_wet(c);
-        fb[c] = get_feedback(c);
-        fb_opposite[c] = get_feedback_opposite(c);
-        gate[c] = on[c] ? 1.0f : 0.0f;
-    }
+    corvella::swept_channel channel[channels];
+    for (int c = 0; c < channels; ++c)
+        channel[c] = {get_dry(c),
+                      get_wet(c),
+                      get_feedback(c),
+                      get_feedback_opposite(c),
+                      on[c] ? 1.0f : 0.0f,
+                      get_delay_ms(c),
+                      get_delay_mod_ms(c),
+                      get_delay_mod_rate_hz(c)};
 
     std::unique_lock<std::mutex> lock(memory_lock, std::try_to_lock);
     if (!lock.owns_lock()) {
         for (int c = 0; c < channels; ++c)
             for (int n = 0; n < frames; ++n)
-                buffers[c][n] *= dry[c];
+                buffers[c][n] *= channel[c].dry;
         return;
     }
-
-    int const length = lines[0].size();
-    double const rate = sample_rate.load(std::memory_order_relaxed);
-    int whole_period[channels], fb_age[channels];
-    float base[channels], depth[channels], phase_step[channels];
-    for (int c = 0; c < channels; ++c) {
-        // ms × rate / 1000 in double keeps whole-millisecond delays whole samples.
-        base[c] = static_cast<float>(get_delay_ms(c) * rate / 1000.0);
-        depth[c] = static_cast<float>(get_delay_mod_ms(c) * rate / 1000.0);
-        float const period = static_cast<float>(rate) / get_delay_mod_rate_hz(c);
-        whole_period[c] = corvella::whole_lfo_period(period);
-        phase_step[c] = whole_period[c] > 0 ? two_pi / period : 0.0f;
-        fb_age[c] = corvella::feedback_age(base[c] - static_cast<float>(feedback_lead), length);
-    }
-    corvella::add_denormal_bias(buffers, channels);
-
-    constexpr int run = corvella::sweep_run;
-    int age[channels][run];
-    float fraction[run];
-    float coefficient[channels][run];
-    float prev[channels] = {previous[0], previous[1]};
-    int write = write_index;
-    for (int first = 0; first < frames; first += run) {
-        int const count = std::min(run, frames - first);
-        // The read positions depend only on each channel's LFO: worked out for the run first.
-        for (int c = 0; c < channels; ++c) {
-            corvella::lfo_sweep const sweep{whole_period[c], phase_step[c], 0.0f, depth[c], base[c]};
-            int const counter = corvella::lfo_counter_in_period(lfo_counter[c], whole_period[c]);
-            lfo_counter[c] =
-                corvella::sweep_read_ages(sine, sweep, counter, length, read_lead, count, age[c], fraction);
-            corvella::allpass_coefficients(fraction, count, coefficient[c]);
-        }
-        // Frame by frame: each channel's write takes its partner's feedback tap of the same frame.
-        for (int n = first; n < first + count; ++n) {
-            int const k = n - first;
-            float tap[channels];
-            float x[channels];
-            for (int c = 0; c < channels; ++c) {
-                tap[c] = lines[c].tap(write, fb_age[c]);
-                x[c] = buffers[c][n];
-            }
-            for (int c = 0; c < channels; ++c) {
-                int const o = partner[c];
-                lines[c].at(write) = x[c] * gate[c] + tap[c] * fb[c] + tap[o] * fb_opposite[o];
-            }
-            for (int c = 0; c < channels; ++c) {
-                float const y =
-                    corvella::allpass_read(lines[c], write, age[c][k], coefficient[c][k], prev[c]);
-                buffers[c][n] = dry[c] * x[c] + wet[c] * y;
-            }
-            write = lines[0].next(write);
-        }
-    }
-    previous[0] = prev[0];
-    previous[1] = prev[1];
-    write_index = write;
+    corvella::run_swept_delay_pair(lines, previous, lfo_counter, write_index, partner, sine, channel,
+                                   sample_rate.load(std::memory_order_relaxed), read_lead, feedback_lead, buffers, frames);
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <stdexcept>
 
 namespace corvella::factory {
@@ -52,6 +53,44 @@ void write_wav(std::filesystem::path const& path, std::vector<float> const& left
     if (error) throw std::runtime_error("cannot write " + path.string() + ": " + error.message());
 }
 
+// The tail generator's channels for one set of its settings (tint and density as indices).
+std::vector<std::vector<float>> tail_channels(int rate, int channels, float length, float diffusion, int density,
+                                              int tint, float variant, float diffuse_length, char const* name)
+{
+    tail generator(4, rate);
+    generator.set_length_unity(length);
+    generator.set_diffusion_unity(diffusion);
+    generator.set_density_type(density);
+    generator.set_tint(tint);
+    generator.set_variant_unity(variant);
+    generator.set_diffuse_length_unity(diffuse_length);
+    float** buffer = nullptr;
+    int allocated = 0, frames = 0, bits = 0, rate_out = 0;
+    generator.create_multichannel_tails(buffer, rate, allocated, frames, bits, rate_out, channels, false, 0.0f, 1.0f,
+                                        0, 0.5f);
+    if (buffer == nullptr || frames < 1) throw std::runtime_error(std::string("no tail for ") + name);
+    std::vector<std::vector<float>> out;
+    for (int c = 0; c < channels; ++c)
+        out.emplace_back(buffer[c], buffer[c] + frames);
+    corvella::free_ir_load_buffer(buffer);
+    return out;
+}
+
+// Every sample of `parts` scaled together to a peak of -1 dBFS.
+void scale_to_peak(std::initializer_list<std::vector<std::vector<float>>*> parts)
+{
+    float peak = 0.0f;
+    for (auto const* part : parts)
+        for (auto const& channel : *part)
+            for (float v : channel)
+                peak = std::max(peak, std::fabs(v));
+    float const scale = peak > 0.0f ? peak_level / peak : 0.0f;
+    for (auto* part : parts)
+        for (auto& channel : *part)
+            for (float& v : channel)
+                v *= scale;
+}
+
 } // namespace
 
 std::vector<IrDesign> const& designs()
@@ -76,26 +115,14 @@ std::vector<std::vector<float>> synthesise(IrDesign const& design)
     int const channels = design.true_stereo ? 4 : 2;
     int const rate = design.sample_rate;
 
-    tail tail_generator(4, rate);
-    tail_generator.set_length_unity(design.tail_length);
-    tail_generator.set_diffusion_unity(design.tail_diffusion);
-    tail_generator.set_density_type(design.tail_density);
-    tail_generator.set_tint(design.tail_tint);
-    tail_generator.set_variant_unity(design.tail_variant);
-    tail_generator.set_diffuse_length_unity(design.tail_diffuse_length);
-    float** buffer = nullptr;
-    int allocated = 0, frames = 0, bits = 0, rate_out = 0;
-    tail_generator.create_multichannel_tails(buffer, rate, allocated, frames, bits, rate_out, channels, false,
-                                             0.0f, 1.0f, 0, 0.5f);
-    if (buffer == nullptr || frames < 1) throw std::runtime_error(std::string("no tail for ") + design.file_name);
-    std::vector<std::vector<float>> out;
+    std::vector<std::vector<float>> out =
+        tail_channels(rate, channels, design.tail_length, design.tail_diffusion, design.tail_density, design.tail_tint,
+                      design.tail_variant, design.tail_diffuse_length, design.file_name);
+    int const frames = static_cast<int>(out.front().size());
     float tail_peak = 0.0f;
-    for (int c = 0; c < channels; ++c) {
-        out.emplace_back(buffer[c], buffer[c] + frames);
-        for (float v : out.back())
+    for (auto const& channel : out)
+        for (float v : channel)
             tail_peak = std::max(tail_peak, std::fabs(v));
-    }
-    corvella::free_ir_load_buffer(buffer);
 
     if (design.room >= 0) {
         reflection room(4, rate);
@@ -122,14 +149,7 @@ std::vector<std::vector<float>> synthesise(IrDesign const& design)
             channel[0] += design.direct_level * tail_peak;
     }
 
-    float peak = 0.0f;
-    for (auto const& channel : out)
-        for (float v : channel)
-            peak = std::max(peak, std::fabs(v));
-    float const scale = peak > 0.0f ? peak_level / peak : 0.0f;
-    for (auto& channel : out)
-        for (float& v : channel)
-            v *= scale;
+    scale_to_peak({&out});
     return out;
 }
 
@@ -149,23 +169,11 @@ fir_contents synthesise(FusionDesign const& design)
     fir_contents out;
     out.sample_rate = rate;
     // Eight variants of one tail: the sets differ in detail, not in character.
-    for (int set = 0; set < 8; ++set) {
-        tail generator(4, rate);
-        generator.set_length_unity(design.tail_length);
-        generator.set_diffusion_unity(design.tail_diffusion);
-        generator.set_density_type(design.tail_density);
-        generator.set_tint(design.tail_tint);
-        generator.set_variant_unity(static_cast<float>(set) / 8.0f);
-        generator.set_diffuse_length_unity(design.tail_diffuse_length);
-        float** buffer = nullptr;
-        int allocated = 0, frames = 0, bits = 0, rate_out = 0;
-        generator.create_multichannel_tails(buffer, rate, allocated, frames, bits, rate_out, 4, false, 0.0f, 1.0f,
-                                            0, 0.5f);
-        if (buffer == nullptr || frames < 1) throw std::runtime_error(std::string("no tail for ") + design.file_name);
-        for (int c = 0; c < 4; ++c)
-            out.tail.emplace_back(buffer[c], buffer[c] + frames);
-        corvella::free_ir_load_buffer(buffer);
-    }
+    for (int set = 0; set < 8; ++set)
+        for (auto& channel : tail_channels(rate, 4, design.tail_length, design.tail_diffusion, design.tail_density,
+                                           design.tail_tint, static_cast<float>(set) / 8.0f,
+                                           design.tail_diffuse_length, design.file_name))
+            out.tail.push_back(std::move(channel));
     std::size_t length = 0;
     for (auto const& channel : out.tail)
         length = std::max(length, channel.size());
@@ -186,16 +194,7 @@ fir_contents synthesise(FusionDesign const& design)
     for (int c = 0; c < 4; ++c)
         out.head.emplace_back(room.get_channel(c), room.get_channel(c) + head_length);
 
-    float peak = 0.0f;
-    for (auto const* part : {&out.head, &out.tail})
-        for (auto const& channel : *part)
-            for (float v : channel)
-                peak = std::max(peak, std::fabs(v));
-    float const scale = peak > 0.0f ? peak_level / peak : 0.0f;
-    for (auto* part : {&out.head, &out.tail})
-        for (auto& channel : *part)
-            for (float& v : channel)
-                v *= scale;
+    scale_to_peak({&out.head, &out.tail});
     return out;
 }
 
