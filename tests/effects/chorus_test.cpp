@@ -4,6 +4,7 @@
 #include "effects/chorus.h"
 
 #include "convolution/ipps.h"
+#include "delay_effect_test_support.h"
 #include "support/allocation_counter.h"
 #include "support/message_recorder.h"
 
@@ -29,18 +30,6 @@ using namespace corvella::test;
 constexpr double pi = std::numbers::pi;
 constexpr int rate = 48000;
 
-struct stereo {
-    std::vector<float> ch[2];
-    explicit stereo(int frames) : ch{std::vector<float>(frames, 0.0f), std::vector<float>(frames, 0.0f)} {}
-    float* ptr[2] = {};
-    float* const* at(int offset)
-    {
-        ptr[0] = ch[0].data() + offset;
-        ptr[1] = ch[1].data() + offset;
-        return ptr;
-    }
-};
-
 // Runs `effect` over the whole buffer in blocks of 1 to 700 frames (fixed seed); returns where
 // each block began.
 std::vector<int> process_in_random_blocks(chorus& effect, stereo& audio, unsigned seed)
@@ -56,16 +45,6 @@ std::vector<int> process_in_random_blocks(chorus& effect, stereo& audio, unsigne
         at += n;
     }
     return starts;
-}
-
-// The LFO sine as defined for the chorus: 2048 entries per cycle, linear interpolation.
-double table_sine(double x)
-{
-    double const index = x * 2048.0 / (2.0 * pi);
-    if (!(index >= 0.0 && index < 4095.0)) return std::sin(x);
-    double const k = std::floor(index);
-    double const s0 = std::sin(k * 2.0 * pi / 2048.0), s1 = std::sin((k + 1.0) * 2.0 * pi / 2048.0);
-    return s0 + (index - k) * (s1 - s0);
 }
 
 // One channel of the chorus without cross-feed: ring v[n] = x[n] - g v[n - T], output
@@ -93,12 +72,6 @@ std::vector<double> reference_chorus(std::vector<double> const& x, int mode, dou
         previous = y[n];
     }
     return y;
-}
-
-bool zero_or_normal(float v)
-{
-    int const kind = std::fpclassify(v);
-    return kind == FP_ZERO || kind == FP_NORMAL;
 }
 
 TEST(Chorus, ModulatedReadWithFeedbackMatchesAllpassFractionalDelayOverAWholeLfoPeriod)

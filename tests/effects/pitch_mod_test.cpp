@@ -4,6 +4,7 @@
 #include "effects/pitch_mod.h"
 
 #include "convolution/ipps.h"
+#include "delay_effect_test_support.h"
 #include "support/allocation_counter.h"
 #include "support/message_recorder.h"
 
@@ -27,27 +28,6 @@ using namespace corvella::test;
 
 constexpr double pi = std::numbers::pi;
 constexpr int rate = 48000;
-
-struct stereo {
-    std::vector<float> ch[2];
-    explicit stereo(int frames) : ch{std::vector<float>(frames, 0.0f), std::vector<float>(frames, 0.0f)} {}
-    float* ptr[2] = {};
-    float* const* at(int offset)
-    {
-        ptr[0] = ch[0].data() + offset;
-        ptr[1] = ch[1].data() + offset;
-        return ptr;
-    }
-};
-
-// The LFO sine: 2048 entries per cycle, linear interpolation.
-double table_sine(double x)
-{
-    double const index = x * 2048.0 / (2.0 * pi);
-    double const k = std::floor(index);
-    double const s0 = std::sin(k * 2.0 * pi / 2048.0), s1 = std::sin((k + 1.0) * 2.0 * pi / 2048.0);
-    return s0 + (index - k) * (s1 - s0);
-}
 
 struct side {
     double delay_ms, depth_ms, rate_hz, feedback, opposite, dry, wet;
@@ -99,12 +79,6 @@ void configure(pitch_mod& effect, side const (&s)[2])
         effect.set_dry(static_cast<float>(s[c].dry), c);
         effect.set_wet(static_cast<float>(s[c].wet), c);
     }
-}
-
-bool zero_or_normal(float v)
-{
-    int const kind = std::fpclassify(v);
-    return kind == FP_ZERO || kind == FP_NORMAL;
 }
 
 TEST(PitchMod, SweptReadWithBothFeedbackPathsMatchesAllpassFractionalDelayOverAWholeLfoPeriod)

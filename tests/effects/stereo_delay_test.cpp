@@ -4,6 +4,7 @@
 #include "effects/stereo_delay.h"
 
 #include "convolution/ipps.h"
+#include "delay_effect_test_support.h"
 #include "support/allocation_counter.h"
 #include "support/message_recorder.h"
 
@@ -25,18 +26,6 @@ namespace {
 using namespace corvella::test;
 
 constexpr int rate = 48000;
-
-struct stereo {
-    std::vector<float> ch[2];
-    explicit stereo(int frames) : ch{std::vector<float>(frames, 0.0f), std::vector<float>(frames, 0.0f)} {}
-    float* ptr[2] = {};
-    float* const* at(int offset)
-    {
-        ptr[0] = ch[0].data() + offset;
-        ptr[1] = ch[1].data() + offset;
-        return ptr;
-    }
-};
 
 struct side {
     int delay; // samples
@@ -62,12 +51,6 @@ void reference_delay(std::vector<double> (&x)[2], side const (&s)[2], std::vecto
         for (int c = 0; c < 2; ++c)
             out[c][n] = s[c].dry * x[c][n] + s[c].wet * back(c, n, s[c].delay);
     }
-}
-
-bool zero_or_normal(float v)
-{
-    int const kind = std::fpclassify(v);
-    return kind == FP_ZERO || kind == FP_NORMAL;
 }
 
 TEST(StereoDelay, ImpulseEchoesAtTempoDerivedTimesWithFeedbackOppositeDryAndWetGains)
