@@ -108,8 +108,11 @@ void VST_Plugin::abandon_spare(int slot)
 void VST_Plugin::switch_generations()
 {
     for (slot_generations& s : generations) {
-        int state = spare_ready;
-        if (!s.spare.compare_exchange_strong(state, spare_switching, std::memory_order_acq_rel)) continue;
+        // A plain read first: nearly every chunk finds nothing to switch.
+        int state = s.spare.load(std::memory_order_relaxed);
+        if (state != spare_ready ||
+            !s.spare.compare_exchange_strong(state, spare_switching, std::memory_order_acq_rel))
+            continue;
         int const old = s.live.load(std::memory_order_relaxed);
         // The old generation rings for as long as what it was last given needs.
         int const ring = s.fed_last_step ? s.routing[old].tail_frames : std::max(s.live_ring_frames_left, 0);
