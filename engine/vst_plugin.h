@@ -124,6 +124,10 @@ public:
     // slot's convolvers. Errors are reported in a message box; the convolvers then keep their IR.
     void change_ir1_file_standard_format(char const* file_a, char const* file_b);
     void change_ir2_file_standard_format(char const* file_a, char const* file_b);
+    // A ".fir" file into the slot's modulated convolver (Fusion IR). A file that fails its checks
+    // loads nothing, leaves the Fusion convolver empty and says why.
+    void change_ir1_file_stacked_format(char const* file);
+    void change_ir2_file_stacked_format(char const* file);
     // Load one section (4 channel pointers, `frames` each) into its heads and FFT convolvers.
     void set_ir_1_sample_frames_section1(float** ir, int frames);
     void set_ir_1_sample_frames_section2(float** ir, int frames);
@@ -416,9 +420,19 @@ public:
     // The routing the live generation of `ir` runs with: the current program's.
     void live_routing(int ir, int& topology, bool& sts) const;
 
-    // Fusion IR: the modulated stacked convolvers, built with (36, N), arrive with their class.
+    // Fusion IR: the modulated stacked convolvers (36 channels: a head set and eight tail sets).
+    // They run at the engine's latency: zero-latency heads in zero-latency mode, else delayed by 2N
+    // like the other convolvers and the dry bus.
+    static constexpr int stacked_channels = 36;
     convolver_ts_stack_modulated* ir1_stacked = nullptr;
     convolver_ts_stack_modulated* ir2_stacked = nullptr;
+    convolver_ts_stack_modulated* stacked_convolver(int ir) const { return ir == 1 ? ir1_stacked : ir2_stacked; }
+    void create_stacked_convolvers();
+    void destroy_stacked_convolvers();
+    // Audio thread: whether IR `ir` runs its Fusion convolver (topology Fusion and a stacked
+    // response loaded); then runs it on input A into the section-1 output.
+    bool run_stacked(int ir, int frames);
+    void push_stacked_modulation(int ir, VST_Plugin_Program const& p);
 
     // ---- Effects (created by init_chorus, init_delay, init_biquads) ----
     // The choruses and stereo delays run at sample_rate on the audio thread; the settings pushes
@@ -485,6 +499,7 @@ private:
     void push_pitch_modulators(int ir, VST_Plugin_Program const& p);
 
     void change_ir_file_standard_format(int slot, char const* file_a, char const* file_b);
+    void change_ir_file_stacked_format(int slot, std::string const& file);
     // Early reflections or a tail into the slot's cache (the slot's generator is made on first use,
     // on the IR computation thread); the settings it was made from are kept to tell when it is stale.
     void generate_source(int slot, corvella::ir_slot_settings const& s, int channels);

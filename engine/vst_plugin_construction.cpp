@@ -159,7 +159,8 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
         // 9. Latency, buffers, convolvers, heads, IR computation thread.
         initial_plugin_startup();
 
-        // 10. The two modulated stacked convolvers, (36, partition_length), plug in here.
+        // 10. The two modulated stacked convolvers (Fusion IR).
+        create_stacked_convolvers();
 
         // 11. Sample-rate behaviour.
         read_sample_rate_settings();
@@ -200,8 +201,9 @@ VST_Plugin::~VST_Plugin()
         // 1. The IR computation thread stops first, so no rebuild runs while the convolvers go.
         stop_ir_worker();
 
-        // 2. Heads and FFT convolvers, section by section in creation order.
+        // 2. Heads and FFT convolvers, section by section in creation order, then the Fusion ones.
         destroy_convolvers();
+        destroy_stacked_convolvers();
 
         // 3. Locks.
         DeleteCriticalSection(&ir_build_lock);

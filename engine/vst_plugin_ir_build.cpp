@@ -7,10 +7,12 @@
 #include "engine/vst_plugin.h"
 #include "engine/worker_thread_01.h"
 
+#include "convolution/convolver_ts_stack_modulated.h"
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/ipps.h"
 #include "ir/audio_file_loader.h"
+#include "ir/fir_file.h"
 #include "ir/ir_shaping.h"
 #include "ir/reflection.h"
 #include "ir/tail.h"
@@ -23,6 +25,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -43,14 +46,15 @@ constexpr float sts_pre_delay_max_ms = 80.0f;
 constexpr float pre_delay_max_ms = 500.0f;
 constexpr float sts_gain_range_db = -12.0f;
 
-// Four channels of `capacity` floats from the aligned allocator (the resampler replaces channels and
+// Channels of `capacity` floats from the aligned allocator (the resampler replaces channels and
 // frees the old ones with std::free), released with the build.
-struct working_ir {
-    float* channel[4] = {};
-    working_ir() = default;
-    working_ir(working_ir const&) = delete;
-    working_ir& operator=(working_ir const&) = delete;
-    ~working_ir()
+template <int Channels>
+struct working_channels {
+    float* channel[Channels] = {};
+    working_channels() = default;
+    working_channels(working_channels const&) = delete;
+    working_channels& operator=(working_channels const&) = delete;
+    ~working_channels()
     {
         for (float*& c : channel) {
             std::free(c);
@@ -59,6 +63,7 @@ struct working_ir {
     }
     float** data() { return channel; }
 };
+using working_ir = working_channels<4>;
 
 // A channel of `capacity` floats; a failed allocation is tried once more after a second, in case
 // another instance is releasing memory at the same moment.
@@ -281,7 +286,6 @@ void VST_Plugin::release_ir_data(int slot)
                     head->load_ir_data(none, 0);
                 }
         }
-    // The slot's modulated convolver (Fusion IR) releases its IR data here once it exists.
     generation_routing silent_routing{};
     publish_spare(slot, silent_routing);
 }
@@ -334,16 +338,21 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         // 1.-3. No file: the FFT convolvers let go of their IR (a generated source needs none, and
         //       its convolvers keep their layout until the new IR is in). Stacked files belong to the
         //       Fusion convolver.
-        if (file_a.empty() && s.source_type == 0) release_ir_data(slot);
+        convolver_ts_stack_modulated* const stacked = stacked_convolver(slot);
+        if (file_a.empty() && s.source_type == 0) {
+            release_ir_data(slot);
+            if (stacked != nullptr) stacked->minimise_ir_data_memory();
+        }
         std::error_code missing;
         if (!file_a.empty() && s.source_type == 0 && check_filename_extension(file_a, ".fir") &&
             std::filesystem::exists(file_a, missing)) {
             release_ir_data(slot);
-            // Fusion IR files are built into the slot's modulated convolver here
-            // (change_ir1_file_stacked_format) once it exists; until then the slot stays silent.
+            if (topology == topology_fusion) change_ir_file_stacked_format(slot, file_a);
+            else if (stacked != nullptr) stacked->minimise_ir_data_memory();
             ++ir_builds_finished[slot - 1];
             return;
         }
+        if (stacked != nullptr) stacked->minimise_ir_data_memory();
 
         bool const parallel = topology == topology_parallel_stereo;
         float const sts_state = s.sts_toggle * 2.0f;
@@ -551,4 +560,155 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
         report("Unhandled exception: \nSeen during ir file change");
     }
     ++ir_builds_finished[slot - 1];
+}
+
+void VST_Plugin::change_ir1_file_stacked_format(char const* file)
+{
+    change_ir_file_stacked_format(1, file != nullptr ? file : "");
+}
+
+void VST_Plugin::change_ir2_file_stacked_format(char const* file)
+{
+    change_ir_file_stacked_format(2, file != nullptr ? file : "");
+}
+
+namespace {
+
+// dB to a sample gain; the files' -20 dB means off.
+float convert_db_to_power(float db)
+{
+    return db <= -20.0f ? 0.0f : std::pow(10.0f, db / 20.0f);
+}
+
+// Where the channels of a part of a ".fir" file go among the true-stereo sets from `first_set` on:
+// whole sets as they are; a stereo part as left into left and right into right of one set, a mono
+// part into both, so that a stereo input is heard on both sides.
+template <typename Add>
+void place_channels(std::vector<std::vector<float>> const& part, int first_set, Add add)
+{
+    int const n = static_cast<int>(part.size());
+    if (n % 4 == 0) {
+        for (int c = 0; c < n; ++c)
+            add(part[static_cast<std::size_t>(c)], 4 * first_set + c);
+        return;
+    }
+    for (int c = 0; c < n; ++c) {
+        int const set = first_set + c / 2;
+        bool const right = (c % 2 == 1);
+        bool const mono_pair = c + 1 == n && c % 2 == 0; // a last channel without a partner
+        if (!right || mono_pair) add(part[static_cast<std::size_t>(c)], 4 * set + 0);
+        if (right || mono_pair) add(part[static_cast<std::size_t>(c)], 4 * set + 3);
+    }
+}
+
+} // namespace
+
+void VST_Plugin::change_ir_file_stacked_format(int slot, std::string const& file)
+{
+    convolver_ts_stack_modulated* const stacked = stacked_convolver(slot);
+    if (stacked == nullptr) return;
+    std::string why;
+    std::optional<corvella::fir_contents> const contents = corvella::read_fir_file(file, &why);
+    if (!contents) {
+        stacked->minimise_ir_data_memory();
+        report(("Fusion IR file not loaded: " + why + ": \n" + file).c_str());
+        return;
+    }
+    try {
+        corvella::ir_slot_settings const s = corvella::ir_slot_settings_of(build_program, slot);
+        bool const first = slot == 1;
+        constexpr int C = stacked_channels;
+
+        // Gains of the file and the program's early/late mix.
+        auto const [early, late] = VST_Plugin_Program::get_head_tail_mix_tuple_power(s.stacked_head_tail_mix);
+        float const head_gain = convert_db_to_power(contents->head_gain_db) * early;
+        float const tail_gain = convert_db_to_power(contents->tail_gain_db) * late;
+
+        // Working length: the data stretched to the engine rate and by the length factor, with half
+        // a second of room (pre-delay, resampler).
+        int const data_frames = static_cast<int>(contents->tail.front().size());
+        double const ratio = static_cast<double>(sample_rate) / contents->sample_rate * (s.user_resample_factor + 0.5);
+        int capacity = static_cast<int>(std::ceil(data_frames * ratio)) + sample_rate / 2 + 256;
+        working_channels<C> work;
+        for (int channel = 0; channel < C; ++channel) {
+            work.channel[channel] = allocate_channel(capacity, "Low system memory: \nmalloc error on multichannel_load_ir_buffer_tmp_section1[channel_count]");
+            std::fill(work.channel[channel], work.channel[channel] + capacity, 0.0f);
+        }
+        float** const w = work.data();
+        int frames = data_frames;
+
+        // A head of fewer than four channels goes into the first tail set when its modulation is
+        // permitted, so that it moves with the first tail; otherwise into the head set.
+        bool const head_in_tail = contents->head.size() != 4 && s.stacked_head_permit_mod == 1.0f;
+        auto add_scaled = [&](float gain) {
+            return [&, gain](std::vector<float> const& samples, int channel) {
+                if (channel >= C) return;
+                for (std::size_t i = 0; i < samples.size(); ++i)
+                    w[channel][i] += gain * samples[i];
+            };
+        };
+        place_channels(contents->head, head_in_tail ? 1 : 0, add_scaled(head_gain));
+        place_channels(contents->tail, 1, add_scaled(tail_gain));
+
+        if (build_cancelled()) throw build_cancelled_exception{};
+        if (std::abs(ratio - 1.0) > 1e-6)
+            resample_audio_file_into_preallocated_memory_r8b(w, static_cast<float>(contents->sample_rate),
+                                                             static_cast<float>(contents->sample_rate * ratio), capacity,
+                                                             frames, C);
+
+        // As the standard build: reverse, crop, width (per set), normalise, envelope, noise.
+        if (s.reverse > 0.0f)
+            for (int channel = 0; channel < C; ++channel)
+                ippsFlip_32f_I(w[channel], frames);
+        crop_audio_file_into_preallocated_memory(w, frames, s.crop_from_start * s.crop_from_start,
+                                                 s.crop_from_end * s.crop_from_end, C, sample_rate);
+        if (std::fabs(2.0f * (s.width - 0.5f)) >= 0.01f)
+            for (int set = 0; set < C / 4; ++set)
+                multichannel_width(w + 4 * set, 4, frames, s.width, sample_rate);
+        if (s.normalise > 0.0f)
+            (first ? ir1_normalise_gain : ir2_normalise_gain) = multichannel_normalise(w, frames, C, normalise_max_gain);
+        float const times[5] = {s.adshr_a * s.adshr_a, s.adshr_d * s.adshr_d, s.adshr_s, s.adshr_h * s.adshr_h,
+                                s.adshr_r * s.adshr_r};
+        float const shapes[3] = {envelope_shape(s.adshr_a_alpha), envelope_shape(s.adshr_d_alpha),
+                                 envelope_shape(s.adshr_r_alpha)};
+        float const inverts[3] = {s.adshr_a_alpha_inv, s.adshr_d_alpha_inv, s.adshr_r_alpha_inv};
+        for (int channel = 0; channel < C; ++channel)
+            compute_adshr_envelope(w[channel], frames, times, shapes, inverts);
+        bool const noise_is_identity = s.additive_noise_wet == 0.0f && s.additive_noise_dry == 1.0f;
+        if (s.flt_master_toggle > 0.0f && !noise_is_identity)
+            add_shaped_noise(w, frames, C, 2.0f * s.additive_noise_wet, s.additive_noise_dry, 0,
+                             s.additive_noise_release, sample_rate);
+
+        if (build_cancelled()) throw build_cancelled_exception{};
+        // The editor draws the head set with the first tail set, as a listener hears them at first.
+        working_ir view;
+        for (int channel = 0; channel < 4; ++channel) {
+            view.channel[channel] = allocate_channel(std::max(frames, 1), "Low system memory: \nmalloc error on multichannel_load_ir_buffer_tmp_section2[channel_count]");
+            for (int i = 0; i < frames; ++i)
+                view.channel[channel][i] = w[channel][i] + w[4 + channel][i];
+        }
+        draw_ir(slot, view.data(), 4, frames, 32);
+
+        int const pre_delay =
+            static_cast<int>(static_cast<float>(sample_rate) * s.pre_delay * pre_delay_max_ms / 1000.0f);
+        if (pre_delay > 0) {
+            frames = std::min(frames + pre_delay, capacity);
+            for (int channel = 0; channel < C; ++channel)
+                add_pre_delay(w[channel], frames, pre_delay);
+        }
+        float const overall = std::pow(10.0f, contents->gain_db / 20.0f);
+        for (int channel = 0; channel < C; ++channel)
+            ippsMulC_32f_I(overall, w[channel], frames);
+
+        bool head_present = false;
+        for (int channel = 0; channel < 4 && !head_present; ++channel)
+            head_present = std::any_of(w[channel], w[channel] + frames, [](float x) { return x != 0.0f; });
+        stacked->set_sample_frames(w, frames);
+        stacked->set_head_enabled(head_present);
+        (first ? ir1_length_ms : ir2_length_ms) = ms_rounded_up(frames, sample_rate);
+    } catch (build_cancelled_exception const&) {
+        ++ir_builds_cancelled[slot - 1];
+    } catch (std::exception const& error) {
+        report((std::string(error.what()) + ": \nSeen during ir file change").c_str());
+    }
 }

@@ -3,6 +3,8 @@
 
 #include "engine/vst_plugin.h"
 
+#include "convolution/convolver_ts_stack_modulated.h"
+
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/ipps.h"
@@ -335,10 +337,8 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
     slot_generations& slot = generations[ir - 1];
 
     if (on && !busy) {
-        if (topology == topology_fusion) {
-            // Fusion: the IR's convolver_ts_stack_modulated (ir1_stacked / ir2_stacked) takes
-            // set_mod_rate(get_rate_hz(stacked_rate)) and process_frames(input A, section 1 out)
-            // here; while it is missing the IR stays silent.
+        if (topology == topology_fusion && run_stacked(ir, frames)) {
+            // The Fusion convolver played the IR.
         } else if (ir == 1) {
             if (zero_latency) process_initial_ir1_blocks(frames, split);
             process_remaining_ir1_blocks(frames, split);
@@ -532,6 +532,8 @@ void VST_Plugin::silence_buffers()
         if (effect != nullptr) effect->silence_delay_lines();
     for (pitch_mod* modulator : {pitch_mod_ir1_section1, pitch_mod_ir1_section2, pitch_mod_ir2_section1, pitch_mod_ir2_section2})
         if (modulator != nullptr) modulator->silence_delay_lines();
+    for (convolver_ts_stack_modulated* stacked : {ir1_stacked, ir2_stacked})
+        if (stacked != nullptr) stacked->silence_modulators();
 }
 
 void VST_Plugin::serve_audio_thread_requests()
@@ -557,6 +559,8 @@ void VST_Plugin::serve_audio_thread_requests()
         slot.live_ring_frames_left = 0;
         slot.ring_frames_left = 0; // a ringing generation goes idle at its next step
     }
+    for (convolver_ts_stack_modulated* stacked : {ir1_stacked, ir2_stacked})
+        if (stacked != nullptr) stacked->clear_buffers();
     if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);
     // The choruses and stereo delays were cleared by silence_buffers itself.
 }

@@ -263,7 +263,7 @@ void VST_Plugin::update_tempo(float bpm)
 // The section modulators of one IR take their on/off, depth and rate, the right side 0.99 x the
 // left side's depth and rate so that the channels drift apart. Setting a modulator's switch clears
 // its lines; with smooth changes that happens only when the switch changes. In Fusion IR the
-// slot's modulated convolver takes the same values once it exists.
+// slot's modulated convolver takes them too (push_stacked_modulation).
 void VST_Plugin::push_pitch_modulators(int ir, VST_Plugin_Program const& p)
 {
     struct Section {
@@ -289,6 +289,7 @@ void VST_Plugin::push_pitch_modulators(int ir, VST_Plugin_Program const& p)
         s.modulator->set_delay_mod_ms(0.99f * s.modulator->get_delay_mod_ms(0), 1);
         s.modulator->set_delay_mod_rate_hz(0.99f * s.modulator->get_delay_mod_rate_hz(0), 1);
     }
+    push_stacked_modulation(ir, p);
 }
 
 void VST_Plugin::assign_pitch_delay_mod_ir1()

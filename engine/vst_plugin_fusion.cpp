@@ -1,0 +1,68 @@
+// Fusion IR: the two modulated stacked convolvers, their place in the audio frame and the program
+// settings they take.
+
+#include "engine/vst_plugin.h"
+
+#include "convolution/convolver_ts_stack_modulated.h"
+#include "convolution/ipps.h"
+
+void VST_Plugin::create_stacked_convolvers()
+{
+    // Zero latency: the stack's own 128-tap heads. Otherwise a delay of 2N, as the dry bus has.
+    int const buffer_length = zero_latency ? 0 : 2 * partition_length;
+    ir1_stacked = new convolver_ts_stack_modulated(stacked_channels, buffer_length);
+    ir2_stacked = new convolver_ts_stack_modulated(stacked_channels, buffer_length);
+}
+
+void VST_Plugin::destroy_stacked_convolvers()
+{
+    delete ir1_stacked; // each stops and waits for its worker
+    ir1_stacked = nullptr;
+    delete ir2_stacked;
+    ir2_stacked = nullptr;
+}
+
+bool VST_Plugin::run_stacked(int ir, int frames)
+{
+    convolver_ts_stack_modulated* const stacked = stacked_convolver(ir);
+    // A Fusion slot without a stacked response plays what its standard convolvers hold.
+    if (stacked == nullptr || !stacked->is_loaded()) return false;
+    VST_Plugin_Program const& p = *program;
+    stacked->set_mod_rate(VST_Plugin_Program::get_rate_hz(ir == 1 ? p.ir1_stacked_rate : p.ir2_stacked_rate));
+    float** const input = ir == 1 ? ir1_input_a : ir2_input_a;
+    float** const section1 = ir == 1 ? ir1_section1_out : ir2_section1_out;
+    stacked->process_frames(input, convolver_scratch, frames);
+    for (int channel = 0; channel < channel_count; ++channel)
+        ippsAdd_32f_I(convolver_scratch[channel], section1[channel], frames);
+    return true;
+}
+
+// The section settings of the pitch modulation move the stack's modulator pairs: section 1 the
+// head's, section 2 the tail's. Rate and depth only while the section is on; a switch only when it
+// changes with smooth changes (a switch clears the modulators' lines).
+void VST_Plugin::push_stacked_modulation(int ir, VST_Plugin_Program const& p)
+{
+    convolver_ts_stack_modulated* const stacked = stacked_convolver(ir);
+    if (stacked == nullptr) return;
+    struct Section {
+        float toggle, depth, rate;
+    };
+    Section const sections[2] = {
+        {ir == 1 ? p.pitch_mod_ir1_section1_toggle : p.pitch_mod_ir2_section1_toggle,
+         ir == 1 ? p.pitch_mod_ir1_section1_mod_depth : p.pitch_mod_ir2_section1_mod_depth,
+         ir == 1 ? p.pitch_mod_ir1_section1_mod_rate : p.pitch_mod_ir2_section1_mod_rate},
+        {ir == 1 ? p.pitch_mod_ir1_section2_toggle : p.pitch_mod_ir2_section2_toggle,
+         ir == 1 ? p.pitch_mod_ir1_section2_mod_depth : p.pitch_mod_ir2_section2_mod_depth,
+         ir == 1 ? p.pitch_mod_ir1_section2_mod_rate : p.pitch_mod_ir2_section2_mod_rate},
+    };
+    for (int section = 0; section < 2; ++section) {
+        Section const& s = sections[section];
+        bool const on = s.toggle > 0.0f;
+        if (on) {
+            stacked->set_pitch_modulation_parameter(2 * section, s.rate);
+            stacked->set_pitch_modulation_parameter(2 * section + 1, s.depth);
+        }
+        if (!smooth_changes || on != stacked->modulator(2 * section)->get_toggle(0))
+            stacked->set_pitch_modulation_parameter(4 + section, s.toggle);
+    }
+}
