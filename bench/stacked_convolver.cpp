@@ -4,13 +4,22 @@
 //   BM_StackedConvolverFirstSet  only the first set does; the others are marked absent (/0), and
 //                                their heads bypassed too (/1), as the modulated convolver does
 //                                once a set has been silent for 128 frames
+//   BM_StackedConvolverOneSetAlone  a stack of that one set only (what the other eight may cost)
 //   BM_TrueStereoPair            beside it, one true-stereo response of the same length as the
 //                                engine runs it: two 2-channel fft_conv_worker_threads (N = 128)
 //                                with 256-tap direct_fir heads
+//   BM_Fusion                    the modulated stacked convolver as a Fusion IR runs: at its default
+//                                modulation (crossfades at 1 Hz, both pitch pairs on) (/0), and with
+//                                only the head section present, every tail set all zeros (/1).
+//                                live_sections: sections convolved per block, on average (the goal:
+//                                no more than one true-stereo pair's cost per live section)
+//   BM_FusionPaced               the default modulation at the audio clock (a block every 2.67 ms);
+//                                worst_fraction: longest block / the period (goal under 0.25)
 // Counters: load = wall time / audio time; process_load = CPU time of all threads (the workers
 // too) / audio time.
 
 #include "convolution/convolver_ts_stack.h"
+#include "convolution/convolver_ts_stack_modulated.h"
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
 
@@ -19,6 +28,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -68,9 +78,9 @@ void measure(benchmark::State& state, std::function<void()> const& run_block)
     state.counters["process_load"] = cpu / audio;
 }
 
-void stacked(benchmark::State& state, int receiving_sets, bool bypass_silent_heads)
+void stacked(benchmark::State& state, int receiving_sets, bool bypass_silent_heads, int total_sets = sets)
 {
-    int const channels = 4 * sets;
+    int const channels = 4 * total_sets;
     convolver_ts_stack stack(channels, 0);
     std::vector<std::vector<float>> ir;
     for (int c = 0; c < channels; ++c)
@@ -103,6 +113,7 @@ void stacked(benchmark::State& state, int receiving_sets, bool bypass_silent_hea
 
 void BM_StackedConvolverAllSets(benchmark::State& state) { stacked(state, sets, false); }
 void BM_StackedConvolverFirstSet(benchmark::State& state) { stacked(state, 1, state.range(0) != 0); }
+void BM_StackedConvolverOneSetAlone(benchmark::State& state) { stacked(state, 1, false, 1); }
 
 void BM_TrueStereoPair(benchmark::State& state)
 {
@@ -155,9 +166,73 @@ void BM_TrueStereoPair(benchmark::State& state)
     }
 }
 
+// A Fusion convolver with nine sections of 3 s; `head_only` leaves the eight tail sets all zeros.
+std::unique_ptr<convolver_ts_stack_modulated> fusion(bool head_only)
+{
+    auto conv = std::make_unique<convolver_ts_stack_modulated>(4 * sets, 0);
+    std::vector<std::vector<float>> ir;
+    for (int c = 0; c < 4 * sets; ++c)
+        ir.push_back(c >= 4 && head_only ? std::vector<float>(ir_length, 0.0f)
+                                         : decaying_noise(ir_length, 30u + static_cast<unsigned>(c)));
+    std::vector<float*> p;
+    for (auto& channel : ir)
+        p.push_back(channel.data());
+    conv->set_sample_frames(p.data(), ir_length);
+    conv->set_head_enabled(true);
+    conv->set_mod_rate(1.0f);
+    return conv;
+}
+
+void BM_Fusion(benchmark::State& state)
+{
+    auto conv = fusion(state.range(0) != 0);
+    std::vector<float> const left = decaying_noise(rate, 1), right = decaying_noise(rate, 2);
+    std::vector<float> l(block), r(block);
+    float* io[2] = {l.data(), r.data()};
+    size_t position = 0;
+    long long live = 0, blocks = 0;
+    measure(state, [&]() {
+        if (position + block > left.size()) position = 0;
+        std::copy_n(left.begin() + static_cast<long>(position), block, l.begin());
+        std::copy_n(right.begin() + static_cast<long>(position), block, r.begin());
+        conv->process_frames(io, io, block);
+        live += conv->live_sections();
+        ++blocks;
+        position += block;
+    });
+    state.counters["live_sections"] = static_cast<double>(live) / static_cast<double>(std::max(blocks, 1LL));
+}
+
+void BM_FusionPaced(benchmark::State& state)
+{
+    auto conv = fusion(false);
+    std::vector<float> const left = decaying_noise(rate, 1), right = decaying_noise(rate, 2);
+    std::vector<float> l(block), r(block);
+    float* io[2] = {l.data(), r.data()};
+    auto const period = std::chrono::nanoseconds(1000000000LL * block / rate);
+    double worst = 0.0;
+    size_t position = 0;
+    auto next = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        if (position + block > left.size()) position = 0;
+        std::copy_n(left.begin() + static_cast<long>(position), block, l.begin());
+        std::copy_n(right.begin() + static_cast<long>(position), block, r.begin());
+        auto const start = std::chrono::steady_clock::now();
+        conv->process_frames(io, io, block);
+        worst = std::max(worst, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        position += block;
+        next += period;
+        std::this_thread::sleep_until(next);
+    }
+    state.counters["worst_fraction"] = worst / std::chrono::duration<double>(period).count();
+}
+
 } // namespace
 
 BENCHMARK(BM_StackedConvolverAllSets)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StackedConvolverFirstSet)->Arg(0)->Arg(1)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StackedConvolverOneSetAlone)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TrueStereoPair)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Fusion)->Arg(0)->Arg(1)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FusionPaced)->Iterations(7500)->Unit(benchmark::kMicrosecond); // 20 s of audio
 BENCHMARK_MAIN();

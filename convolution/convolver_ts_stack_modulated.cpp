@@ -70,7 +70,9 @@ convolver_ts_stack_modulated::convolver_ts_stack_modulated(int channels, int buf
     current = std::min(2, section_count - 1);
     previous = 1;
     silence.assign(static_cast<size_t>(channel_count), 0);
+    empty = std::make_unique<std::atomic<bool>[]>(static_cast<size_t>(channel_count));
     receiving.assign(static_cast<size_t>(section_count), false);
+    written_frames.assign(static_cast<size_t>(section_count), 0);
     std::lock_guard<std::mutex> guard(lock);
     conv->clear_buffers();
 }
@@ -91,6 +93,8 @@ void convolver_ts_stack_modulated::set_sample_frames(float** ir, int length)
     std::lock_guard<std::mutex> guard(lock);
     ir_length.store(length, std::memory_order_relaxed);
     conv->set_sample_frames(ir, length);
+    for (int k = 0; k < channel_count; ++k)
+        empty[k].store(std::all_of(ir[k], ir[k] + length, [](float x) { return x == 0.0f; }), std::memory_order_relaxed);
     ir_loaded.store(true, std::memory_order_release);
 }
 
@@ -168,7 +172,6 @@ void convolver_ts_stack_modulated::start_crossfade(int frame)
         silence[static_cast<size_t>(stopped * channels_per_section + k)] = -frame;
         silence[static_cast<size_t>(current * channels_per_section + k)] = 0;
     }
-    receiving[static_cast<size_t>(current)] = true;
 }
 
 void convolver_ts_stack_modulated::process_piece(float** in, float** out, int offset, int n)
@@ -176,11 +179,19 @@ void convolver_ts_stack_modulated::process_piece(float** in, float** out, int of
     float* const in_l = in[0] + offset;
     float* const in_r = in[1] + offset;
 
-    // 1. Nothing reaches a section unless written below.
-    for (int k = 0; k < channel_count; ++k) {
-        ippsSet_32f(0.0f, section_in[static_cast<size_t>(k)], n);
-        ippsSet_32f(0.0f, section_out[static_cast<size_t>(k)], n);
-    }
+    // 1. Nothing reaches a section unless written below. Only the sections written in the last
+    //    block hold anything, and the stacked convolver overwrites every output.
+    bool cleared[max_sections] = {};
+    auto clear_section = [&](int section) {
+        int& dirty = written_frames[static_cast<size_t>(section)];
+        for (int k = 0; k < channels_per_section; ++k)
+            ippsSet_32f(0.0f, section_in[static_cast<size_t>(section * channels_per_section + k)], std::max(n, dirty));
+        dirty = 0;
+        cleared[section] = true;
+    };
+    for (int section = 0; section < section_count; ++section)
+        if (written_frames[static_cast<size_t>(section)] > 0 || section == 0 || section == current || section == previous)
+            clear_section(section);
     std::fill(receiving.begin(), receiving.end(), false);
     receiving[0] = receiving[static_cast<size_t>(current)] = receiving[static_cast<size_t>(previous)] = true;
 
@@ -213,23 +224,36 @@ void convolver_ts_stack_modulated::process_piece(float** in, float** out, int of
         }
     };
     point_at_sections();
+    // cos(pi/2 x position / period), stepped by a rotation: exact at each wrap, and drifting by
+    // far less than a float's precision over one call.
     double const phase_scale = half_pi / static_cast<double>(period);
+    double const step_cos = std::cos(phase_scale), step_sin = std::sin(phase_scale);
+    double c = std::cos(phase_scale * static_cast<double>(position));
+    double sn = std::sin(phase_scale * static_cast<double>(position));
     for (int i = 0; i < n; ++i) {
         position = (position + 1) % period;
         if (position == 0) {
             start_crossfade(i);
+            if (!cleared[current]) clear_section(current);
+            receiving[static_cast<size_t>(current)] = true;
             point_at_sections();
+            c = 1.0;
+            sn = 0.0;
+        } else {
+            double const next_c = c * step_cos - sn * step_sin;
+            sn = sn * step_cos + c * step_sin;
+            c = next_c;
         }
-        double const c = std::cos(phase_scale * static_cast<double>(position));
         auto const a = static_cast<float>(c * c);
         float const b = 1.0f - a;
         for (int k = 0; k < channels_per_section; ++k) {
             prev_in[k][i] += a * tail[k][i];
             cur_in[k][i] += b * tail[k][i];
         }
-        last_a = a;
-        last_b = b;
     }
+
+    for (int section = 0; section < section_count; ++section)
+        if (receiving[static_cast<size_t>(section)]) written_frames[static_cast<size_t>(section)] = n;
 
     // 5. The head section is fed all the time.
     for (int k = 0; k < channels_per_section; ++k)
@@ -238,16 +262,27 @@ void convolver_ts_stack_modulated::process_piece(float** in, float** out, int of
     // 6. Switches from the silence counters and this block's inputs.
     std::int64_t const conv_limit = ir_length.load(std::memory_order_relaxed) + n;
     bool const head_on = head_enabled.load(std::memory_order_relaxed);
+    live_section_count = 0;
     for (int k = 0; k < channel_count; ++k) {
         std::int64_t const quiet = silence[static_cast<size_t>(k)];
         bool fir_bypass = quiet > convolver_ts_stack::head_taps;
+        bool conv_bypass = quiet > conv_limit;
         bool present = receiving[static_cast<size_t>(k / channels_per_section)];
         if (!head_on && k < channels_per_section) {
             fir_bypass = true;
             present = false;
         }
-        conv->set_bypasses(fir_bypass, quiet > conv_limit, k);
+        if (empty[k].load(std::memory_order_relaxed)) fir_bypass = conv_bypass = true;
+        conv->set_bypasses(fir_bypass, conv_bypass, k);
         conv->set_input_hints(present, k);
+    }
+    for (int s = 0; s < section_count; ++s) {
+        bool live = false;
+        for (int k = 0; k < channels_per_section; ++k) {
+            auto const channel = static_cast<size_t>(s * channels_per_section + k);
+            live = live || (silence[channel] <= conv_limit && !empty[channel].load(std::memory_order_relaxed));
+        }
+        live_section_count += live ? 1 : 0;
     }
 
     // 7. All sections at once.

@@ -9,7 +9,8 @@
 //
 // Only the head, the section fading out and the section fading in receive input. Every channel
 // counts the frames since it last did; once a section's last input has passed through the whole
-// response it is bypassed and costs nothing, and its 128-tap head stops after 128 frames.
+// response it is bypassed and costs nothing, and its 128-tap head stops after 128 frames. A channel
+// whose response is all zeros (a file without a head, a tail set switched off) is bypassed always.
 //
 // All rates (crossfade period, modulators) are computed for 44100 Hz whatever the engine runs at.
 // The section draws use a generator of this instance, seeded the same way every time, so a render
@@ -72,9 +73,8 @@ public:
     std::int64_t crossfade_position() const { return position; }
     convolver_ts_stack& stack() { return *conv; }
     pitch_mod* modulator(int index) const { return mods[index].get(); }
-    // The crossfade gains of the previous and the current section at the last processed frame.
-    float last_fade_out_gain() const { return last_a; }
-    float last_fade_in_gain() const { return last_b; }
+    // Sections that the last block convolved (not bypassed in the FFT part).
+    int live_sections() const { return live_section_count; }
 
 private:
     void process_piece(float** in, float** out, int offset, int frames);
@@ -89,6 +89,8 @@ private:
     std::vector<float*> section_in, section_out;
     std::vector<std::int64_t> silence; // per channel: frames since it last received input
     std::vector<bool> receiving;       // per section, this block
+    std::vector<int> written_frames;   // per section: how many input frames may hold something
+    std::unique_ptr<std::atomic<bool>[]> empty; // per channel: the loaded response is all zeros
     std::atomic<std::int64_t> ir_length{0};
     std::atomic<bool> ir_loaded{false};
     std::atomic<bool> head_enabled{false};
@@ -98,5 +100,5 @@ private:
     std::int64_t position = 0;
     int current = 2, previous = 1;
     unsigned int draw_seed = 1;
-    float last_a = 1.0f, last_b = 0.0f;
+    int live_section_count = 0;
 };

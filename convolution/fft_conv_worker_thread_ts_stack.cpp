@@ -11,8 +11,8 @@ constexpr int true_stereo_outputs = 4;
 
 fft_conv_worker_thread_ts_stack::fft_conv_worker_thread_ts_stack(int channels, int N)
     : fft_conv_worker_thread(channels, N, layout_rule),
-      channel_bypass(static_cast<size_t>(std::max(channels, 0)), false),
-      input_present(static_cast<size_t>(std::max(channels, 0)), true)
+      channel_bypass(static_cast<size_t>(std::max(channels, 0)), 0),
+      input_present(static_cast<size_t>(std::max(channels, 0)), 1)
 {
 }
 
@@ -41,12 +41,12 @@ int fft_conv_worker_thread_ts_stack::calc_num_samples_for_buffered_load(int leng
 
 void fft_conv_worker_thread_ts_stack::set_channel_bypass(int channel, bool bypassed)
 {
-    if (channel >= 0 && channel < num_channels) channel_bypass[static_cast<size_t>(channel)] = bypassed;
+    if (channel >= 0 && channel < num_channels) channel_bypass[static_cast<size_t>(channel)] = bypassed ? 1 : 0;
 }
 
 void fft_conv_worker_thread_ts_stack::set_input_present(int channel, bool present)
 {
-    if (channel >= 0 && channel < num_channels) input_present[static_cast<size_t>(channel)] = present;
+    if (channel >= 0 && channel < num_channels) input_present[static_cast<size_t>(channel)] = present ? 1 : 0;
 }
 
 fft_conv_worker_thread_ts_stack::WorkCounters fft_conv_worker_thread_ts_stack::work_counters() const
@@ -71,12 +71,15 @@ int fft_conv_worker_thread_ts_stack::result_channels() const
 
 void fft_conv_worker_thread_ts_stack::fill_level(int level, float** in, int offset, int frames)
 {
+    // A block that takes no input at all is never transformed, so what its buffer holds does not
+    // matter: silence is written only into blocks that also hold input.
     for (int channel = 0; channel < num_channels; channel += 2) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         if (input_live(channel)) {
+            if (!r.input_seen) ippsSet_32f(0.0f, r.input_buffer, r.fill_position);
             ippsCopy_32f(in[channel] + offset, r.input_buffer + r.fill_position, frames);
             r.input_seen = 1;
-        } else {
+        } else if (r.input_seen) {
             ippsSet_32f(0.0f, r.input_buffer + r.fill_position, frames);
         }
     }
@@ -96,7 +99,7 @@ void fft_conv_worker_thread_ts_stack::swap_block_pointers(int level)
 {
     for (int channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
-        r.block_bypassed = channel_bypass[static_cast<size_t>(channel)];
+        r.block_bypassed = channel_bypass[static_cast<size_t>(channel)] != 0;
         if ((channel & 1) == 0) {
             r.block_has_input = r.input_seen;
             r.input_seen = 0;
@@ -121,10 +124,14 @@ void fft_conv_worker_thread_ts_stack::process_convolution_block(int level)
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         r.pending = 0;
         if ((channel & 1) == 0) {
-            // The block's second half was never written: zero-padding to 2B. A block that saw no
-            // input is all zeros in time, so its spectrum is zeros too and needs no transform.
-            ippsSet_32f(0.0f, r.input_spectra[0] + r.block_size, r.buffer_length - r.block_size);
+            // A block that saw no input stands for zeros and is neither written nor transformed;
+            // the products skip it while it is among the newest silent_block_count entries. When
+            // input returns, the silent entries behind the new one become real zeros.
             if (r.block_has_input) {
+                for (int j = 1; j <= std::min(r.silent_block_count, K - 1); ++j)
+                    ippsSet_32f(0.0f, r.input_spectra[j], r.buffer_length);
+                // The second half was never written: zero-padding to 2B.
+                ippsSet_32f(0.0f, r.input_spectra[0] + r.block_size, r.buffer_length - r.block_size);
                 r.silent_block_count = 0;
                 ippsFFTFwd_RToCCS_32f(r.input_spectra[0], r.transform_scratch, r.fft_spec, r.fft_work);
                 std::swap(r.input_spectra[0], r.transform_scratch);

@@ -65,8 +65,8 @@ private:
     void hand_over_level(int level) override;
     bool input_live(int even_channel) const;
 
-    std::vector<bool> channel_bypass; // one bit per channel, initially clear
-    std::vector<bool> input_present;  // one bit per channel, initially set
+    std::vector<std::uint8_t> channel_bypass; // per channel, initially clear
+    std::vector<std::uint8_t> input_present;  // per channel, initially set
     std::atomic<long long> forward_transforms{0};
     std::atomic<long long> spectrum_products{0};
 };

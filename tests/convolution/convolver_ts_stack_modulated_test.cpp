@@ -193,29 +193,39 @@ TEST(ConvolverTsStackModulated, RateChangesKeepTheCrossfadePhaseAndTwoSectionsAl
     EXPECT_EQ(conv.previous_section(), 1);
 }
 
-TEST(ConvolverTsStackModulated, SectionsWithoutInputCostNothingOnceTheyHaveRungOut)
+TEST(ConvolverTsStackModulated, SectionsWithoutInputOrResponseCostNothing)
 {
     // Frozen crossfade: only the head and sections 1 and 2 take input, so a stack of nine must do
-    // exactly the work of a stack of three once the other six have rung out.
+    // exactly the work of a stack of three once the other six have rung out; and tail sets that
+    // are all zeros cost nothing at all.
     int const length = 3000;
     auto tails = [](int s, int c) { return noise(length, 400u + static_cast<unsigned>(4 * s + c)); };
-    Channels ir9 = stack_ir(9, length, tails), ir3 = stack_ir(3, length, tails);
-    convolver_ts_stack_modulated nine(36, 0), three(12, 0);
+    auto silent = [](int, int) { return std::vector<float>(length, 0.0f); };
     Channels input{noise(2 * 128, 5, 0.0), noise(2 * 128, 6, 0.0)};
-    auto products = [](convolver_ts_stack_modulated& c) { return c.stack().convolver()->work_counters().spectrum_products; };
-    for (auto* conv : {&nine, &three}) {
-        conv->set_head_enabled(true);
-        conv->set_mod_rate(0.0f);
-        load(*conv, conv == &nine ? ir9 : ir3);
+    // Spectrum products of 40 blocks after a warm-up longer than the response.
+    auto work = [&](int sections, auto tail) {
+        Channels ir = stack_ir(sections, length, tail);
+        convolver_ts_stack_modulated conv(4 * sections, 0);
+        conv.set_head_enabled(true);
+        conv.set_mod_rate(0.0f);
+        load(conv, ir);
         for (int i = 0; i < 60; ++i)
-            run(*conv, input, 0, 128);
-    }
-    long long const before9 = products(nine), before3 = products(three);
-    for (auto* conv : {&nine, &three})
+            run(conv, input, 0, 128);
+        long long const before = conv.stack().convolver()->work_counters().spectrum_products;
         for (int i = 0; i < 40; ++i)
-            run(*conv, input, 0, 128);
-    EXPECT_GT(products(three), before3);
-    EXPECT_EQ(products(nine) - before9, products(three) - before3);
+            run(conv, input, 0, 128);
+        return std::pair{conv.stack().convolver()->work_counters().spectrum_products - before, conv.live_sections()};
+    };
+    auto const [three, live3] = work(3, tails);
+    auto const [nine, live9] = work(9, tails);
+    EXPECT_GT(three, 0);
+    EXPECT_EQ(nine, three);
+    EXPECT_EQ(live9, 3);
+    auto const [head_of_nine, live_head] = work(9, silent);
+    auto const [head_of_two, live_two] = work(2, silent);
+    EXPECT_EQ(head_of_nine, head_of_two);
+    EXPECT_LT(head_of_nine, three / 2);
+    EXPECT_EQ(live_head, 1);
 }
 
 TEST(ConvolverTsStackModulated, ADisabledHeadRingsOutAndTakesNoNewInput)

@@ -1,5 +1,6 @@
 // corvella-render run as a user runs it: files in, files out, exit codes and messages.
 
+#include "ir/fir_file.h"
 #include "program/program_constants.h"
 #include "program/vst_plugin_program.h"
 #include "support/reference_convolution.h"
@@ -211,6 +212,8 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
     std::ofstream(dir_ / "existing.wav") << "keep me";
     std::string const out = (dir_ / "out.wav").string(), existing = (dir_ / "existing.wav").string();
     std::string const missing = (dir_ / "missing.wav").string(), garbage = (dir_ / "garbage.wav").string();
+    std::string const garbage_fir = (dir_ / "garbage.fir").string();
+    std::ofstream(garbage_fir) << "xRIF but not much more";
 
     struct Case {
         std::vector<std::string> arguments;
@@ -250,6 +253,7 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
         {{"--ir1-a", ir, in}, 1, "needs INPUT and OUTPUT"},
         {{"--ir1-a", ir, in, (dir_ / "no-folder" / "out.wav").string()}, 3, "cannot write output '"},
         {{in, out}, 2, "LongPlate-01-44100Hz.wav' is not installed: run corvella-factory-irs"},
+        {{"--ir1-a", garbage_fir, in, out}, 2, "cannot read impulse response '" + garbage_fir + "': "},
     };
     // clang-format on
     for (Case const& c : cases) {
@@ -263,6 +267,42 @@ TEST_F(RenderTest, ErrorsExplainThemselvesAndLeaveNoFile)
     EXPECT_EQ(slurp(existing), "keep me");
     for (auto const& entry : fs::directory_iterator(dir_.path()))
         EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos) << entry.path();
+}
+
+// A Fusion response: its head and its tail sets are heard, in the Fusion topology the file selects.
+TEST_F(RenderTest, AFusionResponseIsHeardThroughTheStackedConvolver)
+{
+    fir_contents f;
+    f.sample_rate = rate;
+    for (int c = 0; c < 4; ++c) {
+        f.head.emplace_back(3000, 0.0f);
+        f.head.back()[10] = c == 0 || c == 3 ? 0.5f : 0.0f;
+    }
+    for (int c = 0; c < 32; ++c) {
+        f.tail.emplace_back(3000, 0.0f);
+        f.tail.back()[2000] = c % 4 == 0 || c % 4 == 3 ? 0.25f : 0.0f;
+    }
+    std::string error;
+    std::string const bytes = fir_file_bytes(f, error);
+    ASSERT_TRUE(error.empty()) << error;
+    std::ofstream(dir_ / "room.fir", std::ios::binary) << bytes;
+    std::vector<float> click(4000, 0.0f);
+    click[0] = 1.0f;
+    std::string const in = write_wav("click.wav", {click, std::vector<float>(4000, 0.0f)}, rate);
+    std::string const out = (dir_ / "out.wav").string();
+    RunResult const run = render({"--ir1-a", (dir_ / "room.fir").string(), "--set", "master_mix=1",
+                                  "--set", "ir1_normalise=0", in, out});
+    ASSERT_EQ(run.exit_code, 0) << run.errors;
+    Channels const result = read_planar_audio(out);
+    ASSERT_EQ(result.size(), 2u);
+    std::vector<float> const& left = result[0];
+    ASSERT_GT(std::fabs(left[10]), 1e-3f);
+    EXPECT_NEAR(left[2000] / left[10], 0.5f, 1e-3f); // tail against head, as the file has them
+    for (std::size_t i = 0; i < left.size(); ++i)
+        if (i != 10 && i != 2000) {
+            EXPECT_LT(std::fabs(left[i]), 1e-5f * std::fabs(left[10])) << i;
+        }
+    EXPECT_LT(peak_of({result[1]}), 1e-5f * std::fabs(left[10])); // nothing crosses to the right
 }
 
 // A bank file (a 160-byte header, then the 48 records) and one of its programs: program 5 is dry

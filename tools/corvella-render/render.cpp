@@ -3,6 +3,7 @@
 #include "engine/vst_plugin.h"
 #include "host/demogain_parameters.h"
 #include "host/in_process_host.h"
+#include "ir/fir_file.h"
 #include "platform/message_box.h"
 #include "platform/reproducibility.h"
 #include "platform/settings_store.h"
@@ -88,6 +89,10 @@ std::string impulse_response_problem(std::string const& path)
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension == ".wir") return {};
+    if (extension == ".fir") {
+        std::string why;
+        return corvella::read_fir_file(path, &why) ? std::string() : why;
+    }
     SF_INFO info{};
     SoundFile file;
     if (!file.open(path, SFM_READ, info)) return sf_strerror(nullptr);
@@ -319,8 +324,13 @@ int render(Options const& options)
         }
         for (int slot = 0; slot < 2; ++slot)
             for (int side = 0; side < 2; ++side)
-                if (!options.ir_files[slot][side].empty())
-                    host.set_ir_file(slot + 1, side, fs::absolute(options.ir_files[slot][side]).string());
+                if (!options.ir_files[slot][side].empty()) {
+                    std::string const& file = options.ir_files[slot][side];
+                    host.set_ir_file(slot + 1, side, fs::absolute(file).string());
+                    // A Fusion response plays in the Fusion topology; --set may still change it.
+                    if (side == 0 && fs::path(file).extension() == ".fir")
+                        host.set_parameter(slot == 0 ? "ir1_topology" : "ir2_topology", 1.0f);
+                }
         store_program_slots(host, options.slot_settings);
         for (auto const& [key, value] : options.settings)
             host.set_parameter(key, value);
