@@ -2,8 +2,9 @@
 
 // What DPF needs to know about the plug-in at compile time: one stereo effect with a Cairo editor
 // that reaches the instance directly,
-// latency reporting, full state (the bank and the IR file paths are read back on every save), and
-// the host's transport (its tempo drives the tempo-locked delays).
+// latency reporting, full state (the bank and the IR file paths are read back on every save), the
+// 48 programs of the bank as the host's program and preset list, and the host's transport (its tempo
+// drives the tempo-locked delays).
 
 #define DISTRHO_PLUGIN_BRAND "Tarnwick"
 #define DISTRHO_PLUGIN_NAME "Corvella"
@@ -19,7 +20,7 @@
 #define DISTRHO_PLUGIN_NUM_INPUTS 2
 #define DISTRHO_PLUGIN_NUM_OUTPUTS 2
 #define DISTRHO_PLUGIN_WANT_LATENCY 1
-#define DISTRHO_PLUGIN_WANT_PROGRAMS 0
+#define DISTRHO_PLUGIN_WANT_PROGRAMS 1
 #define DISTRHO_PLUGIN_WANT_STATE 1
 #define DISTRHO_PLUGIN_WANT_FULL_STATE 1
 #define DISTRHO_PLUGIN_WANT_TIMEPOS 1

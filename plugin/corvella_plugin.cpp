@@ -5,10 +5,12 @@
 #include "platform/paths.h"
 #include "plugin/bundle_location.h"
 #include "plugin/plugin_state.h"
+#include "program/vst_plugin_program.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -19,6 +21,7 @@ START_NAMESPACE_DISTRHO
 namespace {
 
 using corvella::plugin::bypass_parameter_index;
+using corvella::plugin::first_ir_file_state;
 using corvella::plugin::ir_file_states;
 using corvella::plugin::parameter_count;
 using corvella::plugin::row_of_parameter;
@@ -27,6 +30,13 @@ constexpr auto control_period = std::chrono::milliseconds(10);
 constexpr auto engine_wait_limit = std::chrono::seconds(60);
 constexpr uint32_t scratch_frames = 2048;
 constexpr char selector_key[] = "automated_prog_num_sel";
+
+std::uint32_t selector_parameter_index()
+{
+    static std::uint32_t const index =
+        static_cast<std::uint32_t>(corvella::find_parameter(selector_key)->index) + 1;
+    return index;
+}
 
 void report(std::string const& text)
 {
@@ -48,7 +58,8 @@ void register_bundle_resources()
 
 } // namespace
 
-CorvellaPlugin::CorvellaPlugin() : Plugin(parameter_count, 0, corvella::plugin::state_count)
+CorvellaPlugin::CorvellaPlugin()
+    : Plugin(parameter_count, corvella::programs_per_bank, corvella::plugin::state_count)
 {
     if (isDummyInstance()) return;
     register_bundle_resources();
@@ -118,13 +129,59 @@ void CorvellaPlugin::initState(uint32_t index, State& state)
         state.description = "All 48 programs, as the host chunk in base64";
         return;
     }
-    if (index - 1 < ir_file_states.size()) {
-        auto const& file = ir_file_states[index - 1];
+    // Read from presets only (sessions save them empty): see restore_program_record().
+    if (index == 1 || index == 2) {
+        state.hints = kStateIsOnlyForDSP;
+        state.key = index == 1 ? corvella::plugin::program_state_key : corvella::plugin::program_record_state_key;
+        state.label = index == 1 ? "Program" : "Program record";
+        return;
+    }
+    if (index - first_ir_file_state < ir_file_states.size()) {
+        auto const& file = ir_file_states[index - first_ir_file_state];
         state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
         state.key = file.key;
         static char const* const labels[] = {"IR1 file (A)", "IR1 file (B)", "IR2 file (A)", "IR2 file (B)"};
-        state.label = labels[index - 1];
+        state.label = labels[index - first_ir_file_state];
     }
+}
+
+// Host presets and program lists.
+//
+// A saved session carries the whole bank, so a preset that carried the full state would repeat the
+// bank 48 times over. Instead the host's list holds the 48 slots of the bank in use: choosing one
+// selects that slot through the program selector, which is all the LV2 list (presets.ttl, written
+// by corvella-lv2-program-list after the build) stores as well. The names are those of the bank the
+// instance starts with, since formats take them once; information-only instances, which have no
+// bank, name the slots as a reset record is named, which is what the start-up bank holds.
+void CorvellaPlugin::initProgramName(uint32_t index, String& name)
+{
+    if (index >= static_cast<uint32_t>(corvella::programs_per_bank)) return;
+    if (host_ == nullptr) {
+        VST_Plugin_Program const fresh;
+        name = std::string(fresh.name, strnlen(fresh.name, sizeof fresh.name)).c_str();
+        return;
+    }
+    std::vector<std::uint8_t> const chunk = host_->get_chunk();
+    auto const* bank = reinterpret_cast<VST_Plugin_Program const*>(chunk.data());
+    VST_Plugin_Program const& program = bank[index];
+    name = std::string(program.name, strnlen(program.name, sizeof program.name)).c_str();
+}
+
+void CorvellaPlugin::loadProgram(uint32_t index)
+{
+    if (host_ == nullptr || index >= static_cast<uint32_t>(corvella::programs_per_bank)) return;
+    std::lock_guard lock(control_mutex_);
+    select_program(static_cast<int>(index));
+}
+
+// As the selector does: changes the host made before belong to the program being left.
+void CorvellaPlugin::select_program(int slot)
+{
+    apply_parameter_changes();
+    float const value = corvella::selector_value_of_program(slot);
+    host_->set_parameter(selector_key, value);
+    mirror_.refresh(selector_parameter_index(), value);
+    refresh_parameters();
 }
 
 // ---- Parameters ----
@@ -219,7 +276,7 @@ String CorvellaPlugin::getState(char const* key) const
         host_->get_custom_data(file.custom_data_id, path, corvella::program_path_size);
         return String(path);
     }
-    return String();
+    return String(); // the preset keys save empty: a session has nothing to apply over its bank
 }
 
 void CorvellaPlugin::setState(char const* key, char const* value)
@@ -228,6 +285,20 @@ void CorvellaPlugin::setState(char const* key, char const* value)
     std::lock_guard lock(control_mutex_);
     if (std::strcmp(key, corvella::plugin::bank_state_key) == 0) {
         restore_bank(value);
+        return;
+    }
+    if (std::strcmp(key, corvella::plugin::program_state_key) == 0) {
+        if (value[0] == '\0') return;
+        if (auto const slot = corvella::plugin::program_slot_of(value)) {
+            select_program(*slot);
+            wait_for_engine();
+        } else {
+            report(std::string("The preset names no program of the bank (\"") + value + "\"); nothing was changed.");
+        }
+        return;
+    }
+    if (std::strcmp(key, corvella::plugin::program_record_state_key) == 0) {
+        restore_program_record(value);
         return;
     }
     for (std::size_t i = 0; i < ir_file_states.size(); ++i)
@@ -249,6 +320,24 @@ void CorvellaPlugin::restore_bank(char const* text)
         return;
     }
     // Changes queued before the restore belong to the state it replaces.
+    mirror_.discard_pending();
+    refresh_parameters();
+    wait_for_engine();
+}
+
+// An exported preset: one record, applied over the current program as a bank with that program
+// changed (upgraded and repaired like any bank the host restores).
+void CorvellaPlugin::restore_program_record(char const* text)
+{
+    if (text[0] == '\0') return;
+    apply_parameter_changes(); // so that the bank taken below holds them
+    auto const record = corvella::plugin::decode_base64(text);
+    std::vector<std::uint8_t> chunk = host_->get_chunk();
+    if (!record || !corvella::plugin::apply_program_record(chunk, *record)) {
+        report("The preset's program is damaged and was not loaded; the current program is kept.");
+        return;
+    }
+    host_->set_chunk(chunk.data(), chunk.size());
     mirror_.discard_pending();
     refresh_parameters();
     wait_for_engine();

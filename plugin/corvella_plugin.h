@@ -16,6 +16,8 @@
 //   non-audio threads; they hold control_mutex_ against the control thread. setState() and
 //   activate() return only when the engine has caught up with every change (or after a minute),
 //   so that a restored project renders the same from its first sample.
+// - loadProgram() (the host's preset or program list) comes on a non-audio thread as well and holds
+//   control_mutex_; it does not wait for the engine, as the program selector does not.
 
 #include "DistrhoPlugin.hpp"
 
@@ -55,11 +57,13 @@ protected:
     void initAudioPort(bool input, uint32_t index, AudioPort& port) override;
     void initParameter(uint32_t index, Parameter& parameter) override;
     void initState(uint32_t index, State& state) override;
+    void initProgramName(uint32_t index, String& name) override;
 
     float getParameterValue(uint32_t index) const override;
     void setParameterValue(uint32_t index, float value) override;
     String getState(char const* key) const override;
     void setState(char const* key, char const* value) override;
+    void loadProgram(uint32_t index) override;
 
     void activate() override;
     void run(float const** inputs, float** outputs, uint32_t frames) override;
@@ -75,6 +79,8 @@ private:
     void refresh_parameters();
     void wait_for_engine();
     void restore_bank(char const* text);
+    void select_program(int slot);
+    void restore_program_record(char const* text);
     void restore_ir_file(int state_index, char const* path);
 
     corvella::plugin::ParameterMirror mirror_;

@@ -89,8 +89,10 @@ protected:
             view_->redraw_parameter(row->key);
     }
 
-    // The bank and the IR paths change through the instance itself; idle polling shows them.
+    // The bank, the IR paths and the current program change through the instance itself; idle
+    // polling shows them.
     void stateChanged(char const*, char const*) override {}
+    void programLoaded(uint32_t) override {}
 
     void uiIdle() override
     {

@@ -1,77 +1,36 @@
 #include "plugin/plugin_state.h"
 
+#include "program/parameter_application.h"
+#include "program/vst_plugin_program.h"
+
+#include <cstring>
+
 namespace corvella::plugin {
 
-namespace {
-
-constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-int sextet(char c)
+std::optional<int> program_slot_of(std::string_view text)
 {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
+    if (text.empty() || text.size() > 2) return std::nullopt;
+    int slot = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        slot = slot * 10 + (c - '0');
+    }
+    return slot < programs_per_bank ? std::optional<int>(slot) : std::nullopt;
 }
 
-} // namespace
-
-std::string encode_base64(std::uint8_t const* data, std::size_t size)
+bool apply_program_record(std::vector<std::uint8_t>& chunk, std::vector<std::uint8_t> const& record)
 {
-    std::string text;
-    text.reserve((size + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 3 <= size; i += 3) {
-        std::uint32_t const v =
-            (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) | data[i + 2];
-        text += alphabet[(v >> 18) & 63];
-        text += alphabet[(v >> 12) & 63];
-        text += alphabet[(v >> 6) & 63];
-        text += alphabet[v & 63];
-    }
-    if (std::size_t const rest = size - i; rest != 0) {
-        std::uint32_t v = std::uint32_t{data[i]} << 16;
-        if (rest == 2) v |= std::uint32_t{data[i + 1]} << 8;
-        text += alphabet[(v >> 18) & 63];
-        text += alphabet[(v >> 12) & 63];
-        text += rest == 2 ? alphabet[(v >> 6) & 63] : '=';
-        text += '=';
-    }
-    return text;
-}
-
-std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view text)
-{
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        bool const last = i + 4 == text.size();
-        int const a = sextet(text[i]);
-        int const b = sextet(text[i + 1]);
-        int c = sextet(text[i + 2]);
-        int d = sextet(text[i + 3]);
-        int padding = 0;
-        if (last && text[i + 3] == '=') {
-            padding = 1;
-            d = 0;
-            if (text[i + 2] == '=') {
-                padding = 2;
-                c = 0;
-            }
-        }
-        if (a < 0 || b < 0 || c < 0 || d < 0) return std::nullopt;
-        std::uint32_t const v =
-            (std::uint32_t(a) << 18) | (std::uint32_t(b) << 12) | (std::uint32_t(c) << 6) | std::uint32_t(d);
-        // Bits below the last encoded byte must be zero, or the text is not canonical base64.
-        if ((padding == 2 && (v & 0xFFFF) != 0) || (padding == 1 && (v & 0xFF) != 0)) return std::nullopt;
-        bytes.push_back(static_cast<std::uint8_t>(v >> 16));
-        if (padding < 2) bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-        if (padding < 1) bytes.push_back(static_cast<std::uint8_t>(v));
-    }
-    return bytes;
+    if (chunk.size() != bank_size_bytes || record.size() != sizeof(VST_Plugin_Program)) return false;
+    auto* bank = reinterpret_cast<VST_Plugin_Program*>(chunk.data());
+    VST_Plugin_Program const kept = bank[0];
+    VST_Plugin_Program& target = bank[current_program_index(bank)];
+    std::memcpy(static_cast<void*>(&target), record.data(), offsetof(VST_Plugin_Program, current_program));
+    bank[0].current_program = kept.current_program;
+    bank[0].master_mix_lock_status = kept.master_mix_lock_status;
+    bank[0].master_mix_locked_value = kept.master_mix_locked_value;
+    bank[0].master_gain_lock_status = kept.master_gain_lock_status;
+    bank[0].master_gain_locked_value = kept.master_gain_locked_value;
+    return true;
 }
 
 } // namespace corvella::plugin

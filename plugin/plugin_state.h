@@ -1,10 +1,14 @@
 #pragma once
 
-// The plug-in's saved state as DPF keys: the whole bank (the host chunk, base64-encoded) and the
-// four IR file paths of the current program. The bank comes first, so that a host restoring the
-// keys in order sets the paths on top of the restored bank.
+// The plug-in's saved state as DPF keys, in the order hosts restore them: the whole bank (the host
+// chunk, base64-encoded), the two preset keys ("program": a slot to select; "program_record": one
+// record to apply over the current program), then the four IR file paths of the current program.
+// The bank comes first so that the paths land on the restored bank (where they already are), and
+// the preset keys come before the paths so that an exported preset's paths find its record in place.
 //
 // Threading: constant data and pure functions; any thread.
+
+#include "host/lv2_preset_export.h"
 
 #include <array>
 #include <cstddef>
@@ -23,23 +27,30 @@ struct IrFileState {
     int custom_data_id;
 };
 
-inline constexpr char const bank_state_key[] = "bank";
+using corvella::bank_state_key;
+using corvella::decode_base64;
+using corvella::encode_base64;
+using corvella::program_record_state_key;
+using corvella::program_state_key;
 
 // The IR file states, in custom-data order (ids 14 to 17).
 inline constexpr std::array<IrFileState, 4> ir_file_states{{
-    {"ir1_file_a", 1, 0, 14},
-    {"ir1_file_b", 1, 1, 15},
-    {"ir2_file_a", 2, 0, 16},
-    {"ir2_file_b", 2, 1, 17},
+    {ir_file_state_keys[0], 1, 0, 14},
+    {ir_file_state_keys[1], 1, 1, 15},
+    {ir_file_state_keys[2], 2, 0, 16},
+    {ir_file_state_keys[3], 2, 1, 17},
 }};
 
-inline constexpr std::size_t state_count = 1 + ir_file_states.size();
+inline constexpr std::size_t first_ir_file_state = 3;
+inline constexpr std::size_t state_count = first_ir_file_state + ir_file_states.size();
 
-// Standard base64 (RFC 4648 alphabet, '=' padding, no line breaks).
-std::string encode_base64(std::uint8_t const* data, std::size_t size);
+// The slot a "program" value names: decimal digits only, 0..47; nullopt for anything else.
+std::optional<int> program_slot_of(std::string_view text);
 
-// Strict decoding: the text must be a whole number of 4-character groups of the alphabet, with
-// padding only at the end. Anything else (a truncated text, a stray character) gives nullopt.
-std::optional<std::vector<std::uint8_t>> decode_base64(std::string_view text);
+// Puts `record` (one stored program record) in place of the current program of `chunk` (a bank
+// image): everything but the current-program word, and record 0's lock slots stay the bank's, as
+// they belong to the instance rather than to a program. False, changing nothing, when either size
+// is wrong.
+bool apply_program_record(std::vector<std::uint8_t>& chunk, std::vector<std::uint8_t> const& record);
 
 } // namespace corvella::plugin

@@ -6,12 +6,14 @@
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/patch/patch.h>
+#include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <mutex>
@@ -306,6 +308,66 @@ bool Lv2Instance::restore_state_file(std::filesystem::path const& folder)
     World& world = World::get();
     LilvState* state =
         lilv_state_new_from_file(world.lilv, &world.map, nullptr, (folder / "state.ttl").c_str());
+    if (state == nullptr) return false;
+    lilv_state_restore(state, instance_, set_port_value, this, 0, nullptr);
+    lilv_state_free(state);
+    return true;
+}
+
+namespace {
+
+// A lilv world on its own search path, and the plug-in in it.
+struct PathWorld {
+    explicit PathWorld(std::string const& lv2_path)
+    {
+        LilvNode* path = lilv_new_string(world, lv2_path.c_str());
+        lilv_world_set_option(world, LILV_OPTION_LV2_PATH, path);
+        lilv_node_free(path);
+        lilv_world_load_all(world);
+    }
+    ~PathWorld() { lilv_world_free(world); }
+    LilvPlugin const* plugin(std::string const& uri) const
+    {
+        LilvNode* node = lilv_new_uri(world, uri.c_str());
+        LilvPlugin const* found = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), node);
+        lilv_node_free(node);
+        return found;
+    }
+    LilvWorld* const world = lilv_world_new();
+};
+
+} // namespace
+
+std::vector<Lv2PresetEntry> lv2_presets(std::string const& uri, std::string const& lv2_path)
+{
+    PathWorld const w(lv2_path);
+    std::vector<Lv2PresetEntry> entries;
+    LilvPlugin const* plugin = w.plugin(uri);
+    if (plugin == nullptr) return entries;
+    LilvNode* preset_class = lilv_new_uri(w.world, LV2_PRESETS__Preset);
+    LilvNode* label_property = lilv_new_uri(w.world, LILV_NS_RDFS "label");
+    LilvNodes* presets = lilv_plugin_get_related(plugin, preset_class);
+    LILV_FOREACH (nodes, i, presets) {
+        LilvNode const* preset = lilv_nodes_get(presets, i);
+        lilv_world_load_resource(w.world, preset);
+        LilvNode* label = lilv_world_get(w.world, preset, label_property, nullptr);
+        entries.push_back({lilv_node_as_uri(preset), label != nullptr ? lilv_node_as_string(label) : ""});
+        lilv_node_free(label);
+    }
+    lilv_nodes_free(presets);
+    lilv_node_free(label_property);
+    lilv_node_free(preset_class);
+    std::sort(entries.begin(), entries.end(), [](auto const& a, auto const& b) { return a.uri < b.uri; });
+    return entries;
+}
+
+bool Lv2Instance::load_preset(std::string const& preset_uri, std::string const& lv2_path)
+{
+    PathWorld const w(lv2_path);
+    LilvNode* preset = lilv_new_uri(w.world, preset_uri.c_str());
+    lilv_world_load_resource(w.world, preset);
+    LilvState* state = lilv_state_new_from_world(w.world, &World::get().map, preset);
+    lilv_node_free(preset);
     if (state == nullptr) return false;
     lilv_state_restore(state, instance_, set_port_value, this, 0, nullptr);
     lilv_state_free(state);

@@ -25,6 +25,15 @@ struct Lv2StateValue {
 };
 using Lv2StateValues = std::map<std::string, Lv2StateValue>;
 
+struct Lv2PresetEntry {
+    std::string uri;
+    std::string label;
+};
+
+// The presets of plug-in `uri` that lilv finds on `lv2_path` (a world of its own, so that bundles
+// written during the test are seen), ordered by URI.
+std::vector<Lv2PresetEntry> lv2_presets(std::string const& uri, std::string const& lv2_path);
+
 class Lv2Instance {
 public:
     Lv2Instance(std::string const& uri, double sample_rate, std::uint32_t max_block);
@@ -48,6 +57,10 @@ public:
     // lilv state files (manifest.ttl + state.ttl in `folder`).
     bool save_state_file(std::filesystem::path const& folder);
     bool restore_state_file(std::filesystem::path const& folder);
+
+    // A preset found on `lv2_path` as lv2_presets() finds it, restored as a host loads it: the
+    // plug-in's state, then the control ports it names.
+    bool load_preset(std::string const& preset_uri, std::string const& lv2_path);
 
     // The plug-in's state interface, without lilv's files in between.
     Lv2StateValues save_state_values();

@@ -211,6 +211,27 @@ TEST_F(Lv2BadState, DamagedBanksAreRefusedAndBadPathsKeepTheInstanceWorking)
         EXPECT_TRUE(std::isfinite(peak(restore_and_render(ir1_file_a_uri, path))));
 }
 
+// Preset keys that name no program, or carry a damaged one, change nothing.
+TEST_F(Lv2BadState, PresetKeysNamingNoProgramChangeNothing)
+{
+    std::vector<std::uint8_t> const half_record(sizeof(VST_Plugin_Program) / 2, 0x41);
+    struct Case {
+        char const* key;
+        std::string text;
+    };
+    Case const cases[] = {{"urn:distrho:program", "48"},
+                          {"urn:distrho:program", "-1"},
+                          {"urn:distrho:program", "5 "},
+                          {"urn:distrho:program_record", plugin::encode_base64(half_record.data(), half_record.size())},
+                          {"urn:distrho:program_record", "not base64"}};
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.text);
+        float const p = peak(restore_and_render(c.key, c.text));
+        EXPECT_EQ(plugin_->save_state_values(), good_);
+        EXPECT_GT(p, 0.01f);
+    }
+}
+
 TEST_F(Lv2BadState, OlderProgramVersionIsUpgraded)
 {
     auto stamp = [](std::vector<std::uint8_t>& bank, std::size_t record) {

@@ -1,6 +1,6 @@
 // corvella-bank as a user runs it: listing marks missing files; repair finds a moved file under a
 // search folder, writes the bank whole with only that path changed, and names what is still
-// missing; bad commands and files are refused.
+// missing; export-lv2 writes preset bundles whole; bad commands and files are refused.
 
 #include "host/bank_files.h"
 
@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,9 +23,10 @@ namespace fs = std::filesystem;
 
 class BankToolTest : public ::testing::Test {
 protected:
-    int run(std::vector<std::string> const& arguments, std::string* output = nullptr) const
+    int run(std::vector<std::string> const& arguments, std::string* output = nullptr,
+            std::string const& environment = "") const
     {
-        std::string command = "XDG_CONFIG_HOME='" + (dir_.path() / "config").string() + "' XDG_DATA_HOME='" +
+        std::string command = environment + " XDG_CONFIG_HOME='" + (dir_.path() / "config").string() + "' XDG_DATA_HOME='" +
                               (dir_.path() / "data").string() + "' " + CORVELLA_BANK_PROGRAM;
         for (auto const& a : arguments)
             command += " '" + a + "'";
@@ -103,6 +105,82 @@ TEST_F(BankToolTest, BadCommandsAndFilesAreRefused)
         EXPECT_EQ(run(c.arguments, &output), c.code) << c.message;
         EXPECT_NE(output.find(c.message), std::string::npos) << output;
     }
+}
+
+class BankToolExport : public BankToolTest {
+protected:
+    void SetUp() override
+    {
+        std::strcpy(bank_[7].name, "Hall \"B\" \\ 1");
+        std::string error;
+        ASSERT_TRUE(save_bank_file(bank_file_, bank_.data(), error)) << error;
+    }
+    std::vector<std::string> entries(fs::path const& folder) const
+    {
+        std::vector<std::string> names;
+        for (auto const& entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::vector<VST_Plugin_Program> bank_ = std::vector<VST_Plugin_Program>(programs_per_bank);
+    std::string const bank_file_ = (dir_.path() / "My Bank.fxb").string();
+    fs::path const home_ = dir_.path() / "home";
+    std::string const with_home_ = "HOME='" + home_.string() + "'";
+};
+
+TEST_F(BankToolExport, WritesTheBankOrOneProgramAsABundleReplacingAnOldOneWhole)
+{
+    fs::path const bundle = home_ / ".lv2/corvella-My_Bank.preset.lv2";
+    fs::create_directories(bundle);
+    std::ofstream(bundle / "stale.ttl") << "old";
+    std::string output;
+    ASSERT_EQ(run({"export-lv2", bank_file_}, &output, with_home_), 0) << output;
+    std::vector<std::string> files = entries(bundle);
+    ASSERT_EQ(files.size(), 49u);
+    EXPECT_EQ(files[7], "07-Hall__B____1.ttl");
+    EXPECT_EQ(files[48], "manifest.ttl"); // and no stale.ttl
+    std::string const manifest = slurp(bundle / "manifest.ttl");
+    EXPECT_NE(manifest.find("<07-Hall__B____1.ttl>\n    a pset:Preset ;\n    lv2:appliesTo <urn:tarnwick:corvella> ;\n"
+                            "    rdfs:label \"Hall \\\"B\\\" \\\\ 1\" ;\n    rdfs:seeAlso <07-Hall__B____1.ttl> .\n"),
+              std::string::npos)
+        << manifest;
+
+    ASSERT_EQ(run({"export-lv2", bank_file_, "7"}, &output, with_home_), 0) << output;
+    EXPECT_EQ(entries(home_ / ".lv2"),
+              (std::vector<std::string>{"corvella-My_Bank-07.preset.lv2", "corvella-My_Bank.preset.lv2"}));
+    EXPECT_EQ(entries(home_ / ".lv2/corvella-My_Bank-07.preset.lv2"),
+              (std::vector<std::string>{"07-Hall__B____1.ttl", "manifest.ttl"}));
+}
+
+TEST_F(BankToolExport, BadInputsAndUnwritableTargetsFailLeavingNothingBehind)
+{
+    fs::create_directories(home_ / ".lv2");
+    std::ofstream(home_ / ".lv2/corvella-My_Bank.preset.lv2") << "a file in the way";
+    fs::path const blocked_home = dir_.path() / "blocked";
+    fs::create_directories(blocked_home);
+    std::ofstream(blocked_home / ".lv2") << "not a folder";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string environment;
+        int code;
+        char const* message;
+    };
+    Case const cases[] = {
+        {{"export-lv2", (dir_.path() / "none.fxb").string()}, with_home_, 2, "cannot read"},
+        {{"export-lv2", bank_file_, "48"}, with_home_, 1, "PROGRAM must be a number from 0 to 47, got '48'"},
+        {{"export-lv2", bank_file_}, "env -u HOME", 3, "HOME is not set to a folder"},
+        {{"export-lv2", bank_file_}, "HOME='" + blocked_home.string() + "'", 3, "cannot create"},
+        {{"export-lv2", bank_file_}, with_home_, 3, "corvella-My_Bank.preset.lv2 exists and is not a folder"},
+    };
+    for (Case const& c : cases) {
+        std::string output;
+        EXPECT_EQ(run(c.arguments, &output, c.environment), c.code) << c.message;
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    }
+    EXPECT_EQ(entries(home_ / ".lv2"), std::vector<std::string>{"corvella-My_Bank.preset.lv2"});
+    EXPECT_EQ(slurp(home_ / ".lv2/corvella-My_Bank.preset.lv2"), "a file in the way");
+    EXPECT_EQ(entries(blocked_home), std::vector<std::string>{".lv2"});
 }
 
 } // namespace

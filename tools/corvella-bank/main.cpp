@@ -1,8 +1,11 @@
-// corvella-bank: looks into bank files and repairs their impulse-response paths.
+// corvella-bank: looks into bank files, repairs their impulse-response paths and exports their
+// programs as LV2 presets.
 //   corvella-bank list BANK
 //   corvella-bank repair BANK [--search DIR]... [--out FILE]
+//   corvella-bank export-lv2 BANK [PROGRAM]
 
 #include "host/bank_files.h"
+#include "host/lv2_preset_export.h"
 #include "ir/ir_file_pairing.h"
 #include "platform/lost_file_repair.h"
 #include "platform/paths.h"
@@ -10,10 +13,12 @@
 #include "program/parameter_application.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +29,7 @@ enum Exit { exit_ok = 0, exit_usage = 1, exit_input = 2, exit_output = 3 };
 char const usage[] =
     "Usage: corvella-bank list BANK\n"
     "       corvella-bank repair BANK [--search DIR]... [--out FILE]\n"
+    "       corvella-bank export-lv2 BANK [PROGRAM]\n"
     "\n"
     "list    every program of the bank file: its number, name and impulse-response files, each\n"
     "        marked \"(missing)\" when it names no file.\n"
@@ -32,6 +38,9 @@ char const usage[] =
     "        lost-file locations and search folders of the settings, the same path on other mounted\n"
     "        volumes). Writes the repaired bank to FILE (default: over BANK), whole or not at all,\n"
     "        and lists the files still missing.\n"
+    "export-lv2  writes program PROGRAM (0 to 47, as list numbers them) or every program of the\n"
+    "        bank as LV2 presets of Corvella, in the bundle $HOME/.lv2/corvella-<bank>.preset.lv2\n"
+    "        (corvella-<bank>-<PROGRAM>.preset.lv2 for one program), replacing it whole.\n"
     "\n"
     "Exit status: 0 done; 1 bad command or option; 2 BANK missing or not a bank file; 3 the\n"
     "output cannot be written.\n";
@@ -130,6 +139,24 @@ int repair(Bank& bank, std::vector<std::string> const& search, std::string const
     return exit_ok;
 }
 
+int export_lv2(Bank& bank, std::string const& bank_path, std::optional<int> slot)
+{
+    char const* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return fail(exit_output, "HOME is not set to a folder, so there is no ~/.lv2");
+    // As the plug-in brings them up to date when it takes the record, so that the ports agree.
+    for (int s = 0; s < corvella::programs_per_bank; ++s)
+        bank.records()[s].check_and_upgrade_program(corvella::current_program_version);
+    std::vector<corvella::Lv2Preset> presets;
+    for (int s = 0; s < corvella::programs_per_bank; ++s)
+        if (!slot || *slot == s) presets.push_back(corvella::lv2_preset_of_program(bank.records(), s));
+    std::filesystem::path const bundle =
+        std::filesystem::path(home) / ".lv2" / corvella::lv2_preset_bundle_name(bank_path, slot);
+    std::string error;
+    if (!corvella::write_lv2_preset_bundle(bundle, presets, error)) return fail(exit_output, error);
+    std::printf("%s written (%zu preset%s)\n", bundle.c_str(), presets.size(), presets.size() == 1 ? "" : "s");
+    return exit_ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -140,12 +167,23 @@ int main(int argc, char** argv)
         return arguments.empty() ? exit_usage : exit_ok;
     }
     std::string const& command = arguments[0];
-    if (command != "list" && command != "repair") return fail(exit_usage, "unknown command '" + command + "' (see --help)");
+    if (command != "list" && command != "repair" && command != "export-lv2") return fail(exit_usage, "unknown command '" + command + "' (see --help)");
     if (arguments.size() < 2) return fail(exit_usage, command + " needs a BANK");
     std::string const path = arguments[1];
     std::vector<std::string> search;
     std::string out = path;
-    for (std::size_t i = 2; i < arguments.size(); ++i) {
+    std::optional<int> slot;
+    std::size_t first_option = 2;
+    if (command == "export-lv2" && arguments.size() > 2) {
+        std::string const& text = arguments[2];
+        bool const digits = !text.empty() && text.size() <= 2 &&
+                            text.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(text) >= corvella::programs_per_bank)
+            return fail(exit_usage, "PROGRAM must be a number from 0 to 47, got '" + text + "'");
+        slot = std::stoi(text);
+        first_option = 3;
+    }
+    for (std::size_t i = first_option; i < arguments.size(); ++i) {
         bool const has_value = i + 1 < arguments.size();
         if (command == "repair" && arguments[i] == "--search" && has_value) {
             std::error_code error;
@@ -161,5 +199,6 @@ int main(int argc, char** argv)
     Bank bank;
     std::string error;
     if (!read_bank(path, bank, error)) return fail(exit_input, error);
+    if (command == "export-lv2") return export_lv2(bank, path, slot);
     return command == "list" ? list(bank) : repair(bank, search, out);
 }
