@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <vector>
 
 namespace corvella {
@@ -104,6 +105,37 @@ void add_recent_bank_file(std::string const& path)
     } catch (std::exception const&) {
         // The list stays as far as it got; the bank itself is loaded either way.
     }
+}
+
+std::string user_bank_slot_path(int n)
+{
+    if (n < 1 || n > user_bank_slots) return {};
+    std::string path;
+    try {
+        path = extract_data_from_registry_user_fxb(n - 1);
+    } catch (std::exception const&) {
+        return {};
+    }
+    std::error_code error;
+    std::filesystem::path const file(path);
+    if (path.empty() || !std::filesystem::is_regular_file(file, error) || file.extension() != ".fxb") return {};
+    return path;
+}
+
+std::string user_bank_slot_label(int n)
+{
+    std::string const path = user_bank_slot_path(n);
+    return std::to_string(n) + ": " + (path.empty() ? std::string("Empty") : std::filesystem::path(path).filename().string());
+}
+
+void set_user_bank_slot(int n, std::string const& path)
+{
+    if (n >= 1 && n <= user_bank_slots) set_user_fxb_in_registry(n - 1, path);
+}
+
+void clear_user_bank_slot(int n)
+{
+    set_user_bank_slot(n, "");
 }
 
 void clear_bank(VST_Plugin_Program* bank)

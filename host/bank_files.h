@@ -34,6 +34,15 @@ bool save_bank_file(std::string const& path, VST_Plugin_Program* bank, std::stri
 // A settings-store failure stops the update where it happened.
 void add_recent_bank_file(std::string const& path);
 
+// The ten user-defined bank slots ("UserFXB0".."UserFXB9"), numbered 1..10 in the menu. A slot's
+// path counts only while it names an existing ".fxb" file; otherwise the slot is empty. Storing and
+// clearing throw std::runtime_error when the settings cannot be written.
+inline constexpr int user_bank_slots = 10;
+std::string user_bank_slot_path(int n);       // n = 1..10; empty for an empty slot or a bad n
+std::string user_bank_slot_label(int n);      // "%d: Empty" or "%d: <file name>"
+void set_user_bank_slot(int n, std::string const& path);
+void clear_user_bank_slot(int n);
+
 // All 48 records the default record, program 0 current.
 void clear_bank(VST_Plugin_Program* bank);
 

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -134,6 +136,26 @@ TEST_F(BankFilesTest, ARecentBankMovesToTheTopAndTheOthersMoveDown)
     EXPECT_EQ(extract_data_from_registry_preset_recent_file(0), "/banks/new.fxb");
     EXPECT_EQ(extract_data_from_registry_preset_recent_file(1), "/banks/3.fxb");
     EXPECT_EQ(extract_data_from_registry_preset_recent_file(9), "/banks/8.fxb");
+}
+
+TEST_F(BankFilesTest, AUserSlotShowsItsFileOnlyWhileItIsAnExistingBankFile)
+{
+    TempDir dir{"corvella-banks-"};
+    std::string const bank = (dir / "Rooms.fxb").string(), other = (dir / "Rooms.txt").string();
+    std::ofstream(bank) << "x";
+    std::ofstream(other) << "x";
+    set_user_bank_slot(1, bank);
+    set_user_bank_slot(10, other);
+    set_user_bank_slot(11, bank); // no such slot
+    EXPECT_EQ(extract_data_from_registry_user_fxb(0), bank);
+    EXPECT_EQ(user_bank_slot_label(1), "1: Rooms.fxb");
+    EXPECT_EQ(user_bank_slot_path(1), bank);
+    EXPECT_EQ(user_bank_slot_label(10), "10: Empty"); // not a bank file
+    EXPECT_EQ(user_bank_slot_label(2), "2: Empty");
+    std::filesystem::remove(bank);
+    EXPECT_EQ(user_bank_slot_label(1), "1: Empty"); // the file went away
+    clear_user_bank_slot(1);
+    EXPECT_EQ(extract_data_from_registry_user_fxb(0), "");
 }
 
 } // namespace

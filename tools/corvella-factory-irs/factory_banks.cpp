@@ -122,7 +122,8 @@ std::vector<VST_Plugin_Program> selection_set(std::filesystem::path const& root)
     return bank;
 }
 
-// Set 2: the long plate against each other response, the mix between them moving.
+// Set 2: the long plate against each other response, the mix between them moving; then the
+// Fusion responses.
 std::vector<VST_Plugin_Program> modulated_set(std::filesystem::path const& root)
 {
     struct Motion {
@@ -161,20 +162,37 @@ std::vector<VST_Plugin_Program> modulated_set(std::filesystem::path const& root)
             name(p, std::string("Plate+") + (partner == 1 ? "Room" : partner == 2 ? "Hall" : "Chamber") + m.suffix);
             bank.push_back(p);
         }
-    // Twelve more: pairs of the other three, slowly moving.
-    for (int a = 1; a < 4; ++a)
-        for (int k = 0; k < 4; ++k) {
-            int const b = a % 3 + 1;
+    // Twelve more: the two Fusion responses, their tails wandering between eight versions.
+    struct FusionMotion {
+        char const* suffix;
+        float rate;                     // ir1_stacked_rate: 0.25 = 0.5 Hz, 0.5 = 1 Hz, 0.75 = 3 Hz
+        float head_tail_mix;            // 0 early only .. 1 late only
+        float head_pitch, tail_pitch;   // section depth (0 = off)
+        bool chorus;
+    };
+    FusionMotion const fusion_motions[] = {
+        {" Still", 0.15f, 0.5f, 0.0f, 0.0f, false},  {" Drift", 0.5f, 0.5f, 0.0f, 0.25f, false},
+        {" Lively", 0.75f, 0.5f, 0.0f, 0.45f, false}, {" Warble", 0.6f, 0.5f, 0.5f, 0.6f, false},
+        {" Early", 0.4f, 0.15f, 0.3f, 0.0f, false},  {" Late Haze", 0.3f, 0.85f, 0.0f, 0.35f, true},
+    };
+    char const* const fusion_files[][2] = {{"Factory/FusionHall-01-48000Hz.fir", "Fusion Hall"},
+                                           {"Factory/FusionPlate-01-48000Hz.fir", "Fusion Plate"}};
+    for (auto const& [file, title] : fusion_files)
+        for (FusionMotion const& m : fusion_motions) {
             VST_Plugin_Program p = fresh();
-            use_source(p, 1, sources[a], root);
-            use_source(p, 2, sources[b], root);
-            p.master_ir1_ir2_mix = 0.5f;
-            p.master_ir1_ir2_mix_mod = 0.25f + 0.25f * static_cast<float>(k);
-            p.lfo3_rate = 0.15f + 0.2f * static_cast<float>(k);
-            p.ir1_pre_delay = 0.02f * static_cast<float>(k);
-            static char const* const moods[] = {" Slow", " Easy", " Lively", " Fast"};
-            name(p, std::string(a == 1 ? "Room" : a == 2 ? "Hall" : "Chamber") + "+" +
-                        (b == 1 ? "Room" : b == 2 ? "Hall" : "Chamber") + moods[k]);
+            set_text(p.ir1_file_a, program_path_size, (root / file).string());
+            p.ir1_topology = 1.0f; // Fusion IR
+            p.ir1_toggle = 1.0f;
+            p.ir1_stacked_rate = m.rate;
+            p.ir1_stacked_head_tail_mix = m.head_tail_mix;
+            p.pitch_mod_ir1_section1_toggle = m.head_pitch > 0.0f ? 1.0f : 0.0f;
+            p.pitch_mod_ir1_section1_mod_depth = m.head_pitch;
+            p.pitch_mod_ir1_section1_mod_rate = 0.3f;
+            p.pitch_mod_ir1_section2_toggle = m.tail_pitch > 0.0f ? 1.0f : 0.0f;
+            p.pitch_mod_ir1_section2_mod_depth = m.tail_pitch;
+            p.pitch_mod_ir1_section2_mod_rate = 0.4f;
+            if (m.chorus) chorus_on(p, 0.4f, 0.25f);
+            name(p, std::string(title) + m.suffix);
             bank.push_back(p);
         }
     return bank;
