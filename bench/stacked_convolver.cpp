@@ -8,9 +8,10 @@
 //   BM_TrueStereoPair            beside it, one true-stereo response of the same length as the
 //                                engine runs it: two 2-channel fft_conv_worker_threads (N = 128)
 //                                with 256-tap direct_fir heads
-//   BM_Fusion                    the modulated stacked convolver as a Fusion IR runs: at its default
-//                                modulation (crossfades at 1 Hz, both pitch pairs on) (/0), and with
-//                                only the head section present, every tail set all zeros (/1).
+//   BM_Fusion                    the modulated stacked convolver as a Fusion IR runs with a program's
+//                                defaults (crossfades at 1 Hz, pitch modulation off) (/0); with only
+//                                the head section present, every tail set all zeros (/1); and with
+//                                both pitch pairs on (/2).
 //                                live_sections: sections convolved per block, on average (the goal:
 //                                no more than one true-stereo pair's cost per live section)
 //   BM_FusionPaced               the default modulation at the audio clock (a block every 2.67 ms);
@@ -167,7 +168,7 @@ void BM_TrueStereoPair(benchmark::State& state)
 }
 
 // A Fusion convolver with nine sections of 3 s; `head_only` leaves the eight tail sets all zeros.
-std::unique_ptr<convolver_ts_stack_modulated> fusion(bool head_only)
+std::unique_ptr<convolver_ts_stack_modulated> fusion(bool head_only, bool pitch)
 {
     auto conv = std::make_unique<convolver_ts_stack_modulated>(4 * sets, 0);
     std::vector<std::vector<float>> ir;
@@ -180,12 +181,14 @@ std::unique_ptr<convolver_ts_stack_modulated> fusion(bool head_only)
     conv->set_sample_frames(p.data(), ir_length);
     conv->set_head_enabled(true);
     conv->set_mod_rate(1.0f);
+    conv->set_pitch_modulation_parameter(4, pitch ? 1.0f : 0.0f);
+    conv->set_pitch_modulation_parameter(5, pitch ? 1.0f : 0.0f);
     return conv;
 }
 
 void BM_Fusion(benchmark::State& state)
 {
-    auto conv = fusion(state.range(0) != 0);
+    auto conv = fusion(state.range(0) == 1, state.range(0) == 2);
     std::vector<float> const left = decaying_noise(rate, 1), right = decaying_noise(rate, 2);
     std::vector<float> l(block), r(block);
     float* io[2] = {l.data(), r.data()};
@@ -205,7 +208,7 @@ void BM_Fusion(benchmark::State& state)
 
 void BM_FusionPaced(benchmark::State& state)
 {
-    auto conv = fusion(false);
+    auto conv = fusion(false, false);
     std::vector<float> const left = decaying_noise(rate, 1), right = decaying_noise(rate, 2);
     std::vector<float> l(block), r(block);
     float* io[2] = {l.data(), r.data()};
@@ -233,6 +236,6 @@ BENCHMARK(BM_StackedConvolverAllSets)->MinTime(5.0)->Unit(benchmark::kMicrosecon
 BENCHMARK(BM_StackedConvolverFirstSet)->Arg(0)->Arg(1)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StackedConvolverOneSetAlone)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TrueStereoPair)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Fusion)->Arg(0)->Arg(1)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Fusion)->Arg(0)->Arg(1)->Arg(2)->MinTime(5.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FusionPaced)->Iterations(7500)->Unit(benchmark::kMicrosecond); // 20 s of audio
 BENCHMARK_MAIN();

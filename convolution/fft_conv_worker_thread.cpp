@@ -580,7 +580,7 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
         return;
     }
 
-    for (int channel = 0; channel < num_channels; ++channel)
+    for (int channel = 0; channel < result_channels(); ++channel)
         ippsSet_32f(0.0f, out[channel], frames);
     // A plain load first: the read-modify-write is paid only when a silence was asked for.
     if (silence_requested.load(std::memory_order_acquire) && silence_requested.exchange(false, std::memory_order_acq_rel))

@@ -12,7 +12,8 @@ constexpr int true_stereo_outputs = 4;
 fft_conv_worker_thread_ts_stack::fft_conv_worker_thread_ts_stack(int channels, int N)
     : fft_conv_worker_thread(channels, N, layout_rule),
       channel_bypass(static_cast<size_t>(std::max(channels, 0)), 0),
-      input_present(static_cast<size_t>(std::max(channels, 0)), 1)
+      input_present(static_cast<size_t>(std::max(channels, 0)), 1),
+      chunk_live(static_cast<size_t>(std::max(channels, 0)), 0)
 {
 }
 
@@ -71,11 +72,15 @@ int fft_conv_worker_thread_ts_stack::result_channels() const
 
 void fft_conv_worker_thread_ts_stack::fill_level(int level, float** in, int offset, int frames)
 {
+    // The switches change only between calls: the levels of a chunk share one reading.
+    if (level == 0)
+        for (int channel = 0; channel < num_channels; channel += 2)
+            chunk_live[static_cast<size_t>(channel)] = input_live(channel) ? 1 : 0;
     // A block that takes no input at all is never transformed, so what its buffer holds does not
     // matter: silence is written only into blocks that also hold input.
     for (int channel = 0; channel < num_channels; channel += 2) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
-        if (input_live(channel)) {
+        if (chunk_live[static_cast<size_t>(channel)]) {
             if (!r.input_seen) ippsSet_32f(0.0f, r.input_buffer, r.fill_position);
             ippsCopy_32f(in[channel] + offset, r.input_buffer + r.fill_position, frames);
             r.input_seen = 1;

@@ -6,7 +6,7 @@
 // Channel mapping: only even channels are inputs; channel c convolves the input of channel c with
 // its lowest bit cleared, and its result goes to output c mod 4. So set s (channels 4s .. 4s+3)
 // takes its first input on channel 4s (feeding 4s and 4s+1) and its second on 4s+2 (feeding 4s+2
-// and 4s+3), and every set adds into outputs 0..3. Further output channels are only cleared.
+// and 4s+3), and every set adds into outputs 0..3. Further output channels are left as they are.
 //
 // Layout: sizes double from level to level up to 4096, two sub-blocks per level except the last;
 // levels above 2048 run on the worker thread. The latency is 2N, as for fft_conv_worker_thread,
@@ -67,6 +67,7 @@ private:
 
     std::vector<std::uint8_t> channel_bypass; // per channel, initially clear
     std::vector<std::uint8_t> input_present;  // per channel, initially set
+    std::vector<std::uint8_t> chunk_live;     // per even channel: input_live, read once per chunk
     std::atomic<long long> forward_transforms{0};
     std::atomic<long long> spectrum_products{0};
 };
