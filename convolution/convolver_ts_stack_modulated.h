@@ -62,6 +62,8 @@ public:
     void clear_buffers();
     // Clears the modulators' lines; any thread but the audio thread (it holds their locks).
     void silence_modulators();
+    // The length last loaded, in frames.
+    int ir_frames() const { return static_cast<int>(ir_length.load(std::memory_order_relaxed)); }
     // Whether an impulse response is loaded and not released since.
     bool is_loaded() const { return ir_loaded.load(std::memory_order_acquire); }
 

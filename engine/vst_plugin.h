@@ -429,9 +429,13 @@ public:
     convolver_ts_stack_modulated* stacked_convolver(int ir) const { return ir == 1 ? ir1_stacked : ir2_stacked; }
     void create_stacked_convolvers();
     void destroy_stacked_convolvers();
-    // Audio thread: whether IR `ir` runs its Fusion convolver (topology Fusion and a stacked
-    // response loaded); then runs it on input A into the section-1 output.
-    bool run_stacked(int ir, int frames);
+    // Audio thread: whether IR `ir` runs its Fusion convolver (a stacked response is loaded); then
+    // runs it on `input` into the section-1 output.
+    bool run_stacked(int ir, int frames, float** input);
+    // With smooth changes a Fusion convolver that stopped being fed (IR off, another topology)
+    // rings out on silent input, as the other convolvers do.
+    void ring_stacked(int ir, int frames, bool fed);
+    int stacked_ring_frames_left[2] = {};
     void push_stacked_modulation(int ir, VST_Plugin_Program const& p);
 
     // ---- Effects (created by init_chorus, init_delay, init_biquads) ----

@@ -22,19 +22,33 @@ void VST_Plugin::destroy_stacked_convolvers()
     ir2_stacked = nullptr;
 }
 
-bool VST_Plugin::run_stacked(int ir, int frames)
+bool VST_Plugin::run_stacked(int ir, int frames, float** input)
 {
     convolver_ts_stack_modulated* const stacked = stacked_convolver(ir);
     // A Fusion slot without a stacked response plays what its standard convolvers hold.
     if (stacked == nullptr || !stacked->is_loaded()) return false;
     VST_Plugin_Program const& p = *program;
     stacked->set_mod_rate(VST_Plugin_Program::get_rate_hz(ir == 1 ? p.ir1_stacked_rate : p.ir2_stacked_rate));
-    float** const input = ir == 1 ? ir1_input_a : ir2_input_a;
     float** const section1 = ir == 1 ? ir1_section1_out : ir2_section1_out;
     stacked->process_frames(input, convolver_scratch, frames);
     for (int channel = 0; channel < channel_count; ++channel)
         ippsAdd_32f_I(convolver_scratch[channel], section1[channel], frames);
     return true;
+}
+
+void VST_Plugin::ring_stacked(int ir, int frames, bool fed)
+{
+    convolver_ts_stack_modulated* const stacked = stacked_convolver(ir);
+    if (stacked == nullptr) return;
+    int& left = stacked_ring_frames_left[ir - 1];
+    if (fed) {
+        // The tail, the stack's latency and the modulators' few milliseconds.
+        left = stacked->ir_frames() + (zero_latency ? 0 : 2 * partition_length) + sample_rate / 20;
+        return;
+    }
+    if (left <= 0) return;
+    if (run_stacked(ir, frames, silent_input)) left -= frames;
+    else left = 0;
 }
 
 // The section settings of the pitch modulation move the stack's modulator pairs: section 1 the

@@ -336,9 +336,10 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
     float** const wet = ir == 1 ? ir1_wet : ir2_wet;
     slot_generations& slot = generations[ir - 1];
 
+    bool stacked_fed = false;
     if (on && !busy) {
-        if (topology == topology_fusion && run_stacked(ir, frames)) {
-            // The Fusion convolver played the IR.
+        if (topology == topology_fusion && run_stacked(ir, frames, ir == 1 ? ir1_input_a : ir2_input_a)) {
+            stacked_fed = true; // the Fusion convolver played the IR
         } else if (ir == 1) {
             if (zero_latency) process_initial_ir1_blocks(frames, split);
             process_remaining_ir1_blocks(frames, split);
@@ -360,7 +361,10 @@ void VST_Plugin::run_ir(int ir, int frames, bool split)
             slot.live_ring_frames_left -= frames;
         }
     }
-    if (smooth_changes && !busy) run_ringing_generation(ir, frames, split);
+    if (smooth_changes && !busy) {
+        run_ringing_generation(ir, frames, split);
+        ring_stacked(ir, frames, stacked_fed);
+    }
 
     // Pitch modulation of the sections, each by its own modulator when its switch is on.
     if (split && on && !busy) {
@@ -561,6 +565,7 @@ void VST_Plugin::serve_audio_thread_requests()
     }
     for (convolver_ts_stack_modulated* stacked : {ir1_stacked, ir2_stacked})
         if (stacked != nullptr) stacked->clear_buffers();
+    stacked_ring_frames_left[0] = stacked_ring_frames_left[1] = 0;
     if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);
     // The choruses and stereo delays were cleared by silence_buffers itself.
 }

@@ -92,6 +92,21 @@ TEST_F(FusionEngine, AFusionFileIsHeardAsItsHeadPlusItsTailAtTheEnginesLatency)
     EXPECT_TRUE(engine_messages().empty());
 }
 
+TEST_F(FusionEngine, SwitchedOffItRingsOutWithSmoothChanges)
+{
+    auto engine = make_engine(0);
+    use_file(*engine, write("room.fir", bytes_of(contents(48000))));
+    engine->silence_buffers();
+    StereoSignal in{Signal(1024, 0.0f), Signal(1024, 0.0f)};
+    in.left[0] = 1.0f;
+    StereoSignal const before = run_stereo(*engine, in, {512});
+    EXPECT_NEAR(before.left[10], 0.5f, 1e-5f); // the head, while on
+    edit_program(*engine, [](VST_Plugin_Program& p) { p.ir1_toggle = 0.0f; });
+    ASSERT_TRUE(wait_idle(*engine));
+    StereoSignal const after = run_stereo(*engine, {Signal(4096, 0.0f), Signal(4096, 0.0f)}, {512});
+    EXPECT_NEAR(after.left[2000 - 1024], 0.25f, 1e-5f); // the tail of what was played before
+}
+
 TEST_F(FusionEngine, AFileAtAnotherRateIsResampledLikeAnyResponse)
 {
     fir_contents f = contents(24000);
