@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Vector operations on sample arrays: allocation, element-wise arithmetic, the real FFT, FIR and
 // IIR filters, low-pass design, integer up/down sampling, a fixed-ratio polyphase resampler,
 // Gaussian noise and the floating-point denormal modes.
@@ -264,5 +266,14 @@ void ipps_sum_of_products_pair_32fc(float const* const* a, float const* const* b
 // calls, with srcdst read and written once.
 void ipps_add_many_32f_I(float const* const* src, int count, float* srcdst, int len);
 const char* ipps_code_path_name(IppsCodePath path);
+
+// Measured FFT plans are kept in `path` (FFT wisdom), so that a machine measures each transform
+// size once rather than once per process: the file is read before the next plan is made, and
+// rewritten (whole or not at all) whenever a plan measured something new. An empty path keeps
+// nothing; a missing, unreadable or damaged file only means measuring again.
+void ipps_fft_keep_plans_in(std::string const& path);
+// Forgets every measured plan held in memory, as a new process starts (for benchmarks of start-up);
+// the file is read again before the next plan. Not while other threads make plans.
+void ipps_fft_forget_plans();
 
 } // namespace corvella

@@ -7,9 +7,13 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -37,6 +41,53 @@ std::mutex& planner_mutex()
 {
     static std::mutex mutex;
     return mutex;
+}
+
+// The wisdom file and what was last read from or written to it (guarded by planner_mutex).
+struct WisdomFile {
+    std::string path;
+    bool read = false;
+    std::string last; // the wisdom as the file holds it
+};
+WisdomFile& wisdom_file()
+{
+    static WisdomFile file;
+    return file;
+}
+
+std::string current_wisdom()
+{
+    char* text = fftwf_export_wisdom_to_string();
+    std::string wisdom = text != nullptr ? text : "";
+    std::free(text);
+    return wisdom;
+}
+
+// Before planning: what earlier processes measured.
+void read_wisdom_locked()
+{
+    WisdomFile& file = wisdom_file();
+    if (file.path.empty() || file.read) return;
+    file.read = true;
+    if (fftwf_import_wisdom_from_filename(file.path.c_str()) != 0) file.last = current_wisdom();
+}
+
+// After planning: the file takes what this plan measured, through a temporary file and a rename.
+void write_wisdom_locked()
+{
+    WisdomFile& file = wisdom_file();
+    if (file.path.empty()) return;
+    std::string wisdom = current_wisdom();
+    if (wisdom.empty() || wisdom == file.last) return;
+    std::string const temporary = file.path + ".partial";
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(file.path).parent_path(), ignored);
+    if (fftwf_export_wisdom_to_filename(temporary.c_str()) != 0 &&
+        std::rename(temporary.c_str(), file.path.c_str()) == 0) {
+        file.last = std::move(wisdom);
+    } else {
+        std::remove(temporary.c_str());
+    }
 }
 
 bool valid_flag(int flag)
@@ -136,9 +187,11 @@ IppStatus ippsFFTInitAlloc_R_32f(IppsFFTSpec_R_32f** spec, int order, int flag, 
         order <= max_measured_order && !corvella::reproducible_processing() ? FFTW_MEASURE : FFTW_ESTIMATE;
     {
         std::lock_guard<std::mutex> lock(planner_mutex());
+        if (rigour == FFTW_MEASURE) read_wisdom_locked();
         auto* spectrum = reinterpret_cast<fftwf_complex*>(complex_array);
         made->forward = fftwf_plan_dft_r2c_1d(n, real_array, spectrum, rigour | plan_rules);
         made->inverse = fftwf_plan_dft_c2r_1d(n, spectrum, real_array, rigour | plan_rules);
+        if (rigour == FFTW_MEASURE && made->forward && made->inverse) write_wisdom_locked();
         if (!made->forward || !made->inverse) {
             if (made->forward) fftwf_destroy_plan(made->forward);
             if (made->inverse) fftwf_destroy_plan(made->inverse);
@@ -153,6 +206,24 @@ IppStatus ippsFFTInitAlloc_R_32f(IppsFFTSpec_R_32f** spec, int order, int flag, 
     }
     *spec = made;
     return ippStsNoErr;
+}
+
+void corvella::ipps_fft_keep_plans_in(std::string const& path)
+{
+    std::lock_guard<std::mutex> lock(planner_mutex());
+    WisdomFile& file = wisdom_file();
+    if (file.path == path) return;
+    file.path = path;
+    file.read = false;
+    file.last.clear();
+}
+
+void corvella::ipps_fft_forget_plans()
+{
+    std::lock_guard<std::mutex> lock(planner_mutex());
+    fftwf_forget_wisdom();
+    wisdom_file().read = false;
+    wisdom_file().last.clear();
 }
 
 IppStatus ippsFFTFree_R_32f(IppsFFTSpec_R_32f* spec)

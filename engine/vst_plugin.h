@@ -428,6 +428,7 @@ public:
     convolver_ts_stack_modulated* ir2_stacked = nullptr;
     convolver_ts_stack_modulated* stacked_convolver(int ir) const { return ir == 1 ? ir1_stacked : ir2_stacked; }
     void create_stacked_convolvers();
+    static std::string fft_plans_file();
     void destroy_stacked_convolvers();
     // Audio thread: whether IR `ir` runs its Fusion convolver (a stacked response is loaded); then
     // runs it on `input` into the section-1 output.

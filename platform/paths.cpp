@@ -71,6 +71,17 @@ std::string preferences_folder()
     return {};
 }
 
+std::string cache_folder()
+{
+    char const* cache_home = std::getenv("XDG_CACHE_HOME");
+    if (is_absolute_text(cache_home)) return with_trailing_slash(cache_home);
+    char const* home = std::getenv("HOME");
+    if (is_absolute_text(home)) return with_trailing_slash(home) + ".cache/";
+    std::string const account = account_home();
+    if (!account.empty()) return with_trailing_slash(account) + ".cache/";
+    return {};
+}
+
 std::string library_folder()
 {
     char const* data_home = std::getenv("XDG_DATA_HOME");

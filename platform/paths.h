@@ -16,6 +16,10 @@ namespace corvella {
 // user's account entry + "/.config/". Empty only when none of these is known.
 std::string preferences_folder();
 
+// The user's cache folder, always ending in "/": $XDG_CACHE_HOME when set and absolute, else the
+// home folder + "/.cache/". Empty only when no home folder is known.
+std::string cache_folder();
+
 // The machine-wide Library folder (the user's data folder), always ending in "/":
 // $XDG_DATA_HOME when it is set and absolute, else the home folder (as for preferences_folder)
 // + "/.local/share/". Empty only when no home folder is known.
