@@ -80,6 +80,18 @@ struct FourChannelIr {
     int length() const { return static_cast<int>(channel[0].size()); }
 };
 
+inline StereoSignal slice(StereoSignal const& s, size_t from, size_t to)
+{
+    return {Signal(s.left.begin() + from, s.left.begin() + to),
+            Signal(s.right.begin() + from, s.right.begin() + to)};
+}
+
+inline void append(StereoSignal& to, StereoSignal const& more)
+{
+    to.left.insert(to.left.end(), more.left.begin(), more.left.end());
+    to.right.insert(to.right.end(), more.right.begin(), more.right.end());
+}
+
 inline float max_difference(Signal const& a, Signal const& b)
 {
     float worst = a.size() == b.size() ? 0.0f : 1e30f;
@@ -195,6 +207,24 @@ protected:
     {
         full ? engine.signal_recompute_ir1_full() : engine.signal_recompute_ir1_partial();
         ASSERT_TRUE(wait_idle(engine));
+    }
+
+    // IR1 alone at unity gains from file `a`, not normalised, at 48 kHz without rate normalisation;
+    // `edit` then changes the program. Built unless `build` is false.
+    std::unique_ptr<VST_Plugin> file_engine(std::filesystem::path const& a,
+                                            std::function<void(VST_Plugin_Program&)> const& edit = {},
+                                            bool build = true)
+    {
+        auto engine = make_engine(0, 48000, 1);
+        edit_program(*engine, [&](VST_Plugin_Program& p) {
+            unity_fields(p);
+            set_path(p.ir1_file_a, a.string());
+            p.ir1_normalise = 0.0f;
+            if (edit) edit(p);
+        });
+        engine->smoothed_mix = 0.0f;
+        if (build) rebuild_ir1(*engine, true);
+        return engine;
     }
 
     // A 32-bit float WAVE file in the test's folder, one channel per entry.

@@ -11,6 +11,7 @@
 #include "engine_fixture.h"
 
 #include "effects/chorus.h"
+#include "effects/pitch_mod.h"
 #include "effects/stereo_delay.h"
 #include "engine/worker_thread_01.h"
 #include "support/allocation_counter.h"
@@ -76,14 +77,19 @@ void configure_chorus(VST_Plugin_Program& p, EffectBlock block, bool on)
         p.*(slots[k].f) = values[k];
 }
 
+// Every push tells the bridge it was applied.
+constexpr void (VST_Plugin::*pushes[])() = {
+    &VST_Plugin::signal_update_master_chorus, &VST_Plugin::signal_update_ir1_chorus,
+    &VST_Plugin::signal_update_ir2_chorus,    &VST_Plugin::signal_update_master_delay,
+    &VST_Plugin::signal_update_ir1_delay,     &VST_Plugin::signal_update_ir2_delay};
+
 void push_all(VST_Plugin& engine)
 {
-    engine.signal_update_master_chorus();
-    engine.signal_update_ir1_chorus();
-    engine.signal_update_ir2_chorus();
-    engine.signal_update_master_delay();
-    engine.signal_update_ir1_delay();
-    engine.signal_update_ir2_delay();
+    for (auto push : pushes) {
+        engine.update_applied = false;
+        (engine.*push)();
+        EXPECT_TRUE(engine.update_applied.load());
+    }
 }
 
 class EngineEffectsTest : public EngineTest {
@@ -171,14 +177,10 @@ TEST_F(EngineEffectsTest, ADelayPushKeepsTheEchoesInFlight)
         SCOPED_TRACE(smooth ? "smooth" : "not smooth");
         engine->smooth_changes = smooth;
         set_up_effects(&master_delay, false);
-        StereoSignal in{sparse(frames, {{0, 1.0f}}), sparse(frames, {{0, 1.0f}})};
-        StereoSignal first{Signal(in.left.begin(), in.left.begin() + 10), Signal(in.right.begin(), in.right.begin() + 10)};
-        StereoSignal rest{Signal(in.left.begin() + 10, in.left.end()), Signal(in.right.begin() + 10, in.right.end())};
-        StereoSignal out = run_stereo(*engine, first);
+        StereoSignal const in{sparse(frames, {{0, 1.0f}}), sparse(frames, {{0, 1.0f}})};
+        StereoSignal out = run_stereo(*engine, slice(in, 0, 10));
         engine->signal_update_master_delay();
-        StereoSignal const later = run_stereo(*engine, rest);
-        out.left.insert(out.left.end(), later.left.begin(), later.left.end());
-        out.right.insert(out.right.end(), later.right.begin(), later.right.end());
+        append(out, run_stereo(*engine, slice(in, 10, static_cast<size_t>(frames))));
         // Dry at 0; IR1, delayed on the master bus, at the lag, unless the push cleared it.
         expect_signal(out, sparse(frames, {{0, 1.0f}, {delay_lag, smooth ? 0.5f : 0.0f}}), "master delay");
     }
@@ -236,37 +238,23 @@ TEST_F(EngineEffectsTest, SilenceBuffersForgetsTheEchoesInFlight)
     }
 }
 
-// Each push reads its own block of the program and sets update_applied for the bridge.
+// Distinct values in each block arrive in the effect the block belongs to.
 TEST_F(EngineEffectsTest, PushesReadTheirOwnBlock)
 {
     edit_program(*engine, [](VST_Plugin_Program& p) {
         p.chorus_master_feedback = 0.1f, p.chorus_ir1_feedback = 0.2f, p.chorus_ir2_feedback = 0.3f;
         p.master_delay_r_wet = 0.4f, p.ir1_delay_r_wet = 0.5f, p.ir2_delay_r_wet = 0.6f;
     });
-    struct Case {
-        void (VST_Plugin::*push)();
-        std::function<float()> read;
-        float expected;
-    };
-    Case const cases[] = {
-        {&VST_Plugin::signal_update_master_chorus, [&] { return engine->chorus_master->get_feedback(); },
-         0.1f},
-        {&VST_Plugin::signal_update_ir1_chorus, [&] { return engine->chorus_ir1->get_feedback(); }, 0.2f},
-        {&VST_Plugin::signal_update_ir2_chorus, [&] { return engine->chorus_ir2->get_feedback(); }, 0.3f},
-        {&VST_Plugin::signal_update_master_delay, [&] { return engine->delay_master->get_wet(1); }, 0.4f},
-        {&VST_Plugin::signal_update_ir1_delay, [&] { return engine->delay_ir1->get_wet(1); }, 0.5f},
-        {&VST_Plugin::signal_update_ir2_delay, [&] { return engine->delay_ir2->get_wet(1); }, 0.6f},
-    };
-    for (Case const& c : cases) {
-        engine->update_applied = false;
-        (engine.get()->*c.push)();
-        EXPECT_FLOAT_EQ(c.read(), c.expected);
-        EXPECT_TRUE(engine->update_applied.load());
-    }
+    push_all(*engine);
+    float const read[] = {engine->chorus_master->get_feedback(), engine->chorus_ir1->get_feedback(),
+                          engine->chorus_ir2->get_feedback(),    engine->delay_master->get_wet(1),
+                          engine->delay_ir1->get_wet(1),         engine->delay_ir2->get_wet(1)};
+    for (int k = 0; k < 6; ++k)
+        EXPECT_FLOAT_EQ(read[k], 0.1f * static_cast<float>(k + 1)) << k;
 }
 
-// update_tempo reaches the sides locked to the host tempo and no other; the same tempo again does
-// nothing at all. Every side holds 1/4: 60000 / tempo ms.
+// update_tempo reaches the sides locked to the host tempo and no other, and asks the editor to
+// redraw; the same tempo again does nothing at all. Every side holds 1/4: 60000 / tempo ms.
 TEST_F(EngineEffectsTest, HostTempoReachesLockedSidesOnly)
 {
     edit_program(*engine, [](VST_Plugin_Program& p) {
@@ -283,7 +271,12 @@ TEST_F(EngineEffectsTest, HostTempoReachesLockedSidesOnly)
         p.ir2_delay_l_tempo_lock = 1.0f, p.ir2_delay_r_tempo_lock = 1.0f;
     });
     push_all(*engine); // host tempo 120 on the locked sides, 150 on the others
+    engine->editor_refresh_pending = false;
+    engine->update_tempo(120.0f); // a new engine's tempo
+    EXPECT_FALSE(engine->editor_refresh_pending.load());
     engine->update_tempo(100.0f);
+    EXPECT_TRUE(engine->editor_refresh_pending.load());
+    EXPECT_EQ(engine->host_tempo, 100.0f);
 
     stereo_delay* const delays[3] = {engine->delay_master, engine->delay_ir1, engine->delay_ir2};
     bool const locked[3][2] = {{true, false}, {false, true}, {true, true}};
@@ -323,7 +316,8 @@ TEST_F(EngineEffectsTest, AudioAllocatesNothingWhileTheBridgePushes)
     std::atomic<bool> stop{false};
     std::thread bridge([&] {
         for (int round = 0; !stop.load(); ++round) {
-            push_all(*engine);
+            for (auto push : pushes)
+                (engine.get()->*push)();
             engine->update_tempo(round % 2 == 0 ? 90.0f : 140.0f);
         }
     });
@@ -344,6 +338,51 @@ TEST_F(EngineEffectsTest, AudioAllocatesNothingWhileTheBridgePushes)
     EXPECT_EQ(allocations, 0);
     for (float sample : out.left)
         ASSERT_TRUE(std::isfinite(sample));
+}
+
+// The section pitch modulators: with a one-sample IR in section 1, IR1's wet output is exactly what
+// a pitch modulator set as the program says (the right side at 0.99 x the left side's depth and
+// rate) makes of the input.
+using PitchTest = EngineTest;
+constexpr int rate = 48000;
+
+TEST_F(PitchTest, Section1IsModulatedAsItsModulatorSays)
+{
+    auto const ir = write_wav("click.wav", {sparse(4800, {{0, 1.0f}}), sparse(4800, {{0, 1.0f}})}, rate);
+    auto engine = file_engine(ir, [](VST_Plugin_Program& p) {
+        p.pitch_mod_ir1_section1_toggle = 1.0f;
+        p.pitch_mod_ir1_split_point = 1.0f; // the whole IR in section 1
+        p.pitch_mod_ir1_section1_mod_depth = 0.6f;
+        p.pitch_mod_ir1_section1_mod_rate = 0.5f;
+    });
+    engine->assign_pitch_delay_mod_ir1();
+
+    pitch_mod reference(rate);
+    for (int side = 0; side < 2; ++side) {
+        reference.set_width(0.0f, side);
+        reference.set_feedback(0.0f, side);
+        reference.set_feedback_opposite(0.0f, side);
+        reference.set_wet(1.0f, side);
+        reference.set_dry(0.0f, side);
+        reference.set_delay_ms(1.0f, side);
+    }
+    reference.set_delay_mod_ms_unity(0.6f, 0);
+    reference.set_delay_mod_rate_hz_unity(0.5f, 0);
+    reference.set_delay_mod_ms(0.99f * reference.get_delay_mod_ms(0), 1);
+    reference.set_delay_mod_rate_hz(0.99f * reference.get_delay_mod_rate_hz(0), 1);
+    reference.silence_delay_lines();
+
+    engine->silence_buffers();
+    StereoSignal const in{noise_burst(40960, 40960, 1), noise_burst(40960, 40960, 2)}; // 80 blocks
+    StereoSignal const out = run_stereo(*engine, in, {512});
+    StereoSignal expected = in;
+    for (size_t done = 0; done < expected.left.size(); done += 512) {
+        float* channels[2] = {expected.left.data() + done, expected.right.data() + done};
+        reference.process_replacing(channels, 512);
+    }
+    EXPECT_LT(max_difference(out.left, expected.left), 1e-4f);
+    EXPECT_LT(max_difference(out.right, expected.right), 1e-4f);
+    EXPECT_GT(max_difference(out.left, in.left), 0.05f); // and it is not the input as it was
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvella::test {
@@ -180,6 +181,82 @@ INSTANTIATE_TEST_SUITE_P(Orders, MixerTest, testing::Values(0.0f, 1.0f),
                          [](testing::TestParamInfo<float> const& order) {
                              return order.param > 0.0f ? std::string("Pre") : std::string("Post");
                          });
+
+// Click-free gain changes. With smooth changes a step of the master gain, the master mix or an IR
+// gain between two blocks becomes a linear ramp over 10 ms, or over the block it happens in when
+// that is longer; without them the gain steps at the block boundary, as it always did. IR1 is a
+// one-sample impulse with no latency, so the output is the input times the gain, frame by frame.
+// That glides allocate nothing is checked with the frame's other allocation checks.
+class GainGlideTest : public EngineTest {
+protected:
+    std::unique_ptr<VST_Plugin> delta_engine(bool ir1_on, float master_mix)
+    {
+        auto engine = make_engine(0);
+        EXPECT_TRUE(engine->processing_enabled.load());
+        FourChannelIr delta(sparse(1, {{0, 1.0f}}));
+        EXPECT_TRUE(engine->load_ir_into_slot(1, delta.pointers, delta.length()));
+        set_unity_program(*engine);
+        engine->program->ir1_toggle = ir1_on ? 1.0f : 0.0f;
+        engine->program->master_mix = master_mix;
+        return engine;
+    }
+};
+
+using Field = float VST_Plugin_Program::*;
+
+TEST_F(GainGlideTest, AStepBetweenBlocksRampsOverTenMillisecondsOrTheBlock)
+{
+    struct Row {
+        char const* name;
+        bool ir1_on;
+        float master_mix; // before the field is set
+        Field field;
+        float from, to;           // unity values of the field
+        float gain_from, gain_to; // what they mean for the input-to-output gain
+        bool exact;               // the dry path alone: the old step is reproduced bit for bit
+    };
+    // Master gain: 0 dB to +15 dB on -30..+30 dB, dry only. Master mix 0.75: dry min(1, 2 x 0.25).
+    // IR1 gain: 0 dB to +25 dB on -50..+50 dB, wet only.
+    Row const rows[] = {
+        {"master gain", false, 0.0f, &VST_Plugin_Program::master_gain, 0.5f, 0.75f, 1.0f,
+         std::pow(10.0f, 15.0f / 20.0f), true},
+        {"master mix", false, 0.0f, &VST_Plugin_Program::master_mix, 0.0f, 0.75f, 1.0f, 0.5f, true},
+        {"IR1 gain", true, 1.0f, &VST_Plugin_Program::ir1_gain, 0.5f, 0.75f, 1.0f,
+         std::pow(10.0f, 25.0f / 20.0f), false},
+    };
+    int const ten_ms = 480; // at 48 kHz
+    Signal const settle = noise_burst(1024, 1024, 3);
+    Signal const x = noise_burst(8192, 8192, 4);
+    for (Row const& row : rows) {
+        auto engine = delta_engine(row.ir1_on, row.master_mix);
+        // 100 and 256: several blocks within 10 ms; 512 and 4096 are longer, so the ramp spans them.
+        for (int block : {100, 256, 512, 4096})
+            for (bool smooth : {true, false}) {
+                SCOPED_TRACE(testing::Message() << row.name << ", block " << block << ", smooth " << smooth);
+                engine->smooth_changes = smooth;
+                engine->program->*row.field = row.from;
+                run_stereo(*engine, {settle, settle}, {512}); // every gain at rest on `from`
+                engine->program->*row.field = row.to;
+                StereoSignal const out = run_stereo(*engine, {x, x}, {block});
+
+                int const length = std::max(ten_ms, block);
+                for (size_t k = 0; k < x.size(); ++k) {
+                    double const t =
+                        smooth ? std::min<double>(static_cast<double>(k + 1) / length, 1.0) : 1.0;
+                    double const gain = row.gain_from + (row.gain_to - row.gain_from) * t;
+                    double const expected = x[k] * gain;
+                    if (!smooth && row.exact) {
+                        ASSERT_EQ(out.left[k], x[k] * row.gain_to) << "frame " << k;
+                        ASSERT_EQ(out.right[k], x[k] * row.gain_to) << "frame " << k;
+                        continue;
+                    }
+                    double const tolerance = 1e-5 * std::fabs(x[k]) * std::max(row.gain_from, row.gain_to);
+                    ASSERT_NEAR(out.left[k], expected, tolerance) << "frame " << k;
+                    ASSERT_NEAR(out.right[k], expected, tolerance) << "frame " << k;
+                }
+            }
+    }
+}
 
 } // namespace
 } // namespace corvella::test

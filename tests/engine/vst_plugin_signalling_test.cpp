@@ -1,4 +1,4 @@
-// The host tempo and parameter reads by editor number.
+// Parameter reads by editor number. The host tempo is in the effects tests.
 
 #include "engine_fixture.h"
 
@@ -11,18 +11,6 @@ namespace corvella::test {
 namespace {
 
 using SignallingTest = EngineTest;
-
-TEST_F(SignallingTest, OnlyATempoChangeAsksForARedraw)
-{
-    auto engine = make_engine(1024);
-    // 120 is the tempo of a new engine.
-    for (auto [tempo, redraw] : {std::pair{120.0f, false}, {97.5f, true}, {97.5f, false}}) {
-        engine->editor_refresh_pending = false;
-        engine->update_tempo(tempo);
-        EXPECT_EQ(engine->editor_refresh_pending.load(), redraw) << tempo;
-        EXPECT_EQ(engine->host_tempo, tempo);
-    }
-}
 
 TEST_F(SignallingTest, ParametersReadByEditorNumber)
 {

@@ -1,5 +1,5 @@
-// The IR computation thread: requests raised during a rebuild, how it stops, program changes and
-// an IR switched off and on. Partial against full rebuilds are in the pipeline tests.
+// The IR computation thread: requests raised during a rebuild, how it stops, and program changes.
+// Partial against full rebuilds are in the pipeline tests, IRs switched on in the generations tests.
 
 #include "engine_fixture.h"
 
@@ -18,20 +18,6 @@ constexpr int rate = 48000;
 
 class WorkerTest : public EngineTest {
 protected:
-    // IR1 alone at unity gains, from `path`, not normalised, not yet built.
-    std::unique_ptr<VST_Plugin> engine_with_file(std::filesystem::path const& path, float mix = 1.0f)
-    {
-        auto engine = make_engine(0, rate, 1);
-        edit_program(*engine, [&](VST_Plugin_Program& p) {
-            unity_fields(p);
-            set_path(p.ir1_file_a, path.string());
-            p.ir1_normalise = 0.0f;
-            p.master_mix = mix;
-        });
-        engine->smoothed_mix = 0.0f;
-        return engine;
-    }
-
     // Ten seconds of stereo noise at 96 kHz: long enough that a full build can be caught running.
     std::filesystem::path long_file()
     {
@@ -55,7 +41,7 @@ protected:
 
 TEST_F(WorkerTest, RequestsDuringARebuildCauseExactlyOneMoreAndAKillLetsTheRebuildFinish)
 {
-    auto engine = engine_with_file(long_file());
+    auto engine = file_engine(long_file(), {}, false);
     engine->signal_recompute_ir1_full();
     ASSERT_TRUE(wait_for_build_in_progress(*engine));
     engine->signal_recompute_ir1_partial();
@@ -85,8 +71,8 @@ TEST_F(WorkerTest, WithoutSmoothChangesAProgramChangeIsDryOnlyUntilTheNewIrsAreI
     set_smooth_changes_in_registry(0);
     auto const first =
         write_wav("first.wav", {sparse(4800, {{100, 0.5f}}), sparse(4800, {{100, 0.5f}})}, rate);
-    auto engine = engine_with_file(first, 0.5f); // dry and wet both at full level
-    rebuild_ir1(*engine, true);
+    auto engine =
+        file_engine(first, [](VST_Plugin_Program& p) { p.master_mix = 0.5f; }); // dry and wet at full level
 
     // The new program's IR is long, so the rebuild takes a while.
     int const long_frames = 10 * rate;
@@ -114,27 +100,6 @@ TEST_F(WorkerTest, WithoutSmoothChangesAProgramChangeIsDryOnlyUntilTheNewIrsAreI
     EXPECT_FALSE(engine->ir_rebuild_busy);
     StereoSignal const after = respond(*engine, 1.0f, 0.0f, 1000);
     EXPECT_LT(max_difference(after.left, sparse(1000, {{0, 1.0f}, {500, 0.5f}})), 1e-6f);
-}
-
-// An IR that is off keeps only a short start in its convolvers; switched on, it is rebuilt whole
-// without anyone asking (the switch key itself asks for no rebuild).
-TEST_F(WorkerTest, AnIrSwitchedOnAfterBeingOffIsRebuiltWhole)
-{
-    auto const path =
-        write_wav("ir.wav", {sparse(24000, {{2000, 0.5f}, {10000, 0.25f}}), Signal(24000)}, rate);
-    auto engine = engine_with_file(path);
-    rebuild_ir1(*engine, true);
-    edit_program(*engine, [](VST_Plugin_Program& p) { p.ir1_toggle = 0.0f; });
-    rebuild_ir1(*engine, false);
-    int const builds = engine->ir_builds_finished[0];
-    edit_program(*engine, [](VST_Plugin_Program& p) { p.ir1_toggle = 1.0f; });
-    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (engine->ir_builds_finished[0] == builds && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(wait_idle(*engine));
-    EXPECT_LT(max_difference(respond(*engine, 1.0f, 0.0f, 30000).left,
-                             sparse(30000, {{2000, 0.5f}, {10000, 0.25f}})),
-              1e-6f);
 }
 
 } // namespace

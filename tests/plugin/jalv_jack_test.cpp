@@ -31,6 +31,7 @@
 #include <optional>
 #include <pthread.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -267,13 +268,12 @@ private:
     std::atomic<bool> stopping_{false};
 };
 
-// A child process started with fork/exec; stopped by its PID only.
+// A child process, its output in `log`; stopped by its PID only.
 class Child {
 public:
     Child(std::vector<std::string> argv, std::filesystem::path const& log, bool with_stdin,
           std::vector<std::pair<std::string, std::string>> const& environment = {})
     {
-        // Everything the child needs is prepared before fork(): after it, only exec-safe calls.
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e)
             if (std::none_of(environment.begin(), environment.end(),
@@ -289,24 +289,18 @@ public:
             return p;
         };
         std::vector<char*> envp = pointers(env), args = pointers(argv);
-        std::string const log_path = log.string();
-
         int in_pipe[2] = {-1, -1};
-        if (with_stdin && pipe(in_pipe) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            int const out = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(out, 2);
-            if (with_stdin) {
-                dup2(in_pipe[0], 0);
-                close(in_pipe[1]);
-            } else {
-                dup2(open("/dev/null", O_RDONLY), 0);
-            }
-            execve(args[0], args.data(), envp.data());
-            _exit(127);
-        }
+        if (with_stdin && pipe2(in_pipe, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (with_stdin)
+            posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
+        else
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
         if (with_stdin) {
             close(in_pipe[0]);
             stdin_ = in_pipe[1];
@@ -535,36 +529,29 @@ std::vector<std::pair<std::string, std::string>> jalv_environment(std::string co
 std::string describe(XrunJudgement const& judgement, std::vector<CycleTimes> const& cycles,
                      std::vector<Stall> const& stalls, std::int64_t origin_us, double period_us)
 {
-    auto ms = [&](std::int64_t t) { return static_cast<double>(t - origin_us) * 1e-3; };
+    auto ms = [&](std::int64_t t) { return std::to_string(static_cast<double>(t - origin_us) * 1e-3); };
     auto const margin = static_cast<std::int64_t>(2 * period_us);
     std::string text;
-    char line[200];
-    auto add_near = [&](LateCycle const& c, char const* what, std::int64_t from, std::int64_t to) {
-        if (to < c.from_us - margin || from > c.to_us + margin) return;
-        std::snprintf(line, sizeof line, "    %s %.3f to %.3f\n", what, ms(from), ms(to));
-        text += line;
-    };
     std::size_t shown = 0;
     for (LateCycle const& c : judgement.late) {
         if (c.excused) continue;
         if (shown++ == 10) break;
-        std::snprintf(line, sizeof line,
-                      "  at %.3f ms: %s %lld us late; the machine stopped %lld us meanwhile\n", ms(c.to_us),
-                      c.kind == LateCycle::Kind::gap ? "the next cycle reached the sink"
-                                                     : "the graph (source, plug-in, sink) finished",
-                      static_cast<long long>(c.excess_us), static_cast<long long>(c.stopped_us));
-        text += line;
+        text += "  at " + ms(c.to_us) +
+                (c.kind == LateCycle::Kind::gap ? ": the next cycle reached the sink "
+                                                : ": the graph (source, plug-in, sink) finished ") +
+                std::to_string(c.excess_us) + " us late; the machine stopped " +
+                std::to_string(c.stopped_us) + " us meanwhile\n";
+        auto add_near = [&](char const* what, std::int64_t from, std::int64_t to) {
+            if (to >= c.from_us - margin && from <= c.to_us + margin)
+                text += std::string("    ") + what + " " + ms(from) + " to " + ms(to) + "\n";
+        };
         for (CycleTimes const& around : cycles)
-            add_near(c, "cycle", around.begin_us, around.done_us);
+            add_near("cycle", around.begin_us, around.done_us);
         for (Stall const& around : stalls)
-            add_near(c, "stop seen", around.from_us, around.to_us);
+            add_near("stop seen", around.from_us, around.to_us);
     }
-    for (std::int64_t const t : judgement.unexplained_xruns) {
-        if (shown++ >= 20) break;
-        std::snprintf(line, sizeof line, "  at %.3f ms: an xrun reported with no late cycle before it\n",
-                      ms(t));
-        text += line;
-    }
+    for (std::int64_t const t : judgement.unexplained_xruns)
+        if (shown++ < 20) text += "  at " + ms(t) + ": an xrun reported with no late cycle before it\n";
     return text;
 }
 
@@ -730,16 +717,11 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
     // A saved state with the IR, for jalv to load at start.
     {
         set_latency_setting(0);
-        Lv2Instance plugin(CORVELLA_LV2_URI, plugin_test_rate, 128);
-        ASSERT_TRUE(plugin.loaded());
-        plugin.activate();
-        plugin.set_path(std::string(CORVELLA_LV2_URI) + "#ir1_file_a", ir_file.string());
-        Stereo out = silence(128);
-        std::vector<float> zeros(128, 0.0f);
-        float const* in[2] = {zeros.data(), zeros.data()};
-        float* o[2] = {out.left.data(), out.right.data()};
-        plugin.run(in, o, 128);
-        ASSERT_TRUE(plugin.save_state_file(folder / "state"));
+        auto plugin = lv2_instance(128);
+        ASSERT_TRUE(plugin->loaded());
+        plugin->set_path(std::string(CORVELLA_LV2_URI) + "#ir1_file_a", ir_file.string());
+        lv2_render(*plugin, Stereo{}, 128);
+        ASSERT_TRUE(plugin->save_state_file(folder / "state"));
     }
 
     // Real-time scheduling where the system allows it (as a user's JACK runs); else without.

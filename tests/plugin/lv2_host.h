@@ -6,6 +6,8 @@
 // state through lilv state files or through the plug-in's state interface directly. Scheduled
 // work runs right after the run() that scheduled it, as in a host's offline render.
 
+#include "plugin_test_support.h"
+
 #include <lilv/lilv.h>
 
 #include <cstdint>
@@ -78,5 +80,23 @@ private:
     std::vector<std::pair<std::string, std::string>> pending_paths_;
     std::unique_ptr<Host> host_;
 };
+
+// A new instance of the build tree's bundle, activated when it loads.
+inline std::unique_ptr<Lv2Instance> lv2_instance(unsigned max_block = plugin_test_block)
+{
+    auto plugin = std::make_unique<Lv2Instance>(CORVELLA_LV2_URI, plugin_test_rate, max_block);
+    EXPECT_TRUE(plugin->loaded());
+    if (plugin->loaded()) plugin->activate();
+    return plugin;
+}
+
+// One block of silence (it carries the controls and paths set before), then `input`, in blocks of
+// `block`.
+inline Stereo lv2_render(Lv2Instance& plugin, Stereo const& input, unsigned block = plugin_test_block)
+{
+    auto run = [&](float const* const* in, float* const* out, std::uint32_t n) { plugin.run(in, out, n); };
+    process_in_blocks(silence(block), block, run);
+    return process_in_blocks(input, block, run);
+}
 
 } // namespace corvella::test

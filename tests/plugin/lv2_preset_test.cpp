@@ -61,34 +61,12 @@ protected:
     // The in-process host with the bank, the program chosen through the selector when `slot` >= 0.
     Stereo reference(Stereo const& input, int slot) const
     {
-        host::InProcessHost host;
-        host.create_instance(host::Variant::stereo_to_stereo, plugin_test_rate);
-        auto run = [&](float const* const* in, float* const* out, std::uint32_t n) {
-            host.process(in, out, static_cast<int>(n));
-        };
-        process_in_blocks(silence(plugin_test_block), plugin_test_block, run);
-        std::vector<std::uint8_t> const bank = chunk();
-        EXPECT_TRUE(host.set_chunk(bank.data(), bank.size()));
-        if (slot >= 0) {
-            EXPECT_TRUE(host.set_parameter("automated_prog_num_sel", (static_cast<float>(slot) + 0.5f) / 48.0f));
-        }
-        EXPECT_TRUE(host.wait_until_idle());
-        return process_in_blocks(input, plugin_test_block, run);
-    }
-
-    static Stereo render(Lv2Instance& plugin, Stereo const& input)
-    {
-        auto run = [&](float const* const* in, float* const* out, std::uint32_t n) { plugin.run(in, out, n); };
-        process_in_blocks(silence(plugin_test_block), plugin_test_block, run);
-        return process_in_blocks(input, plugin_test_block, run);
-    }
-
-    std::unique_ptr<Lv2Instance> instance() const
-    {
-        auto plugin = std::make_unique<Lv2Instance>(uri, plugin_test_rate, plugin_test_block);
-        EXPECT_TRUE(plugin->loaded());
-        if (plugin->loaded()) plugin->activate();
-        return plugin;
+        return reference_render(input, [&](host::InProcessHost& host) {
+            std::vector<std::uint8_t> const bank = chunk();
+            EXPECT_TRUE(host.set_chunk(bank.data(), bank.size()));
+            float const selector = (static_cast<float>(slot) + 0.5f) / 48.0f;
+            EXPECT_TRUE(slot < 0 || host.set_parameter("automated_prog_num_sel", selector));
+        });
     }
 
     TempDir folder_{"corvella-lv2-presets-"};
@@ -112,13 +90,13 @@ TEST_F(Lv2Presets, ListsTheStartUpBankAndAPresetSelectsItsProgramOfTheBankInUse)
 
     Stereo const expected = reference(input_, chosen);
     ASSERT_GT(max_difference(expected, reference(input_, -1)), 0.05f * peak(expected)) << "programs sound alike";
-    auto plugin = instance();
+    auto plugin = lv2_instance();
     ASSERT_TRUE(plugin->loaded());
     std::vector<std::uint8_t> const bank = chunk();
     ASSERT_TRUE(plugin->restore_state_values(
         {{"urn:distrho:bank", {LV2_ATOM__String, plugin::encode_base64(bank.data(), bank.size())}}}));
     ASSERT_TRUE(plugin->load_preset(presets[chosen].uri, CORVELLA_LV2_PATH));
-    EXPECT_LE(max_difference(render(*plugin, input_), expected), 1e-5f * peak(expected));
+    EXPECT_LE(max_difference(lv2_render(*plugin, input_), expected), 1e-5f * peak(expected));
     // A session saved now holds the bank with the chosen program current, and nothing preset-only.
     Lv2StateValues saved = plugin->save_state_values();
     auto const saved_bank = plugin::decode_base64(saved["urn:distrho:bank"].value);
@@ -147,11 +125,11 @@ TEST_F(Lv2Presets, AnExportedBankIsListedByNameAndAPresetGivesItsProgram)
 
     // Over a start-up bank, whose program 0 knows nothing of this one.
     Stereo const expected = reference(input_, chosen);
-    auto plugin = instance();
+    auto plugin = lv2_instance();
     ASSERT_TRUE(plugin->loaded());
     ASSERT_TRUE(plugin->load_preset(exported[chosen].uri, lv2_path));
     EXPECT_EQ(plugin->control("master_mix"), 0.6f);
-    EXPECT_LE(max_difference(render(*plugin, input_), expected), 1e-5f * peak(expected));
+    EXPECT_LE(max_difference(lv2_render(*plugin, input_), expected), 1e-5f * peak(expected));
     EXPECT_EQ(plugin->save_state_values()[std::string(uri) + "#ir1_file_a"].value, ir_a_);
 }
 

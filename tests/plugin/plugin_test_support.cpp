@@ -73,14 +73,7 @@ void write_wav(std::filesystem::path const& file, Stereo const& audio, double ra
         throw std::runtime_error("cannot write " + file.string());
 }
 
-Stereo read_wav(std::filesystem::path const& file)
-{
-    PlanarAudio channels = read_planar_audio(file);
-    if (channels.size() != 2) throw std::runtime_error("cannot read " + file.string());
-    return Stereo{std::move(channels[0]), std::move(channels[1])};
-}
-
-Stereo reference_render(Stereo const& input, std::string const& ir_file, ParameterValues const& parameters,
+Stereo reference_render(Stereo const& input, std::function<void(host::InProcessHost&)> const& setup,
                         unsigned block, bool lead_in)
 {
     host::InProcessHost host;
@@ -90,11 +83,22 @@ Stereo reference_render(Stereo const& input, std::string const& ir_file, Paramet
         host.process(in, out, static_cast<int>(n));
     };
     if (lead_in) process_in_blocks(silence(block), block, run);
-    EXPECT_TRUE(host.set_ir_file(1, 0, ir_file));
-    for (auto const& [key, value] : parameters)
-        EXPECT_TRUE(host.set_parameter(key, value)) << key;
+    setup(host);
     EXPECT_TRUE(host.wait_until_idle());
     return process_in_blocks(input, block, run);
+}
+
+Stereo reference_render(Stereo const& input, std::string const& ir_file, ParameterValues const& parameters,
+                        unsigned block, bool lead_in)
+{
+    return reference_render(
+        input,
+        [&](host::InProcessHost& host) {
+            EXPECT_TRUE(host.set_ir_file(1, 0, ir_file));
+            for (auto const& [key, value] : parameters)
+                EXPECT_TRUE(host.set_parameter(key, value)) << key;
+        },
+        block, lead_in);
 }
 
 float max_difference(Stereo const& a, Stereo const& b)

@@ -9,9 +9,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace corvella::host {
+class InProcessHost;
+}
 
 namespace corvella::test {
 
@@ -36,7 +41,6 @@ Stereo make_impulse_response(std::size_t frames, unsigned seed);
 Stereo make_input(std::size_t frames, unsigned seed);
 
 void write_wav(std::filesystem::path const& file, Stereo const& audio, double rate);
-Stereo read_wav(std::filesystem::path const& file);
 
 using ParameterValues = std::vector<std::pair<std::string, float>>;
 
@@ -54,7 +58,10 @@ template <typename Run> Stereo process_in_blocks(Stereo const& input, unsigned b
 }
 
 // The in-process host's own output: instance at the test rate, idle, one block of silence (when
-// `lead_in`), the IR1-A file and the parameters set, idle, then `input` in blocks of `block`.
+// `lead_in`), `setup` (or the IR1-A file and the parameters set), idle, then `input` in blocks of
+// `block`.
+Stereo reference_render(Stereo const& input, std::function<void(host::InProcessHost&)> const& setup,
+                        unsigned block = plugin_test_block, bool lead_in = true);
 Stereo reference_render(Stereo const& input, std::string const& ir_file, ParameterValues const& parameters,
                         unsigned block = plugin_test_block, bool lead_in = true);
 
