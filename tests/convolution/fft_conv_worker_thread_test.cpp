@@ -92,6 +92,7 @@ Channels run(fft_conv_worker_thread* convolver, direct_fir* head, Channels input
         head_ptr[c] = head_out[c].data();
     }
     std::mt19937 rng(seed);
+    corvella::test::AllocationCounter counter; // the audio path, head included, allocates nothing
     for (int done = 0, n = 0; done < total; done += n) {
         n = std::min(total - done, next_call_size(rng, convolver->get_host_block_length()));
         for (size_t c = 0; c < channels; ++c) {
@@ -105,6 +106,7 @@ Channels run(fft_conv_worker_thread* convolver, direct_fir* head, Channels input
             for (int i = 0; i < n; ++i)
                 out[c][i] += head_ptr[c][i];
     }
+    EXPECT_EQ(counter.count(), 0);
     return output;
 }
 
@@ -151,22 +153,6 @@ TEST(FftConvLayout, EveryDocumentedExampleAndTheOneLevelBoundaries)
     EXPECT_EQ(fft_conv_worker_thread::calc_num_samples_for_buffered_load(INT_MAX, 32), 0);
 }
 
-TEST(FftConvolver, AloneHasALatencyOfExactly2N)
-{
-    for (int N : {32, 64, 256, 4096}) {
-        Convolver convolver(2, N);
-        ASSERT_TRUE(convolver.started);
-        Channels ir(2, std::vector<float>(1, 1.0f));
-        convolver.load(ir);
-        int const total = 2 * N + 3 * 16384;
-        Channels const out = run(convolver.c, nullptr, {{1.0f}, {-0.5f}}, total, static_cast<unsigned>(N));
-        for (int i = 0; i < total; ++i) {
-            ASSERT_NEAR(out[0][static_cast<size_t>(i)], i == 2 * N ? 1.0f : 0.0f, 1e-6f) << N << " at " << i;
-            ASSERT_NEAR(out[1][static_cast<size_t>(i)], i == 2 * N ? -0.5f : 0.0f, 1e-6f) << N << " at " << i;
-        }
-    }
-}
-
 // Head FIR (first 2N samples) plus FFT convolver (the rest) equal a brute-force convolution, for
 // responses of 1 sample to 10 s, threaded levels included, whatever the phase offset.
 TEST(FftConvolver, HeadPlusConvolverEqualBruteForceConvolution)
@@ -182,7 +168,7 @@ TEST(FftConvolver, HeadPlusConvolverEqualBruteForceConvolution)
     cases.insert(cases.end(), {
         {128, 144000, 2, 8, 1}, {256, 8192 + 512, 2, 8, 0}, {256, 60000, 1, 4, 0}, {256, 60000, 1, 4, 1},
         {1024, 50000, 1, 8, 12345}, {8192, 200000, 1, 8, 98048},  // threaded levels; the last all threaded
-        {32, 480000, 1, 6, 1}, {8192, 480000, 1, 6, 1},           // 10 s at 48 kHz
+        {32, 200000, 1, 6, 1}, {8192, 480000, 1, 6, 1},           // all six levels of N = 32; 10 s at 48 kHz
     });
     // clang-format on
     unsigned seed = 1;
@@ -286,8 +272,9 @@ TEST(FftConvolver, SilenceForgetsEveryHistoryAtOnce)
     for (size_t c = 0; c < 2; ++c) {
         std::vector<float> delayed(static_cast<size_t>(2 * N), 0.0f); // the convolver's latency
         delayed.insert(delayed.end(), ir[c].begin(), ir[c].end());
-        EXPECT_LT(relative_error_db(out[c], reference_convolve(sparse[c], delayed, static_cast<size_t>(after))),
-                  -120.0)
+        EXPECT_LT(
+            relative_error_db(out[c], reference_convolve(sparse[c], delayed, static_cast<size_t>(after))),
+            -120.0)
             << "channel " << c;
     }
 }
@@ -323,31 +310,6 @@ TEST(FftConvolver, ConcurrentLoadsNeverMixTwoResponses)
     }
     stop = true;
     loader.join();
-}
-
-TEST(FftConvolver, ProcessingAllocatesNothingAndNeitherDoesTheHead)
-{
-    int const N = 128;
-    Convolver convolver(2, N);
-    Channels ir(2, noise(144000, 3));
-    convolver.load(ir);
-    direct_fir head(2, 2 * N);
-    float* taps[2] = {ir[0].data(), ir[1].data()};
-    head.load_ir_data(taps, 2 * N);
-
-    std::vector<float> in(16384, 0.25f), out0(16384), out1(16384), h0(16384), h1(16384);
-    float* ip[2] = {in.data(), in.data()};
-    float* op[2] = {out0.data(), out1.data()};
-    float* hp[2] = {h0.data(), h1.data()};
-    std::mt19937 rng(4);
-    corvella::test::AllocationCounter counter;
-    for (int block = 0; block < 300; ++block) {
-        int const n = next_call_size(rng, N);
-        convolver->process_not_replacing(ip, op, n);
-        head.process_not_replacing(ip, hp, n);
-        head.process_replacing(hp, n);
-    }
-    EXPECT_EQ(counter.count(), 0);
 }
 
 TEST(FftConvolver, StoppedWorkerAndFailedConstructionPassInputThrough)

@@ -53,15 +53,6 @@ TEST(IppsSampleUpDown, PhasesAndBlocks)
             EXPECT_EQ(kept, expected) << factor << ", " << start;
         }
     }
-    float y[8] = {};
-    int count = -1, phase = 0;
-    EXPECT_EQ(ippsSampleUp_32f(x, 4, y, &count, 0, &phase), ippStsSizeErr);
-    EXPECT_EQ(ippsSampleDown_32f(x, -1, y, &count, 2, &phase), ippStsSizeErr);
-    EXPECT_EQ(ippsSampleDown_32f(x, 4, y, nullptr, 2, &phase), ippStsNullPtrErr);
-    phase = 2;
-    EXPECT_EQ(ippsSampleUp_32f(x, 4, y, &count, 2, &phase), ippStsOutOfRangeErr);
-    EXPECT_EQ(ippsSampleDown_32f(x, 4, y, &count, 2, &phase), ippStsOutOfRangeErr);
-    EXPECT_TRUE(count == -1 && y[0] == 0.0f);
 }
 
 // Set up as the impulse-response resampler uses it: window 256, roll-off 0.95, Kaiser alpha 9,
@@ -219,30 +210,6 @@ TEST(IppsResampler, CodePathsAgreeAndRunAllocatesNothing)
         for (std::size_t k = 0; k < vector_result.size(); ++k)
             ASSERT_NEAR(vector_result[k], portable_result[k], 1e-6f) << "output " << k;
     }
-}
-
-TEST(IppsResampler, RejectsBadArguments)
-{
-    int size = -1, filter_len = -1, height = -1;
-    EXPECT_EQ(ippsResamplePolyphaseFixedGetSize_32f(0, 48000, 256, &size, &filter_len, &height, 2),
-              ippStsSizeErr);
-    EXPECT_EQ(ippsResamplePolyphaseFixedGetSize_32f(44100, 48000, 1, &size, &filter_len, &height, 2),
-              ippStsSizeErr);
-    EXPECT_EQ(ippsResamplePolyphaseFixedGetSize_32f(44100, 48000, 256, &size, &filter_len, &height, 9),
-              ippStsBadArgErr);
-    EXPECT_EQ(size, -1);
-    Resampler r(44100, 48000);
-    ASSERT_EQ(r.status, ippStsNoErr);
-    EXPECT_EQ(ippsResamplePolyphaseFixedInit_32f(44100, 48000, 256, 0.0f, 9.0f, r.spec(), 2),
-              ippStsBadArgErr);
-    EXPECT_EQ(ippsResamplePolyphaseFixedInit_32f(44100, 48000, 256, 0.95f, 9.0f, nullptr, 2),
-              ippStsNullPtrErr);
-    float x[4] = {}, y[8] = {};
-    double time = std::nan("");
-    int count = -1;
-    EXPECT_EQ(ippsResamplePolyphaseFixed_32f(x, 4, y, 1.0f, &time, &count, r.spec()), ippStsOutOfRangeErr);
-    EXPECT_EQ(ippsResamplePolyphaseFixed_32f(x, -1, y, 1.0f, &time, &count, r.spec()), ippStsSizeErr);
-    EXPECT_EQ(count, -1);
 }
 
 } // namespace

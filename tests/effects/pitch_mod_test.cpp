@@ -1,25 +1,18 @@
 // The pitch modulator: its swept read and both feedback paths against a double-precision model,
-// the delay of an impulse, toggles, denormals, allocation-free processing, setter refusals and
-// concurrent use.
+// the delay of an impulse, toggles, quiet tails, setter refusals and concurrent use.
 #include "effects/pitch_mod.h"
 
-#include "convolution/ipps.h"
 #include "delay_effect_test_support.h"
-#include "support/allocation_counter.h"
-#include "support/message_recorder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <numbers>
 #include <random>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -27,7 +20,6 @@ namespace {
 using namespace corvella::test;
 
 constexpr double pi = std::numbers::pi;
-constexpr int rate = 48000;
 
 struct side {
     double delay_ms, depth_ms, rate_hz, feedback, opposite, dry, wet;
@@ -102,35 +94,15 @@ TEST(PitchMod, SweptReadWithBothFeedbackPathsMatchesAllpassFractionalDelayOverAW
         pitch_mod effect(rate);
         configure(effect, sc.s);
         int const period = 24243, frames = 2 * period + 2000; // the slowest LFO is 1.98 Hz
-        stereo audio(frames);
-        for (int n = 0; n < frames; ++n) {
-            audio.ch[0][n] = static_cast<float>(0.5 * std::sin(2 * pi * 220 * n / rate) +
-                                                0.4 * std::sin(2 * pi * 1100 * n / rate));
-            audio.ch[1][n] = static_cast<float>(0.6 * std::sin(2 * pi * 330 * n / rate + 1.0));
-        }
-        std::vector<double> x[2] = {std::vector<double>(audio.ch[0].begin(), audio.ch[0].end()),
-                                    std::vector<double>(audio.ch[1].begin(), audio.ch[1].end())};
-        std::mt19937 engine(7);
-        std::uniform_int_distribution<int> size(1, 700);
-        for (int at = 0; at < frames;) {
-            int const n = std::min(size(engine), frames - at);
-            for (int c = 0; c < 2; ++c) // the block's denormal bias
-                x[c][at] =
-                    static_cast<double>(static_cast<float>(x[c][at] + static_cast<double>(1.2128485e-10f)));
-            effect.process_replacing(audio.at(at), n);
-            at += n;
-        }
+        stereo audio = tones(frames);
+        stereo const input = audio;
+        std::vector<int> const starts = process_in_random_blocks(effect, audio, 700, 7);
+        std::vector<double> const x[2] = {biased_input(input.ch[0], starts),
+                                          biased_input(input.ch[1], starts)};
         std::vector<double> expected[2] = {std::vector<double>(frames), std::vector<double>(frames)};
         reference_pitch_mod(x, sc.s, expected);
-
-        for (int c = 0; c < 2; ++c) {
-            double error = 0.0, energy = 0.0;
-            for (int n = frames - period; n < frames; ++n) {
-                error += (audio.ch[c][n] - expected[c][n]) * (audio.ch[c][n] - expected[c][n]);
-                energy += expected[c][n] * expected[c][n];
-            }
-            EXPECT_LT(10.0 * std::log10(error / energy), -80.0) << "channel " << c;
-        }
+        for (int c = 0; c < 2; ++c)
+            EXPECT_LT(error_db(audio.ch[c], expected[c], frames - period, frames), -80.0) << "channel " << c;
     }
 }
 
@@ -168,9 +140,7 @@ TEST(PitchMod, BothTogglesOffLeaveTheAudioUntouchedAndTogglingOrSilencingClearsT
     off.set_toggle_unity(0.0f, 1);
     stereo noise(256);
     std::mt19937 engine(3);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    for (auto& ch : noise.ch)
-        std::generate(ch.begin(), ch.end(), [&] { return dist(engine); });
+    noise.fill_noise(engine);
     stereo const before = noise;
     off.process_replacing(noise.at(0), 256);
     EXPECT_EQ(noise.ch[0], before.ch[0]);
@@ -195,8 +165,7 @@ TEST(PitchMod, BothTogglesOffLeaveTheAudioUntouchedAndTogglingOrSilencingClearsT
             effect.set_dry(0.0f, c);
         }
         stereo audio(1000);
-        audio.ch[0][0] = 1.0f;
-        audio.ch[1][0] = 1.0f;
+        audio.ch[0][0] = audio.ch[1][0] = 1.0f;
         effect.process_replacing(audio.at(0), 100);
         cc.action(effect);
         effect.process_replacing(audio.at(100), 900);
@@ -205,52 +174,21 @@ TEST(PitchMod, BothTogglesOffLeaveTheAudioUntouchedAndTogglingOrSilencingClearsT
     }
 }
 
-TEST(PitchMod, NoSubnormalNumbersAfterTheInputStopsEvenOnAThreadWithoutFlushToZero)
+TEST(PitchMod, QuietTailStaysNormalWithoutFlushToZeroAndProcessingAllocatesNothing)
 {
     pitch_mod effect(rate);
     side const s[2] = {{1.0, 1.0, 0.7, 0.5, 0.3, 0.0, 1.0, true},
                        {2.0, 0.99, 0.693, 0.4, 0.3, 0.0, 1.0, true}};
     configure(effect, s);
-    std::mt19937 engine(5);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    stereo audio(480);
-    for (int b = 0; b < 1000; ++b) { // 0.1 s of noise, then 9.9 s of silence
-        for (auto& ch : audio.ch)
-            std::generate(ch.begin(), ch.end(), [&] { return b < 10 ? dist(engine) : 0.0f; });
-        ippSetFlushToZero(0, nullptr); // as a host thread may leave it
-        ippSetDenormAreZeros(0);
-        effect.process_replacing(audio.at(0), 480);
-        for (auto const& ch : audio.ch)
-            for (float v : ch)
-                ASSERT_TRUE(zero_or_normal(v)) << "block " << b << ": " << v;
-    }
-}
-
-TEST(PitchMod, ProcessingAllocatesNothing)
-{
-    pitch_mod effect(rate);
-    side const s[2] = {{5.0, 3.0, 0.7, 0.4, 0.2, 0.0, 1.0, true},
-                       {5.0, 2.97, 0.693, 0.4, 0.2, 0.0, 1.0, true}};
-    configure(effect, s);
-    stereo audio(512);
-    audio.ch[0][0] = 1.0f;
-    AllocationCounter counter;
-    for (int i = 0; i < 50; ++i)
-        effect.process_replacing(audio.at(0), 512);
-    EXPECT_EQ(counter.count(), 0);
+    expect_normal_tail_without_allocation(effect, 480, 1000, 10); // 0.1 s of noise, then 9.9 s of silence
 }
 
 TEST(PitchMod, OutOfRangeSettingsAreRefusedWithTheirMessageAndUnityValuesMapped)
 {
     float const nan = std::numeric_limits<float>::quiet_NaN();
     using P = pitch_mod;
-    struct refusal {
-        std::function<void(P&)> set;
-        std::function<float(P const&)> get;
-        char const* message;
-    };
     // clang-format off
-    refusal const refusals[] = {
+    expect_refusals<P>({
         {[](P& e) { e.set_delay_ms(20.5f, 0); }, [](P const& e) { return e.get_delay_ms(0); }, "Invalid pitch_mod delay"},
         {[=](P& e) { e.set_delay_ms(nan, 1); }, [](P const& e) { return e.get_delay_ms(1); }, "Invalid pitch_mod delay"},
         {[](P& e) { e.set_delay_mod_ms(3.5f, 1); }, [](P const& e) { return e.get_delay_mod_ms(1); }, "Invalid pitch_mod delay mod"},
@@ -264,17 +202,8 @@ TEST(PitchMod, OutOfRangeSettingsAreRefusedWithTheirMessageAndUnityValuesMapped)
         {[](P& e) { e.set_dry(2.0f, 0); }, [](P const& e) { return e.get_dry(0); }, "Invalid dry value"},
         {[=](P& e) { e.set_wet(nan, 1); }, [](P const& e) { return e.get_wet(1); }, "Invalid wet value"},
         {[](P& e) { e.set_wet(0.5f, 2); }, [](P const& e) { return e.get_wet(0) + e.get_wet(1); }, "Invalid pitch_mod channel"},
-    };
+    }, [] { return P(rate); });
     // clang-format on
-    for (auto const& r : refusals) {
-        P effect(rate);
-        float const before = r.get(effect);
-        MessageRecorder recorder;
-        r.set(effect);
-        ASSERT_EQ(recorder.count(), 1u) << r.message;
-        EXPECT_EQ(recorder.last(), (RecordedMessage{"Tarn Wick: Corvella", r.message, 0}));
-        EXPECT_EQ(r.get(effect), before) << r.message;
-    }
 
     MessageRecorder recorder;
     P effect(rate);
@@ -292,15 +221,8 @@ TEST(PitchMod, OutOfRangeSettingsAreRefusedWithTheirMessageAndUnityValuesMapped)
     char text[pitch_mod::delay_mod_ms_text_capacity];
     pitch_mod::pitch_mod_delay_mod_ms_str(0.5f, text);
     EXPECT_STREQ(text, "1.500ms");
-
-    for (int bad : {9999, 192001}) {
-        try {
-            P modulator(bad);
-            ADD_FAILURE() << "no error at " << bad;
-        } catch (std::runtime_error const& e) {
-            EXPECT_STREQ(e.what(), "Invalid pitch_mod sample rate");
-        }
-    }
+    for (int bad : {9999, 192001})
+        EXPECT_EQ(thrown_text([&] { P modulator(bad); }), "Invalid pitch_mod sample rate") << bad;
     EXPECT_EQ(effect.get_line_length(), 1104);
     effect.set_sample_rate(44100);
     EXPECT_EQ(effect.get_line_length(), 1015);
@@ -309,22 +231,7 @@ TEST(PitchMod, OutOfRangeSettingsAreRefusedWithTheirMessageAndUnityValuesMapped)
 TEST(PitchMod, SettersTogglesRateChangesAndSilencingRunBesideProcessing)
 {
     pitch_mod effect(rate);
-    std::atomic<bool> stop{false};
-    std::atomic<bool> finite{true};
-    std::thread audio_thread([&] {
-        stereo audio(256);
-        int n = 0;
-        while (!stop.load()) {
-            for (auto& ch : audio.ch)
-                for (float& v : ch)
-                    v = static_cast<float>(std::sin(0.01 * ++n));
-            effect.process_replacing(audio.at(0), 256);
-            for (auto const& ch : audio.ch)
-                for (float v : ch)
-                    if (!std::isfinite(v)) finite = false;
-        }
-    });
-    for (int i = 0; i < 30; ++i) {
+    expect_finite_beside_processing(effect, [&](int i) {
         int const c = i % 2;
         effect.set_delay_ms(static_cast<float>(i % 21), c);
         effect.set_delay_mod_ms_unity(static_cast<float>(i % 7) / 6.0f, c);
@@ -334,11 +241,7 @@ TEST(PitchMod, SettersTogglesRateChangesAndSilencingRunBesideProcessing)
         if (i % 10 == 3) effect.set_sample_rate(i % 20 == 3 ? 96000 : rate);
         if (i % 10 == 5) effect.set_toggle_unity(static_cast<float>(i % 3), c);
         if (i % 10 == 7) effect.silence_delay_lines();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    stop = true;
-    audio_thread.join();
-    EXPECT_TRUE(finite.load());
+    });
 }
 
 } // namespace

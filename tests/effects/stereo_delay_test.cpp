@@ -1,31 +1,23 @@
 // The stereo delay: echoes of impulses against a double-precision model of the two rings with
-// their feedback and opposite feedback, at tempo-derived times; clearing, denormals,
-// allocation-free processing, setter refusals and concurrent use.
+// their feedback and opposite feedback, at tempo-derived times; clearing, quiet tails, setter
+// refusals and concurrent use.
 #include "effects/stereo_delay.h"
 
-#include "convolution/ipps.h"
 #include "delay_effect_test_support.h"
-#include "support/allocation_counter.h"
-#include "support/message_recorder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <random>
-#include <stdexcept>
-#include <thread>
 #include <vector>
 
 namespace {
 
 using namespace corvella::test;
-
-constexpr int rate = 48000;
 
 struct side {
     int delay; // samples
@@ -35,7 +27,7 @@ struct side {
 
 // Rings v_c[n] = gate_c x_c[n] + feedback_c v_c[n - T_c] + opposite_o v_o[n - T_o];
 // output dry_c x_c[n] + wet_c v_c[n - T_c].
-void reference_delay(std::vector<double> (&x)[2], side const (&s)[2], std::vector<double> (&out)[2])
+void reference_delay(std::vector<double> const (&x)[2], side const (&s)[2], std::vector<double> (&out)[2])
 {
     std::size_t const frames = x[0].size();
     std::vector<double> v[2] = {std::vector<double>(frames), std::vector<double>(frames)};
@@ -43,11 +35,9 @@ void reference_delay(std::vector<double> (&x)[2], side const (&s)[2], std::vecto
         return n >= static_cast<std::size_t>(t) ? v[c][n - t] : 0.0;
     };
     for (std::size_t n = 0; n < frames; ++n) {
-        for (int c = 0; c < 2; ++c) {
-            int const o = 1 - c;
+        for (int c = 0; c < 2; ++c)
             v[c][n] = (s[c].on ? x[c][n] : 0.0) + s[c].feedback * back(c, n, s[c].delay) +
-                      s[o].opposite * back(o, n, s[o].delay);
-        }
+                      s[1 - c].opposite * back(1 - c, n, s[1 - c].delay);
         for (int c = 0; c < 2; ++c)
             out[c][n] = s[c].dry * x[c][n] + s[c].wet * back(c, n, s[c].delay);
     }
@@ -58,8 +48,7 @@ TEST(StereoDelay, ImpulseEchoesAtTempoDerivedTimesWithFeedbackOppositeDryAndWetG
     struct echo_case {
         char const* name;
         float tempo; // the left side's tempo, as a host tempo change delivers it
-        int numerator, denominator;
-        int expected_ms;
+        int numerator, denominator, expected_ms;
         bool left_on;
     };
     // clang-format off
@@ -91,38 +80,19 @@ TEST(StereoDelay, ImpulseEchoesAtTempoDerivedTimesWithFeedbackOppositeDryAndWetG
             effect.set_dry(s[c].dry, c);
             effect.set_wet(s[c].wet, c);
         }
-
         int const frames = 3 * std::max(s[0].delay, s[1].delay) + 1000;
         stereo audio(frames);
         audio.ch[0][0] = 1.0f;
         audio.ch[1][100] = -0.5f;
-        std::vector<double> x[2] = {std::vector<double>(frames), std::vector<double>(frames)};
-        std::mt19937 engine(9);
-        std::uniform_int_distribution<int> size(1, 4000);
-        for (int at = 0; at < frames;) {
-            int const n = std::min(size(engine), frames - at);
-            for (int c = 0; c < 2; ++c) {
-                for (int i = 0; i < n; ++i)
-                    x[c][at + i] = audio.ch[c][at + i];
-                x[c][at] = static_cast<float>(audio.ch[c][at] + 1.2128485e-10f); // the block's denormal bias
-            }
-            effect.process_replacing(audio.at(at), n);
-            at += n;
-        }
+        stereo const input = audio;
+        std::vector<int> const starts = process_in_random_blocks(effect, audio, 4000, 9);
+        std::vector<double> const x[2] = {biased_input(input.ch[0], starts),
+                                          biased_input(input.ch[1], starts)};
         std::vector<double> expected[2] = {std::vector<double>(frames), std::vector<double>(frames)};
         reference_delay(x, s, expected);
-
-        for (int c = 0; c < 2; ++c) {
-            double worst = 0.0;
-            int worst_at = 0;
+        for (int c = 0; c < 2; ++c)
             for (int n = 0; n < frames; ++n)
-                if (std::fabs(audio.ch[c][n] - expected[c][n]) > worst) {
-                    worst = std::fabs(audio.ch[c][n] - expected[c][n]);
-                    worst_at = n;
-                }
-            EXPECT_LT(worst, 1e-6) << "channel " << c << " at " << worst_at << ": " << audio.ch[c][worst_at]
-                                   << " against " << expected[c][worst_at];
-        }
+                ASSERT_NEAR(audio.ch[c][n], expected[c][n], 1e-6) << "channel " << c << " at " << n;
         // The first echoes, where the note says.
         EXPECT_NEAR(audio.ch[0][s[0].delay], ec.left_on ? 0.9 : 0.0, 1e-6);
         EXPECT_NEAR(audio.ch[1][100 + s[1].delay], 0.7 * -0.5, 1e-6);
@@ -150,14 +120,7 @@ TEST(StereoDelay, ModulatedEchoesAreTheSameWhateverTheHostsBlockSizes)
     whole.ch[1][700] = -0.7f;
     stereo pieces = whole;
     make()->process_replacing(whole.at(0), frames);
-    auto effect = make();
-    std::mt19937 engine(4);
-    std::uniform_int_distribution<int> size(1, 300);
-    for (int at = 0; at < frames;) {
-        int const n = std::min(size(engine), frames - at);
-        effect->process_replacing(pieces.at(at), n);
-        at += n;
-    }
+    process_in_random_blocks(*make(), pieces, 300, 4);
     for (int c = 0; c < 2; ++c)
         for (int n = 0; n < frames; ++n)
             ASSERT_NEAR(pieces.ch[c][n], whole.ch[c][n], 1e-6f) << "channel " << c << " frame " << n;
@@ -179,22 +142,21 @@ TEST(StereoDelay, ToggleSettingAndSilencingClearTheLines)
     for (auto const& cc : cases) {
         SCOPED_TRACE(cc.name);
         stereo_delay effect(rate);
-        effect.set_num_den(4, 16, 0); // 500 ms
-        effect.set_num_den(4, 16, 1);
-        effect.set_dry(0.0f, 0);
-        effect.set_dry(0.0f, 1);
-        stereo audio(48000);
-        audio.ch[0][0] = 1.0f;
-        audio.ch[1][0] = 1.0f;
+        for (int c = 0; c < 2; ++c) {
+            effect.set_num_den(4, 16, c); // 500 ms
+            effect.set_dry(0.0f, c);
+        }
+        stereo audio(26000);
+        audio.ch[0][0] = audio.ch[1][0] = 1.0f;
         effect.process_replacing(audio.at(0), 12000);
         cc.action(effect);
-        effect.process_replacing(audio.at(12000), 36000);
+        effect.process_replacing(audio.at(12000), 14000);
         EXPECT_NEAR(audio.ch[0][24000], cc.echo_expected ? 1.0f : 0.0f, 1e-6f);
         EXPECT_NEAR(audio.ch[1][24000], cc.echo_expected ? 1.0f : 0.0f, 1e-6f);
     }
 }
 
-TEST(StereoDelay, NoSubnormalNumbersAfterTheInputStopsEvenOnAThreadWithoutFlushToZero)
+TEST(StereoDelay, QuietTailStaysNormalWithoutFlushToZeroAndProcessingAllocatesNothing)
 {
     stereo_delay effect(rate);
     for (int c = 0; c < 2; ++c) {
@@ -204,50 +166,15 @@ TEST(StereoDelay, NoSubnormalNumbersAfterTheInputStopsEvenOnAThreadWithoutFlushT
         effect.set_delay_mod_ms(0.5f, c);
         effect.set_delay_mod_rate_hz(3.0f, c);
     }
-    std::mt19937 engine(5);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    stereo audio(480);
-    for (int b = 0; b < 1000; ++b) { // 0.1 s of noise, then 9.9 s of silence
-        for (auto& ch : audio.ch)
-            std::generate(ch.begin(), ch.end(), [&] { return b < 10 ? dist(engine) : 0.0f; });
-        ippSetFlushToZero(0, nullptr); // as a host thread may leave it
-        ippSetDenormAreZeros(0);
-        effect.process_replacing(audio.at(0), 480);
-        for (auto const& ch : audio.ch)
-            for (float v : ch)
-                ASSERT_TRUE(zero_or_normal(v)) << "block " << b << ": " << v;
-    }
-}
-
-TEST(StereoDelay, ProcessingAllocatesNothing)
-{
-    stereo_delay effect(rate);
-    for (int c = 0; c < 2; ++c) {
-        effect.set_num_den(3 + c, 16, c);
-        effect.set_feedback(0.4f, c);
-        effect.set_feedback_opposite(0.2f, c);
-        effect.set_delay_mod_ms(6.0f, c);
-        effect.set_delay_mod_rate_hz(0.4f, c);
-    }
-    stereo audio(512);
-    audio.ch[0][0] = 1.0f;
-    AllocationCounter counter;
-    for (int i = 0; i < 50; ++i)
-        effect.process_replacing(audio.at(0), 512);
-    EXPECT_EQ(counter.count(), 0);
+    expect_normal_tail_without_allocation(effect, 480, 1000, 10); // 0.1 s of noise, then 9.9 s of silence
 }
 
 TEST(StereoDelay, OutOfRangeSettingsAreRefusedWithTheirMessageAndNoteValuesIgnored)
 {
     float const nan = std::numeric_limits<float>::quiet_NaN();
     using D = stereo_delay;
-    struct refusal {
-        std::function<void(D&)> set;
-        std::function<float(D const&)> get;
-        char const* message;
-    };
     // clang-format off
-    refusal const refusals[] = {
+    expect_refusals<D>({
         {[](D& e) { e.set_feedback(1.0f, 0); }, [](D const& e) { return e.get_feedback(0); }, "Invalid feedback value"},
         {[=](D& e) { e.set_feedback_unity(nan, 1); }, [](D const& e) { return e.get_feedback(1); }, "Invalid feedback value"},
         {[](D& e) { e.set_feedback_opposite(-0.2f, 1); }, [](D const& e) { return e.get_feedback_opposite(1); }, "Invalid feedback opposite value"},
@@ -258,17 +185,8 @@ TEST(StereoDelay, OutOfRangeSettingsAreRefusedWithTheirMessageAndNoteValuesIgnor
         {[](D& e) { e.set_delay_mod_ms(11.0f, 1); }, [](D const& e) { return e.get_delay_mod_ms(1); }, "Invalid stereo_delay delay mod"},
         {[](D& e) { e.set_delay_mod_rate_hz(25.0f, 0); }, [](D const& e) { return e.get_delay_mod_rate_hz(0); }, "Invalid stereo_delay delay mod rate"},
         {[](D& e) { e.set_wet(0.5f, 2); }, [](D const& e) { return e.get_wet(0) + e.get_wet(1); }, "Invalid stereo_delay channel"},
-    };
+    }, [] { return D(rate); });
     // clang-format on
-    for (auto const& r : refusals) {
-        D effect(rate);
-        float const before = r.get(effect);
-        MessageRecorder recorder;
-        r.set(effect);
-        ASSERT_EQ(recorder.count(), 1u) << r.message;
-        EXPECT_EQ(recorder.last(), (RecordedMessage{"Tarn Wick: Corvella", r.message, 0}));
-        EXPECT_EQ(r.get(effect), before) << r.message;
-    }
 
     MessageRecorder recorder;
     D effect(rate);
@@ -292,34 +210,13 @@ TEST(StereoDelay, OutOfRangeSettingsAreRefusedWithTheirMessageAndNoteValuesIgnor
     EXPECT_EQ(effect.get_tempo(1), 120.0f);
     EXPECT_EQ(effect.get_delay_ms(1), 1000.0f);
     EXPECT_EQ(recorder.count(), 0u);
-
-    try {
-        D bad(9999);
-        ADD_FAILURE() << "no error";
-    } catch (std::runtime_error const& e) {
-        EXPECT_STREQ(e.what(), "Invalid stereo_delay sample rate");
-    }
+    EXPECT_EQ(thrown_text([] { D bad(9999); }), "Invalid stereo_delay sample rate");
 }
 
 TEST(StereoDelay, SettersTempoRateChangesAndClearingRunBesideProcessing)
 {
     stereo_delay effect(rate);
-    std::atomic<bool> stop{false};
-    std::atomic<bool> finite{true};
-    std::thread audio_thread([&] {
-        stereo audio(256);
-        int n = 0;
-        while (!stop.load()) {
-            for (auto& ch : audio.ch)
-                for (float& v : ch)
-                    v = static_cast<float>(std::sin(0.01 * ++n));
-            effect.process_replacing(audio.at(0), 256);
-            for (auto const& ch : audio.ch)
-                for (float v : ch)
-                    if (!std::isfinite(v)) finite = false;
-        }
-    });
-    for (int i = 0; i < 30; ++i) {
+    expect_finite_beside_processing(effect, [&](int i) {
         int const c = i % 2;
         effect.set_tempo(60.0f + static_cast<float>(i * 4), c);
         effect.set_num_den(1 + i % 7, 16, c);
@@ -329,11 +226,7 @@ TEST(StereoDelay, SettersTempoRateChangesAndClearingRunBesideProcessing)
         effect.set_delay_mod_rate_hz_unity(0.5f, c);
         if (i % 10 == 3) effect.set_sample_rate(i % 20 == 3 ? 96000 : rate);
         if (i % 10 == 7) effect.set_toggle_unity(1.0f, c);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    stop = true;
-    audio_thread.join();
-    EXPECT_TRUE(finite.load());
+    });
 }
 
 } // namespace

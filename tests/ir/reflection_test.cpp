@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -103,70 +104,61 @@ Reference reference_echoes(Scene const& s, double balance)
     return ref;
 }
 
-struct GeometryCase {
-    float size;
-    float distance;
-};
-
-class ClearRoomGeometry : public testing::TestWithParam<GeometryCase> {};
-
-TEST_P(ClearRoomGeometry, FirstOrderEchoesMatchTheMirrorImages)
+TEST(Reflection, FirstOrderEchoesInTheClearRoomMatchTheMirrorImages)
 {
-    float const size = GetParam().size, distance = GetParam().distance;
-    float const separation = 0.3f, position = 0.5f;
-    reflection r(2, rate);
-    // The pipeline's order: sizes and placement first, the room last.
-    r.set_scale_x(size);
-    r.set_scale_y(size);
-    r.set_diffusion(0.0f);
-    r.set_distance_unity(distance);
-    r.set_position_unity(position);
-    r.set_separation_unity(separation);
-    r.set_room_number(clear_room);
-    r.set_recusion_depth_unity(0.25f); // two levels
-    r.set_low_pass_on(false);          // single-sample echoes
-    r.compute_reflections(false);
+    for (auto [size, distance] : {std::pair{0.3f, 0.4f}, {0.3f, 0.9f}, {0.8f, 0.4f}, {0.8f, 0.9f}}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << ", distance " << distance);
+        float const separation = 0.3f, position = 0.5f;
+        reflection r(2, rate);
+        // The pipeline's order: sizes and placement first, the room last.
+        r.set_scale_x(size);
+        r.set_scale_y(size);
+        r.set_diffusion(0.0f);
+        r.set_distance_unity(distance);
+        r.set_position_unity(position);
+        r.set_separation_unity(separation);
+        r.set_room_number(clear_room);
+        r.set_recusion_depth_unity(0.25f); // two levels
+        r.set_low_pass_on(false);          // single-sample echoes
+        r.compute_reflections(false);
 
-    Planar out(2, r.get_buffer_length());
-    r.overlay_computed_reflections(out.pointers.data(), r.get_buffer_length(), 2);
+        Planar out(2, r.get_buffer_length());
+        r.overlay_computed_reflections(out.pointers.data(), r.get_buffer_length(), 2);
 
-    // Room 3: 100 x 100 m bases, listener (0.5, 0.1), source x 0.1 .. 0.9, distance span 0.8.
-    double const sx = std::clamp(std::max(0.05, double{size}) * 99.0, 1.0, 10000.0);
-    double const sy = std::clamp(std::max(0.05, double{size}) * 101.0 + 1.0, 1.0, 10000.0);
-    double const centre = 0.1 + 0.8 * position;
-    double const source_y = 0.1 + distance * 0.8;
-    Pt const sources[2] = {{centre - 5 * separation / sx, source_y},
-                           {centre + 5 * separation / sx, source_y}};
-    double const balances[2] = {1 - 0.8 * position, 1 - 0.8 * (1 - position)};
+        // Room 3: 100 x 100 m bases, listener (0.5, 0.1), source x 0.1 .. 0.9, distance span 0.8.
+        double const sx = std::clamp(std::max(0.05, double{size}) * 99.0, 1.0, 10000.0);
+        double const sy = std::clamp(std::max(0.05, double{size}) * 101.0 + 1.0, 1.0, 10000.0);
+        double const centre = 0.1 + 0.8 * position;
+        double const source_y = 0.1 + distance * 0.8;
+        Pt const sources[2] = {{centre - 5 * separation / sx, source_y},
+                               {centre + 5 * separation / sx, source_y}};
+        double const balances[2] = {1 - 0.8 * position, 1 - 0.8 * (1 - position)};
 
-    for (int c = 0; c < 2; ++c) {
-        SCOPED_TRACE("channel " + std::to_string(c));
-        Reference const ref = reference_echoes({sx, sy, {0.5, 0.1}, sources[c]}, balances[c]);
-        ASSERT_GT(ref.echoes.size(), 1u);
-        EXPECT_EQ(r.get_reflection_count(c, 0), ref.first_level);
-        EXPECT_EQ(r.get_reflection_count(c, 1), ref.second_level);
-        std::vector<float> const& got = out.data[static_cast<std::size_t>(c)];
-        double total = 0.0, expected_total = 0.0;
-        for (float v : got)
-            total += v;
-        for (auto const& [delay, value] : ref.echoes) {
-            expected_total += value;
-            // Within one sample: compare the sums over delay - 1 .. delay + 1.
-            double window = 0.0, expected_window = 0.0;
-            for (int i = delay - 1; i <= delay + 1; ++i) {
-                window += got[static_cast<std::size_t>(i)];
-                auto const e = ref.echoes.find(i);
-                if (e != ref.echoes.end()) expected_window += e->second;
+        for (int c = 0; c < 2; ++c) {
+            SCOPED_TRACE("channel " + std::to_string(c));
+            Reference const ref = reference_echoes({sx, sy, {0.5, 0.1}, sources[c]}, balances[c]);
+            ASSERT_GT(ref.echoes.size(), 1u);
+            EXPECT_EQ(r.get_reflection_count(c, 0), ref.first_level);
+            EXPECT_EQ(r.get_reflection_count(c, 1), ref.second_level);
+            std::vector<float> const& got = out.data[static_cast<std::size_t>(c)];
+            double total = 0.0, expected_total = 0.0;
+            for (float v : got)
+                total += v;
+            for (auto const& [delay, value] : ref.echoes) {
+                expected_total += value;
+                // Within one sample: compare the sums over delay - 1 .. delay + 1.
+                double window = 0.0, expected_window = 0.0;
+                for (int i = delay - 1; i <= delay + 1; ++i) {
+                    window += got[static_cast<std::size_t>(i)];
+                    auto const e = ref.echoes.find(i);
+                    if (e != ref.echoes.end()) expected_window += e->second;
+                }
+                EXPECT_NEAR(window, expected_window, 1e-4 * expected_window) << "echo at " << delay;
             }
-            EXPECT_NEAR(window, expected_window, 1e-4 * expected_window) << "echo at " << delay;
+            EXPECT_NEAR(total, expected_total, 1e-4 * expected_total);
         }
-        EXPECT_NEAR(total, expected_total, 1e-4 * expected_total);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(SizesAndDistances, ClearRoomGeometry,
-                         testing::Values(GeometryCase{0.3f, 0.4f}, GeometryCase{0.3f, 0.9f},
-                                         GeometryCase{0.8f, 0.4f}, GeometryCase{0.8f, 0.9f}));
 
 TEST(Reflection, BudgetCapsEachDepthAtBudgetOverMaximumDepth)
 {

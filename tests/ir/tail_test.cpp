@@ -53,75 +53,60 @@ double energy_slope_db_per_second(Floats const& x, int rate, double from, double
     return (n * sxy - sx * sy) / (n * sxx - sx * sx);
 }
 
-struct DecayCase {
-    float length_unity;
-    int engine_rate;
-    int tint;
-};
-
-class TailDecay : public testing::TestWithParam<DecayCase> {};
-
-TEST_P(TailDecay, FallsOneHundredDecibelsOverTheLength)
+TEST(Tail, FallsOneHundredDecibelsOverTheLength)
 {
-    tail t(2, GetParam().engine_rate);
-    t.set_length_unity(GetParam().length_unity);
-    t.set_diffusion_unity(1.0f); // no gaps
-    t.set_tint(GetParam().tint);
-    Generated g;
-    generate(t, GetParam().engine_rate, 2, g);
-    double const seconds = t.get_length_ms() / 1000.0;
-    double const expected = -100.0 / seconds;
-    for (int c = 0; c < 2; ++c) {
-        double const slope = energy_slope_db_per_second(g.channel(c), g.rate, 0.05 * seconds, 0.6 * seconds);
-        EXPECT_NEAR(slope, expected, 0.05 * std::fabs(expected)) << "channel " << c;
+    struct Case {
+        float length_unity;
+        int engine_rate, tint;
+    };
+    for (Case const c : {Case{0.3f, 44100, 0}, Case{0.4f, 48000, 9}}) {
+        SCOPED_TRACE(c.length_unity);
+        tail t(2, c.engine_rate);
+        t.set_length_unity(c.length_unity);
+        t.set_diffusion_unity(1.0f); // no gaps
+        t.set_tint(c.tint);
+        Generated g;
+        generate(t, c.engine_rate, 2, g);
+        double const seconds = t.get_length_ms() / 1000.0, expected = -100.0 / seconds;
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_NEAR(energy_slope_db_per_second(g.channel(ch), g.rate, 0.05 * seconds, 0.6 * seconds),
+                        expected, 0.05 * std::fabs(expected))
+                << "channel " << ch;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, TailDecay,
-                         testing::Values(DecayCase{0.3f, 44100, 0}, DecayCase{0.4f, 48000, 9}));
-
-// Largest gap M at full diffusion, and the gapped region's divisor F at diffuse length 1.
-struct DensityCase {
-    int type;
-    int largest_gap;
-    double divisor;
-};
-
-class TailDensity : public testing::TestWithParam<DensityCase> {};
-
-TEST_P(TailDensity, GapsStayWithinTheLargestGapAndTheGappedRegion)
+// Per density type: the largest gap M at full diffusion, and the gapped region's divisor F at
+// diffuse length 1.
+TEST(Tail, GapsStayWithinTheLargestGapAndTheGappedRegion)
 {
-    DensityCase const d = GetParam();
-    tail t(1, 44100);
-    t.set_length_unity(0.5f);
-    t.set_diffusion_unity(0.0f);
-    t.set_diffuse_length_unity(1.0f);
-    t.set_density_type(d.type);
-    int const length = t.get_length_samples();
-    Floats x(static_cast<std::size_t>(length));
-    float* channels[1] = {x.data()};
-    t.multichannel_tails(channels, 1, length);
-
-    int longest = 0, run = 0, last_zero = -1;
-    for (int i = 0; i < length; ++i) {
-        if (x[static_cast<std::size_t>(i)] == 0.0f) {
-            ++run;
-            last_zero = i;
-        } else {
-            run = 0;
+    struct Case {
+        int type, largest_gap;
+        double divisor;
+    };
+    Case const cases[] = {{0, 1000, 9.0}, {1, 4000, 2.0},  {2, 1000, 2.0}, {3, 5000, 3.0},
+                          {4, 5000, 1.5}, {5, 8000, 1.15}, {6, 20000, 1.1}};
+    for (Case const& d : cases) {
+        SCOPED_TRACE(d.type);
+        tail t(1, 44100);
+        t.set_length_unity(0.5f);
+        t.set_diffusion_unity(0.0f);
+        t.set_diffuse_length_unity(1.0f);
+        t.set_density_type(d.type);
+        int const length = t.get_length_samples();
+        Floats x(static_cast<std::size_t>(length));
+        float* channels[1] = {x.data()};
+        t.multichannel_tails(channels, 1, length);
+        int longest = 0, run = 0, last_zero = -1;
+        for (int i = 0; i < length; ++i) {
+            run = x[static_cast<std::size_t>(i)] == 0.0f ? run + 1 : 0;
+            if (run > 0) last_zero = i;
+            longest = std::max(longest, run);
         }
-        longest = std::max(longest, run);
+        EXPECT_LE(longest, d.largest_gap);
+        EXPECT_GE(longest, d.largest_gap / 2) << "the gaps should reach near their largest";
+        EXPECT_LT(last_zero, std::max(length / d.divisor, static_cast<double>(d.largest_gap)) + 1);
     }
-    EXPECT_LE(longest, d.largest_gap);
-    EXPECT_GE(longest, d.largest_gap / 2) << "the gaps should reach near their largest";
-    EXPECT_LT(last_zero, std::max(length / d.divisor, static_cast<double>(d.largest_gap)) + 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(Types, TailDensity,
-                         testing::Values(DensityCase{0, 1000, 9.0}, DensityCase{1, 4000, 2.0},
-                                         DensityCase{2, 1000, 2.0}, DensityCase{3, 5000, 3.0},
-                                         DensityCase{4, 5000, 1.5}, DensityCase{5, 8000, 1.15},
-                                         DensityCase{6, 20000, 1.1}));
 
 TEST(Tail, SameSettingsGiveTheSameSamplesAndAnotherVariantDiffers)
 {
