@@ -12,6 +12,12 @@
 
 namespace corvella::editor {
 
+bool host_parameter_holds(std::string const& key, float unity)
+{
+    ParameterRow const* row = find_parameter(key);
+    return row != nullptr && (row->kind != ParameterKind::on_off || unity == 0.0f || unity == 1.0f);
+}
+
 DirectEditorHost::DirectEditorHost(DemoGain_Parameters& parameters, ParameterPath path)
     : parameters_(parameters), path_(std::move(path))
 {
@@ -35,8 +41,8 @@ void DirectEditorHost::begin_gesture(std::string const& key)
 void DirectEditorHost::set_parameter(std::string const& key, float unity)
 {
     if (!std::isfinite(unity)) return;
-    if (host_parameter(key) && path_.set) path_.set(key, unity);
-    else parameters_.assign_parameter_float_value(key.c_str(), unity, true); // tail variants: no host parameter
+    if (host_parameter_holds(key, unity) && path_.set) path_.set(key, unity);
+    else parameters_.assign_parameter_float_value(key.c_str(), unity, true); // tail variants, STS middle state
 }
 
 void DirectEditorHost::end_gesture(std::string const& key)

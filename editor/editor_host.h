@@ -20,6 +20,8 @@ public:
     virtual float get_parameter(std::string const& key) = 0;
     // A user edit: begin, any number of sets, end, so that hosts record one automation gesture.
     virtual void begin_gesture(std::string const& key) = 0;
+    // A value that the key's host parameter cannot hold (the middle state of an STS switch, whose
+    // host parameter is on/off) goes into the program directly; hosts automate only 0 and 1 there.
     virtual void set_parameter(std::string const& key, float unity) = 0;
     virtual void end_gesture(std::string const& key) = 0;
 
@@ -48,5 +50,9 @@ public:
     // Latency in samples the running instance uses (0 in zero-latency mode).
     virtual int running_latency() = 0;
 };
+
+// True when the host parameter of `key` can carry `unity` (every value but the middle ones of an
+// on/off parameter); false also for keys without a host parameter.
+bool host_parameter_holds(std::string const& key, float unity);
 
 } // namespace corvella::editor

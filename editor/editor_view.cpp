@@ -131,7 +131,8 @@ struct CEditorView::Binding {
     CValueControl* control = nullptr;
     CLabel* note = nullptr;    // note_label rows
     double last = std::nan(""); // control value last shown
-    float aux = -1;              // a second value the text depends on (the STS high-pass switch)
+    std::string depends;         // a second key the text depends on (a high-pass or band switch)
+    float depends_last = -1;     // its value when last shown
 };
 
 struct CEditorView::SlotHeader {
@@ -163,7 +164,10 @@ int position_of(Choices c, float u)
         return eq_mode_menu_position(u);
     case Choices::chain:
     case Choices::mod_order: // the first item is the switched-on state
+    case Choices::mix_order:
         return u >= 0.5f ? 0 : 1;
+    case Choices::sts_mode: // off, 0.5, 1.0
+        return std::clamp(static_cast<int>(std::lround(u * 2.0f)), 0, 2);
     default:
         return u >= 0.5f ? 1 : 0;
     }
@@ -178,7 +182,10 @@ float unity_of(Choices c, int position)
         return eq_mode_unity(position);
     case Choices::chain:
     case Choices::mod_order:
+    case Choices::mix_order:
         return position == 0 ? 1.0f : 0.0f;
+    case Choices::sts_mode:
+        return static_cast<float>(std::clamp(position, 0, 2)) * 0.5f;
     default:
         return static_cast<float>(position);
     }
@@ -302,8 +309,8 @@ void CEditorView::bind(CValueControl& control, ControlRow const& row, std::strin
     case Kind::slider:
         if (unit == Unit::hpf) {
             // The high-pass display reads "HPF: Off" while its switch is off.
-            std::string const toggle_key = row.key.substr(0, row.key.size() - 4) + "toggle";
-            control.set_formatter([this, toggle_key](double v) {
+            b->depends = row.key.substr(0, row.key.size() - 4) + "toggle";
+            control.set_formatter([this, toggle_key = b->depends](double v) {
                 return host_.get_parameter(toggle_key) > 0.0f ? value_text(Unit::hpf, static_cast<float>(v))
                                                                : std::string("HPF: Off");
             });
@@ -323,7 +330,10 @@ void CEditorView::bind(CValueControl& control, ControlRow const& row, std::strin
     default:
         if (row.choices != Choices::none) {
             auto const texts = choice_texts(row.choices);
-            control.set_formatter([texts](double v) {
+            // A band that is off has no type to speak of: its menu shows a dash until it is on.
+            if (row.choices == Choices::eq_mode) b->depends = row.key.substr(0, row.key.size() - 4) + "toggle";
+            control.set_formatter([this, texts, band = b->depends](double v) {
+                if (!band.empty() && !(host_.get_parameter(band) > 0.0f)) return std::string("\u2013");
                 return texts[static_cast<std::size_t>(std::clamp(position_of_value(v, static_cast<int>(texts.size())), 0,
                                                                  static_cast<int>(texts.size()) - 1))];
             });
@@ -358,10 +368,10 @@ void CEditorView::refresh(Binding& b, bool force)
         return;
     }
     if (b.control == nullptr || b.control->in_gesture()) return;
-    if (b.row.unit == Unit::hpf) {
-        float const on = host_.get_parameter(b.row.key.substr(0, b.row.key.size() - 4) + "toggle");
-        if (on != b.aux) b.control->invalidate();
-        b.aux = on;
+    if (!b.depends.empty()) {
+        float const on = host_.get_parameter(b.depends);
+        if (on != b.depends_last) b.control->invalidate();
+        b.depends_last = on;
     }
     double const v = read_control_value(b);
     if (force || !(v == b.last)) {
@@ -566,9 +576,7 @@ void CEditorView::build_table(CWidget& parent, PageTable const& table, std::stri
         case Kind::toggle: {
             auto& t = host.add<CToggle>({cell.x, cell.y + 22, cell.w, 26});
             bind(t, row, path);
-            if (row.key.ends_with("_sts_toggle"))
-                t.set_texts("Sim-TS Off", "Sim-TS Clear");
-            else if (row.label == "On")
+            if (row.label == "On")
                 t.set_texts("Off", "On"); // a bare "On" on a dark button reads as a state it is not in
             break;
         }

@@ -2,6 +2,7 @@
 
 #include "host/demogain_parameters.h"
 #include "host/in_process_host.h"
+#include "program/parameter_table.h"
 
 namespace corvella::editor {
 
@@ -18,7 +19,10 @@ void InProcessEditorHost::begin_gesture(std::string const&)
 void InProcessEditorHost::set_parameter(std::string const& key, float unity)
 {
     ++sets_;
-    host_.set_parameter(key, unity);
+    if (find_parameter(key) != nullptr && !host_parameter_holds(key, unity))
+        host_.parameters().assign_parameter_float_value(key.c_str(), unity, true);
+    else
+        host_.set_parameter(key, unity);
 }
 
 void InProcessEditorHost::end_gesture(std::string const&)

@@ -70,6 +70,10 @@ std::vector<std::string> choice_texts(Choices choices)
         return {"Mod Pre-IR", "Mod Post-IR"};
     case Choices::chain:
         return {"Chain IR1/IR2", "Chain inactive"};
+    case Choices::sts_mode:
+        return {"Sim-TS Off", "Sim-TS Clear", "Sim-TS Dense"};
+    case Choices::mix_order:
+        return {"Mix Pre-IR", "Mix Post-IR"};
     case Choices::note_value: {
         std::vector<std::string> out;
         for (auto const& n : note_values) out.emplace_back(n.text);
@@ -108,7 +112,7 @@ PageTable ir_edit_common_table(int slot)
         group("Envelope", 0, 1, 11),
         dial(p + "adshr_a", "Attack", Unit::envelope, 0, 1),
         dial(p + "adshr_d", "Decay", Unit::envelope, 1, 1),
-        dial(p + "adshr_s", "Sustain", Unit::percent, 2, 1),
+        dial(p + "adshr_s", "Sustain", Unit::level, 2, 1),
         dial(p + "adshr_h", "Hold", Unit::envelope, 3, 1),
         dial(p + "adshr_r", "Release", Unit::envelope, 4, 1),
         dial(p + "adshr_a_alpha", "Atk Shape", Unit::percent, 5, 1),
@@ -126,7 +130,8 @@ PageTable ir_type_table(int slot, int type)
     if (type == 0) {
         return {
             group("Sim-TS", 0, 0, 5.5),
-            {Kind::toggle, p + "sts_toggle", "Sim-TS", Unit::on_off, 0, 0, 1.5},
+            // Off, the side made from the A channels as they are (0.5), or convolved with noise (1.0).
+            {Kind::step_switch, p + "sts_toggle", "Sim-TS", Unit::on_off, 0, 0, 1.5, 1, Choices::sts_mode},
             dial(p + "sts_relative_gain", "Gain", Unit::sts_gain_db, 1.5, 0),
             dial(p + "sts_high_pass_freq", "High Pass", Unit::hpf, 2.5, 0),
             toggle(p + "sts_high_pass_toggle", "HPF", 3.5, 0),
@@ -284,18 +289,19 @@ PageTable split_mod_table(int slot)
 
 PageTable mixer_table()
 {
+    // The order switch and the order menu edit one setting, where the mixer's gains and their
+    // modulation apply: before the convolvers (above 0) or on the wet signals (0).
     return {
         group("Master", 0, 0, 4),
         dial("master_gain", "Gain", Unit::master_db, 0, 0),
         dial("master_mix", "Dry/Wet", Unit::percent, 1, 0),
         toggle("master_stereo_mono", "Mono", 2, 0),
         toggle("master_wet_lock_ignore", "Lock Off", 3, 0),
-        group("IR1/IR2", 4.25, 0, 7),
+        group("IR1/IR2", 4.25, 0, 5),
         dial("master_ir1_ir2_mix", "IR1/IR2", Unit::pan, 4.25, 0),
         dial("master_ir1_ir2_mix_mod", "Mix Mod", Unit::percent, 5.25, 0),
         dial("lfo3_rate", "Mod Rate", Unit::lfo_rate_hz, 6.25, 0),
-        {Kind::step_switch, "master_mixer_modulation_order", "Order", Unit::mod_order, 7.25, 0, 2, 1, Choices::mod_order},
-        menu("master_ir1_ir2_mix_law", "Mix Law", Choices::mix_law, 9.25, 0),
+        menu("master_ir1_ir2_mix_law", "Mix Law", Choices::mix_law, 7.25, 0),
         group("IR1", 0, 1, 4),
         toggle("ir1_toggle", "IR1 On", 0, 1),
         dial("ir1_balance", "Balance", Unit::pan, 1, 1),
@@ -311,6 +317,10 @@ PageTable mixer_table()
         group("Locks", 0, 2, 2),
         toggle("master_gain_lock_status", "Gain Lock", 0, 2),
         toggle("master_mix_lock_status", "Mix Lock", 1, 2),
+        group("Order", 2.25, 2, 4),
+        {Kind::step_switch, "master_mixer_modulation_order", "Mod", Unit::mod_order, 2.25, 2, 2, 1,
+         Choices::mod_order},
+        menu("master_mixer_modulation_order", "Mix", Choices::mix_order, 4.25, 2),
     };
 }
 

@@ -41,6 +41,8 @@ enum class Choices {
     mod_order,
     chain,
     note_value,
+    sts_mode,   // "Sim-TS Off", "Sim-TS Clear", "Sim-TS Dense"
+    mix_order,  // "Mix Pre-IR", "Mix Post-IR"
 };
 
 struct ControlRow {

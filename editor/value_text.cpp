@@ -30,6 +30,13 @@ std::string decibels(float db)
     return format("%+.1f dB", static_cast<double>(db));
 }
 
+// The envelope's percentages: tenths where they matter, whole percent from 10 % up, so that the
+// stage times and the sustain level read alike.
+std::string envelope_percent(double percent)
+{
+    return percent < 9.95 ? format("%.1f %%", percent) : format("%.0f %%", percent);
+}
+
 constexpr float eq_top_hz = 22050.0f;
 
 // Mode numbers of the menu positions (the filter's own numbering: 0 high cut, 1 low cut,
@@ -125,7 +132,9 @@ std::string value_text(Unit unit, float u)
     case Unit::sweep_ms:
         return format("%.0f ms", d * d * 1000.0);
     case Unit::envelope:
-        return format("%.1f %%", d * d * 100.0);
+        return envelope_percent(d * d * 100.0);
+    case Unit::level:
+        return envelope_percent(d * 100.0);
     case Unit::length_factor:
         return format("%.2fx", d + 0.5);
     case Unit::tail_seconds: {

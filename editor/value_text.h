@@ -24,7 +24,8 @@ enum class Unit {
     sts_delay_ms, // 0 .. 80 ms
     sts_gain_db,  // the Sim-TS side's level: -12 .. 0 dB
     sweep_ms,     // where an EQ sweep starts or ends along the response: u² s
-    envelope,     // share of the response, in percent of its length
+    envelope,     // share of the response, in percent of its length (the stage time is u²)
+    level,        // envelope level (sustain): 0 .. 100 %, shown as the stage times are
     length_factor,// length change: 0.5x .. 1.5x
     tail_seconds, // 0.05 .. 30 s
     chorus_delay_ms,

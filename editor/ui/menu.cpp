@@ -396,7 +396,9 @@ void CChoiceMenu::draw(cairo_t* cr, CTheme const& theme)
     set_colour(cr, theme.frame);
     cairo_stroke(cr);
     std::string shown = title_;
-    if (shown.empty()) {
+    if (shown.empty() && has_formatter()) {
+        shown = text(); // the owner may show something else than the item, e.g. for a value that does not apply
+    } else if (shown.empty()) {
         MenuEntry const* leaf = leaf_at(entries_, chosen());
         shown = leaf ? leaf->text : std::string();
     }

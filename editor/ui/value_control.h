@@ -33,6 +33,7 @@ public:
     void set_label(std::string label);
     void set_formatter(Formatter formatter);
     std::string text() const; // the value as the formatter shows it (a percentage without one)
+    bool has_formatter() const { return static_cast<bool>(formatter_); }
 
     // A wheel notch adds 0.1 x increment to the value, 0.01 x increment with a fine modifier.
     // Stepped controls move one position per notch either way.

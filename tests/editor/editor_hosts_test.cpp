@@ -30,13 +30,19 @@ TEST(EditorHosts, DirectBindingSendsHostParametersThroughTheFormatPathOnly)
     EXPECT_EQ(path, (std::vector<std::string>{"begin ir1_gain", "set ir1_gain", "end ir1_gain"}));
     EXPECT_FLOAT_EQ(direct.get_parameter("ir1_gain"), 0.75f);
 
-    // The tail variant has no host parameter: it goes to the parameters object itself.
+    // No host parameter can carry these: the tail variant has none, and the STS switch's middle
+    // state is no value of its on/off one. They go to the parameters object itself.
     path.clear();
     direct.begin_gesture("ir1_tail_variant");
     direct.set_parameter("ir1_tail_variant", 0.5f);
     direct.end_gesture("ir1_tail_variant");
+    direct.set_parameter("ir1_sts_toggle", 0.5f);
     EXPECT_TRUE(path.empty());
     EXPECT_FLOAT_EQ(direct.get_parameter("ir1_tail_variant"), 0.5f);
+    EXPECT_EQ(direct.get_parameter("ir1_sts_toggle"), 0.5f);
+    direct.set_parameter("ir1_sts_toggle", 1.0f);
+    EXPECT_EQ(path, (std::vector<std::string>{"set ir1_sts_toggle"}));
+    EXPECT_EQ(direct.get_parameter("ir1_sts_toggle"), 1.0f);
 
     std::int32_t index = 3;
     EXPECT_TRUE(direct.set_custom_data(custom_data::current_program, &index, 4));
@@ -52,6 +58,8 @@ TEST(EditorHosts, OpeningAndClosingTheEditorRepeatedlyLeavesNothingBehind)
     editor::InProcessEditorHost binding(host);
     for (int i = 0; i < 8; ++i) {
         editor::CEditorView view(binding, {i % 9, i % 3, i % 2, (i / 2) % 2});
+        EXPECT_EQ(view.root().current_theme().name, ui::themes()[static_cast<std::size_t>(i % 9)].name);
+        EXPECT_EQ(view.root().options().dial_mode, static_cast<ui::DialMode>(i % 3));
         view.select_page("Chorus/IR2");
         view.idle();
         view.command_menu(editor::CommandMenu::chorus)->open(); // closed with the window

@@ -4,7 +4,6 @@
 
 #include "editor/ui/menu.h"
 #include "editor/ui/step_switch.h"
-#include "editor/ui/value_control.h"
 #include "platform/settings_store.h"
 #include "program/parameter_table.h"
 #include "support/temp_dir.h"
@@ -15,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace {
 
@@ -23,38 +23,16 @@ using corvella::test::centre_of;
 using corvella::test::EditorFixture;
 using corvella::test::Pointer;
 
-editor::EditorOptions linear_dials()
+// Opens a menu control and clicks its entry `index`.
+void choose(EditorFixture& f, ui::CValueControl& menu, int index)
 {
-    return {0, 2, 0, 0};
-}
-
-void paint_and_forget(ui::CRoot& root)
-{
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1040, 760);
-    cairo_t* cr = cairo_create(s);
-    root.draw(cr);
-    cairo_destroy(cr);
-    cairo_surface_destroy(s);
-}
-
-TEST(EditorInput, KnobDragReachesTheParameterAsOneGesture)
-{
-    EditorFixture f(linear_dials());
-    ASSERT_TRUE(f.view->select_page("IR1 Edit/File"));
-    ui::CValueControl* decay = f.view->control("ir1_adshr_d");
-    ASSERT_NE(decay, nullptr);
-    ui::Point const c = centre_of(*decay);
     Pointer p{f.root()};
-    p.down(c);
-    p.move({c.x, c.y - 25});
-    p.move({c.x, c.y - 50}); // a quarter of the 200-unit linear span
-    p.up({c.x, c.y - 50});
-    EXPECT_NEAR(f.host.get_parameter("ir1_adshr_d"), 0.25, 1e-4);
-    EXPECT_EQ(f.binding->finished_gestures(), 1);
-    EXPECT_EQ(f.binding->open_gestures(), 0);
+    p.click(centre_of(menu));
+    auto& popup = static_cast<ui::CPopupMenu&>(*f.root().overlays().at(0));
+    p.click(centre_of(popup, popup.entry_rect(index)));
 }
 
-TEST(EditorInput, WheelStepsATenthOrAHundredthWithControl)
+TEST(EditorInput, KnobWheelAndDefaultClickReachTheParameterAsOneGestureEach)
 {
     EditorFixture f;
     ASSERT_TRUE(f.view->select_page("IR1 Edit/File"));
@@ -62,54 +40,122 @@ TEST(EditorInput, WheelStepsATenthOrAHundredthWithControl)
     ASSERT_NE(decay, nullptr);
     float const start = f.host.get_parameter("ir1_adshr_d");
     Pointer p{f.root()};
-    p.wheel(centre_of(*decay), 1);
+    p.wheel(centre_of(*decay), 1); // a tenth of the knob's increment of 1
     EXPECT_NEAR(f.host.get_parameter("ir1_adshr_d"), start + 0.1, 1e-5);
-    p.wheel(centre_of(*decay), 1, ui::mod::control);
+    p.wheel(centre_of(*decay), 1, ui::mod::control); // a hundredth
     EXPECT_NEAR(f.host.get_parameter("ir1_adshr_d"), start + 0.11, 1e-5);
-}
-
-TEST(EditorInput, AltClickRestoresTheDefaultWithOneValueChange)
-{
-    EditorFixture f;
-    ASSERT_TRUE(f.view->select_page("Mixer"));
-    f.host.set_parameter("master_gain", 0.8f);
-    f.view->idle();
-    ui::CValueControl* gain = f.view->control("master_gain");
-    ASSERT_NE(gain, nullptr);
+    EXPECT_EQ(f.binding->finished_gestures(), 2);
     int const sets = f.binding->value_sets();
-    Pointer{f.root()}.click(centre_of(*gain), ui::mod::alt);
-    EXPECT_FLOAT_EQ(f.host.get_parameter("master_gain"), parameter_at(0)->default_value);
+    p.click(centre_of(*decay), ui::mod::alt);
+    EXPECT_FLOAT_EQ(f.host.get_parameter("ir1_adshr_d"), find_parameter("ir1_adshr_d")->default_value);
     EXPECT_EQ(f.binding->value_sets(), sets + 1);
+    EXPECT_EQ(f.binding->finished_gestures(), 3);
+    EXPECT_EQ(f.binding->open_gestures(), 0);
 }
 
-TEST(EditorInput, SwitchPicksTheModulationOrder)
+// Switches and menus of settings with a few states: the item texts in order, and what each item
+// stores. The STS switch's middle state is no value its on/off host parameter can carry; the
+// order switch and the order menu share one setting, above 0 when the mixer runs before the
+// convolvers.
+TEST(EditorInput, ChoiceControlsStoreTheStateOfEachItem)
 {
+    struct Case {
+        char const* page;
+        char const* key;
+        std::vector<std::string> texts;
+        std::vector<float> stored;
+        int nth = 0; // which of the controls bound to the key
+    };
+    Case const cases[] = {
+        {"IR1 Edit/File", "ir1_sts_toggle", {"Sim-TS Off", "Sim-TS Clear", "Sim-TS Dense"}, {0.0f, 0.5f, 1.0f}},
+        {"IR2 Edit/File", "ir2_sts_toggle", {"Sim-TS Off", "Sim-TS Clear", "Sim-TS Dense"}, {0.0f, 0.5f, 1.0f}},
+        {"Mixer", "master_mixer_modulation_order", {"Mod Pre-IR", "Mod Post-IR"}, {1.0f, 0.0f}},
+        {"Mixer", "master_mixer_modulation_order", {"Mix Pre-IR", "Mix Post-IR"}, {1.0f, 0.0f}, 1},
+        {"Mixer", "master_ir1_ir2_mix_law", {"Raised Centre", "Flat Balance"}, {0.0f, 1.0f}},
+        {"IR1 EQ/1", "ir1_flt1_mode", {"Peak", "L. Cut", "L. Shelf", "H. Cut", "H. Shelf"},
+         {1.0f, 0.25f, 0.5f, 0.0f, 0.75f}}, // the filter's modes: 0 high cut, 1 low cut, ... 4 peak
+    };
     EditorFixture f;
-    ASSERT_TRUE(f.view->select_page("Mixer"));
-    auto* order = dynamic_cast<ui::CStepSwitch*>(f.view->control("master_mixer_modulation_order"));
-    ASSERT_NE(order, nullptr);
-    ASSERT_EQ(order->positions(), (std::vector<std::string>{"Mod Pre-IR", "Mod Post-IR"}));
-    // The engine runs the mixer before the convolvers while the order is above 0.
-    Pointer{f.root()}.click(centre_of(*order, order->row(1)));
-    EXPECT_EQ(f.host.get_parameter("master_mixer_modulation_order"), 0.0f);
-    Pointer{f.root()}.click(centre_of(*order, order->row(0)));
-    EXPECT_EQ(f.host.get_parameter("master_mixer_modulation_order"), 1.0f);
+    f.host.set_parameter("ir1_flt1_toggle", 1.0f);
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.key);
+        ASSERT_TRUE(f.view->select_page(c.page));
+        std::vector<ui::CValueControl*> bound;
+        std::function<void(ui::CWidget&)> walk = [&](ui::CWidget& w) {
+            for (auto const& child : w.children()) {
+                if (child->id() == c.key && child->shown())
+                    bound.push_back(dynamic_cast<ui::CValueControl*>(child.get()));
+                walk(*child);
+            }
+        };
+        walk(f.root());
+        ASSERT_GT(bound.size(), static_cast<std::size_t>(c.nth));
+        ui::CValueControl* control = bound[static_cast<std::size_t>(c.nth)];
+        auto* sw = dynamic_cast<ui::CStepSwitch*>(control);
+        auto* menu = dynamic_cast<ui::CChoiceMenu*>(control);
+        for (int i = static_cast<int>(c.texts.size()) - 1; i >= 0; --i) {
+            if (sw) {
+                ASSERT_EQ(sw->positions(), c.texts);
+                Pointer{f.root()}.click(centre_of(*sw, sw->row(i)));
+            } else {
+                ASSERT_NE(menu, nullptr);
+                EXPECT_EQ(ui::leaf_at(menu->entries(), i)->text, c.texts[static_cast<std::size_t>(i)]);
+                choose(f, *menu, i);
+            }
+            EXPECT_EQ(f.host.get_parameter(c.key), c.stored[static_cast<std::size_t>(i)]) << i;
+            f.view->idle();
+            EXPECT_EQ(control->text(), c.texts[static_cast<std::size_t>(i)]);
+        }
+    }
 }
 
-TEST(EditorInput, FilterTypeMenuStoresTheModeOfTheChosenType)
+// Texts that depend on more than their own value, after the host changed them.
+TEST(EditorInput, ValueTextsFollowTheSettingsTheyDependOn)
 {
+    struct Case {
+        char const* page;
+        char const* key;
+        std::vector<std::pair<char const*, float>> sets;
+        char const* text;
+    };
+    Case const cases[] = {
+        {"IR1 Edit/File", "ir1_sts_high_pass_freq",
+         {{"ir1_sts_high_pass_freq", 0.0f}, {"ir1_sts_high_pass_toggle", 1.0f}},
+         "HPF: 20 Hz"}, // the 20 Hz floor of the EQ taper
+        {"IR1 Edit/File", "ir1_sts_high_pass_freq", {{"ir1_sts_high_pass_freq", 1.0f}}, "HPF: 22.1 kHz"},
+        {"IR1 Edit/File", "ir1_sts_high_pass_freq", {{"ir1_sts_high_pass_toggle", 0.0f}}, "HPF: Off"},
+        // A band that is off shows no filter type; switched on, its type.
+        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 1.0f}}, "H. Cut"},
+        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 0.0f}}, "\u2013"},
+        // The envelope's stage times (squared) and its sustain level read alike.
+        {"IR2 Edit/File", "ir2_adshr_h", {{"ir2_adshr_h", 0.3f}}, "9.0 %"},
+        {"IR2 Edit/File", "ir2_adshr_s", {{"ir2_adshr_s", 0.09f}}, "9.0 %"},
+        {"IR2 Edit/File", "ir2_adshr_h", {{"ir2_adshr_h", 1.0f}}, "100 %"},
+        {"IR2 Edit/File", "ir2_adshr_s", {{"ir2_adshr_s", 1.0f}}, "100 %"},
+        {"Chorus/IR1", "chorus_ir1_wet", {{"chorus_ir1_wet", 0.25f}}, "25 %"},
+    };
     EditorFixture f;
-    ASSERT_TRUE(f.view->select_page("IR1 EQ/1"));
-    auto* mode = dynamic_cast<ui::CChoiceMenu*>(f.view->control("ir1_flt1_mode", "IR1 EQ/1"));
-    ASSERT_NE(mode, nullptr);
-    Pointer p{f.root()};
-    p.click(centre_of(*mode));
-    ASSERT_EQ(f.root().overlays().size(), 1u);
-    auto& popup = static_cast<ui::CPopupMenu&>(*f.root().overlays()[0]);
-    p.click(centre_of(popup, popup.entry_rect(0))); // "Peak"
-    // The band's mode is floor(4u) with 4 = peak.
-    EXPECT_EQ(f.host.get_parameter("ir1_flt1_mode"), 1.0f);
-    EXPECT_EQ(mode->text(), "Peak");
+    for (auto const& c : cases) {
+        ASSERT_TRUE(f.view->select_page(c.page));
+        ui::CValueControl* control = f.view->control(c.key, c.page);
+        if (control == nullptr) control = f.view->control(c.key); // above the source-type pages
+        ASSERT_NE(control, nullptr) << c.key;
+        f.view->idle();
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+        cairo_t* cr = cairo_create(s);
+        f.root().draw(cr);
+        cairo_destroy(cr);
+        cairo_surface_destroy(s);
+        ASSERT_FALSE(f.root().needs_repaint());
+        for (auto const& [key, value] : c.sets) f.host.set_parameter(key, value);
+        f.view->idle();
+        EXPECT_EQ(control->text(), c.text) << c.key;
+        // The control is redrawn with it.
+        ui::Rect const area = control->to_root(control->bounds());
+        bool covered = false;
+        for (auto const& r : f.root().dirty_rects()) covered = covered || r.intersects(area);
+        EXPECT_TRUE(covered) << c.key << " " << c.text;
+    }
 }
 
 TEST(EditorInput, TopologyDecidesTheSlotHeaderLines)
@@ -123,50 +169,29 @@ TEST(EditorInput, TopologyDecidesTheSlotHeaderLines)
         float unity;
         char const* a;
         char const* b;
-        bool b_controls;
+        bool b_controls, sts_shown;
     };
     Case const cases[] = {
-        {0, 0.0f, "IR1-A: Hall Left.wav", "IR1-B: Inactive in Parallel Stereo mode", false},
-        {1, 1.0f / 3, "IR1-A: Hall Left.wav", "IR1-B: Click eject to load impulse response audio file", true},
-        {2, 2.0f / 3, "IR1-A: Hall Left.wav", "IR1-B: Inactive in Mono to Stereo mode", false},
-        {3, 1.0f, "FIR1: Hall Left.wav", "", false},
+        {0, 0.0f, "IR1-A: Hall Left.wav", "IR1-B: Inactive in Parallel Stereo mode", false, true},
+        {1, 1.0f / 3, "IR1-A: Hall Left.wav", "IR1-B: Click eject to load impulse response audio file", true, false},
+        {2, 2.0f / 3, "IR1-A: Hall Left.wav", "IR1-B: Inactive in Mono to Stereo mode", false, false},
+        {3, 1.0f, "FIR1: Hall Left.wav", "", false, false},
     };
     ASSERT_TRUE(f.view->select_page("IR1 Edit/File"));
-    auto* topology = dynamic_cast<ui::CChoiceMenu*>(f.view->control("ir1_topology"));
+    ui::CValueControl* topology = f.view->control("ir1_topology");
     ASSERT_NE(topology, nullptr);
     for (auto const& c : cases) {
-        Pointer p{f.root()};
-        p.click(centre_of(*topology));
-        auto& popup = static_cast<ui::CPopupMenu&>(*f.root().overlays().at(0));
-        p.click(centre_of(popup, popup.entry_rect(c.item)));
+        choose(f, *topology, c.item);
         EXPECT_NEAR(f.host.get_parameter("ir1_topology"), c.unity, 1e-6) << c.item;
         EXPECT_EQ(f.view->slot_line(1, 'A'), c.a);
         EXPECT_EQ(f.view->slot_line(1, 'B'), c.b);
         EXPECT_EQ(f.view->b_file_controls_shown(1), c.b_controls);
+        EXPECT_EQ(f.view->control("ir1_sts_toggle")->shown(), c.sts_shown) << c.item;
     }
     char none[corvella::program_path_size] = {};
     f.host.set_custom_data(custom_data::ir1_file_a, none, sizeof none);
     f.view->idle();
     EXPECT_EQ(f.view->slot_line(1, 'A'), "IR1-A: Click eject to load impulse response audio file");
-}
-
-TEST(EditorInput, HostChangeRedrawsTheBoundControl)
-{
-    EditorFixture f;
-    ASSERT_TRUE(f.view->select_page("Chorus/IR1"));
-    ui::CValueControl* wet = f.view->control("chorus_ir1_wet");
-    ASSERT_NE(wet, nullptr);
-    f.view->idle();
-    paint_and_forget(f.root());
-    ASSERT_FALSE(f.root().needs_repaint());
-    f.host.set_parameter("chorus_ir1_wet", 0.25f);
-    f.view->idle();
-    EXPECT_FLOAT_EQ(static_cast<float>(wet->value()), 0.25f);
-    EXPECT_EQ(wet->text(), "25 %");
-    ui::Rect const area = wet->to_root(wet->bounds());
-    bool covered = false;
-    for (auto const& r : f.root().dirty_rects()) covered = covered || r.intersects(area);
-    EXPECT_TRUE(covered);
 }
 
 TEST(EditorInput, BusyIndicatorFollowsTheEngineStatus)
@@ -175,32 +200,12 @@ TEST(EditorInput, BusyIndicatorFollowsTheEngineStatus)
     auto status = std::make_unique<EngineStatus>();
     std::memset(status.get(), 0, sizeof *status);
     status->values.reported = 1;
-    status->values.ir_rebuild_in_progress = 1;
-    f.host.set_custom_data(custom_data::engine_status, status.get(), sizeof *status);
-    f.view->idle();
-    EXPECT_TRUE(f.view->busy_shown());
-    status->values.ir_rebuild_in_progress = 0;
-    f.host.set_custom_data(custom_data::engine_status, status.get(), sizeof *status);
-    f.view->idle();
-    EXPECT_FALSE(f.view->busy_shown());
-}
-
-TEST(EditorInput, HighPassTextFollowsItsSwitch)
-{
-    EditorFixture f;
-    ASSERT_TRUE(f.view->select_page("IR1 Edit/File"));
-    ui::CValueControl* hpf = f.view->control("ir1_sts_high_pass_freq");
-    ASSERT_NE(hpf, nullptr);
-    f.host.set_parameter("ir1_sts_high_pass_freq", 0.0f); // the 20 Hz floor of the EQ taper
-    f.host.set_parameter("ir1_sts_high_pass_toggle", 1.0f);
-    f.view->idle();
-    EXPECT_EQ(hpf->text(), "HPF: 20 Hz");
-    f.host.set_parameter("ir1_sts_high_pass_freq", 1.0f); // the 22.05 kHz top
-    f.view->idle();
-    EXPECT_EQ(hpf->text(), "HPF: 22.1 kHz");
-    f.host.set_parameter("ir1_sts_high_pass_toggle", 0.0f);
-    f.view->idle();
-    EXPECT_EQ(hpf->text(), "HPF: Off");
+    for (int busy : {1, 0}) {
+        status->values.ir_rebuild_in_progress = busy;
+        f.host.set_custom_data(custom_data::engine_status, status.get(), sizeof *status);
+        f.view->idle();
+        EXPECT_EQ(f.view->busy_shown(), busy == 1);
+    }
 }
 
 TEST(EditorInput, SourceTypeAndTailMenusWriteTheirProgramSlots)
@@ -210,20 +215,13 @@ TEST(EditorInput, SourceTypeAndTailMenusWriteTheirProgramSlots)
     std::int32_t value = -1;
     f.host.get_custom_data(22, &value, 4); // IR2 source type: 2 = algorithmic tail
     EXPECT_EQ(value, 2);
-    auto* density = dynamic_cast<ui::CChoiceMenu*>(f.view->control("data:23"));
+    ui::CValueControl* density = f.view->control("data:23");
     ASSERT_NE(density, nullptr);
-    Pointer p{f.root()};
-    p.click(centre_of(*density));
-    auto& popup = static_cast<ui::CPopupMenu&>(*f.root().overlays().at(0));
-    p.click(centre_of(popup, popup.entry_rect(1))); // "Grainy"
+    choose(f, *density, 1); // "Grainy"
     f.host.get_custom_data(23, &value, 4);
     EXPECT_EQ(value, 1);
     EXPECT_EQ(density->text(), "Grainy");
 }
-
-} // namespace
-
-namespace {
 
 // The arrows beside a file line step through the IR files of its folder in name order, other files
 // passed over, and stop at the ends; in True Stereo with pairing on, an A file with a side tag
@@ -242,11 +240,10 @@ TEST(EditorInput, FileArrowsStepThroughTheFolderAndPairTrueStereoFiles)
         return std::filesystem::path(path).filename().string();
     };
     ASSERT_TRUE(f.host.set_ir_file(1, 0, (folder.path() / "B Room.wav").string()));
-    Pointer p{f.root()};
     auto click = [&](char const* id) {
         ui::CWidget* arrow = f.root().find(id);
         ASSERT_NE(arrow, nullptr) << id;
-        p.click(centre_of(*arrow));
+        Pointer{f.root()}.click(centre_of(*arrow));
     };
     click("file-next:ir1_a");
     EXPECT_EQ(file(custom_data::ir1_file_a), "C Plate.flac");

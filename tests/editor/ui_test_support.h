@@ -6,12 +6,13 @@
 #include "editor/ui/root.h"
 #include "editor/ui/value_control.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace corvella::test {
 
-// What a control reported, in order: "begin", "change 0.25", "end".
+// What a control reported, in order: "begin", "change", "end", with the values changed to.
 struct GestureLog {
     std::vector<std::string> events;
     std::vector<double> values;
@@ -21,26 +22,18 @@ struct GestureLog {
     GestureLog(GestureLog const&) = delete;
     ~GestureLog()
     {
-        if (!control) return;
-        control->on_begin = nullptr;
-        control->on_change = nullptr;
-        control->on_end = nullptr;
+        if (control) control->on_begin = control->on_end = nullptr, control->on_change = nullptr;
     }
     void attach(ui::CValueControl& c)
     {
         control = &c;
         c.on_begin = [this](ui::CValueControl&) { events.push_back("begin"); };
-        c.on_change = [this](ui::CValueControl&, double v) {
-            events.push_back("change");
-            values.push_back(v);
-        };
+        c.on_change = [this](ui::CValueControl&, double v) { events.push_back("change"), values.push_back(v); };
         c.on_end = [this](ui::CValueControl&) { events.push_back("end"); };
     }
     int count(std::string const& what) const
     {
-        int n = 0;
-        for (auto const& e : events) n += e == what;
-        return n;
+        return static_cast<int>(std::count(events.begin(), events.end(), what));
     }
     // One balanced gesture with at least one change, and the last change is `value`.
     bool one_gesture_ending_at(double value) const
@@ -53,27 +46,17 @@ struct GestureLog {
 // Input in logical root coordinates, converted to the pixels a window would report.
 struct Pointer {
     ui::CRoot& root;
-    void down(ui::Point p, unsigned mods = 0, ui::Button b = ui::Button::left)
-    {
-        root.mouse_down(p.x * root.scale(), p.y * root.scale(), b, mods);
-    }
-    void move(ui::Point p, unsigned mods = 0) { root.mouse_move(p.x * root.scale(), p.y * root.scale(), mods); }
-    void up(ui::Point p, unsigned mods = 0, ui::Button b = ui::Button::left)
-    {
-        root.mouse_up(p.x * root.scale(), p.y * root.scale(), b, mods);
-    }
-    void click(ui::Point p, unsigned mods = 0)
-    {
-        down(p, mods);
-        up(p, mods);
-    }
-    void wheel(ui::Point p, double notches, unsigned mods = 0)
-    {
-        root.scroll(p.x * root.scale(), p.y * root.scale(), 0, notches, mods);
-    }
+    double x(ui::Point p) const { return p.x * root.scale(); }
+    double y(ui::Point p) const { return p.y * root.scale(); }
+    static constexpr ui::Button left = ui::Button::left;
+    void down(ui::Point p, unsigned mods = 0, ui::Button b = left) { root.mouse_down(x(p), y(p), b, mods); }
+    void move(ui::Point p, unsigned mods = 0) { root.mouse_move(x(p), y(p), mods); }
+    void up(ui::Point p, unsigned mods = 0, ui::Button b = left) { root.mouse_up(x(p), y(p), b, mods); }
+    void click(ui::Point p, unsigned mods = 0, ui::Button b = left) { down(p, mods, b), up(p, mods, b); }
+    void wheel(ui::Point p, double notches, unsigned mods = 0) { root.scroll(x(p), y(p), 0, notches, mods); }
 };
 
-// The centre of a widget in root coordinates.
+// The centre of a widget (or of a rectangle local to it) in root coordinates.
 inline ui::Point centre_of(ui::CWidget const& w, ui::Rect const& local)
 {
     ui::Rect const r = w.to_root(local);

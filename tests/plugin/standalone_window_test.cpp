@@ -1,18 +1,34 @@
 // The JACK standalone's editor in a real window: a virtual display (Xvfb) and a dummy JACK server
-// that this test starts and stops by PID, the decay knob turned with xdotool (wheel and drag), and
-// screenshots before and after, kept beside the test program. Skipped with a message when Xvfb,
-// xdotool or ImageMagick's import are missing.
+// that this test starts and stops by PID, the decay and sustain knobs turned with xdotool (wheel
+// and drag), and screenshots before and after, kept beside the test program. The window alone
+// could change without the engine hearing of it, so the test also listens: its own JACK clients
+// play a click every half second through the standalone, whose start-up impulse response is a
+// flat-topped decay written here, and measure how much of each response lies in its late part.
+// Lowering the sustain level must lower that share. Skipped with a message when Xvfb, xdotool or
+// ImageMagick's import are missing.
+
+#include "support/wav_file.h"
 
 #include <gtest/gtest.h>
 
 #include <cairo.h>
+#include <jack/jack.h>
 
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -45,42 +61,211 @@ long difference(fs::path const& a, fs::path const& b, int x, int y, int w, int h
     return sum;
 }
 
-TEST(StandaloneWindow, DecayKnobTurnsUnderXdotool)
+constexpr jack_nframes_t rate = 48000;
+constexpr jack_nframes_t click_period = rate / 2;
+// Where a response is measured, in frames after its click: the first 20 ms, and 200 to 400 ms.
+constexpr jack_nframes_t early_end = rate / 50, late_begin = rate / 5, late_end = 2 * rate / 5;
+
+// The start-up impulse response: 400 ms of noise at a constant level, so that every part of it
+// answers to the envelope alike.
+bool write_impulse_response(fs::path const& file)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    corvella::test::PlanarAudio ir(2, std::vector<float>(late_end));
+    for (auto& channel : ir)
+        for (float& s : channel) s = noise(random);
+    fs::create_directories(file.parent_path());
+    return corvella::test::write_planar_wav(file, ir, static_cast<int>(rate));
+}
+
+// Two JACK clients around the standalone: one plays the clicks, the other sums the squares it
+// hears back while the test listens. Both place the clicks by frame time, so they agree on where
+// each response starts.
+struct Listener {
+    jack_client_t* source = nullptr;
+    jack_client_t* sink = nullptr;
+    jack_port_t* out = nullptr;
+    jack_port_t* in[2] = {};
+    std::atomic<bool> listening{false};
+    std::atomic<double> early{0.0}, late{0.0};
+
+    static int play(jack_nframes_t frames, void* self)
+    {
+        auto* l = static_cast<Listener*>(self);
+        jack_nframes_t const start = jack_last_frame_time(l->source);
+        auto* o = static_cast<float*>(jack_port_get_buffer(l->out, frames));
+        for (jack_nframes_t n = 0; n < frames; ++n) o[n] = (start + n) % click_period == 0 ? 1.0f : 0.0f;
+        return 0;
+    }
+    static int listen(jack_nframes_t frames, void* self)
+    {
+        auto* l = static_cast<Listener*>(self);
+        if (!l->listening.load(std::memory_order_relaxed)) return 0;
+        jack_nframes_t const start = jack_last_frame_time(l->sink);
+        double e = 0.0, late_sum = 0.0;
+        for (jack_port_t* port : l->in) {
+            auto const* i = static_cast<float const*>(jack_port_get_buffer(port, frames));
+            for (jack_nframes_t n = 0; n < frames; ++n) {
+                jack_nframes_t const phase = (start + n) % click_period;
+                if (phase < early_end) e += static_cast<double>(i[n]) * i[n];
+                else if (phase >= late_begin && phase < late_end) late_sum += static_cast<double>(i[n]) * i[n];
+            }
+        }
+        l->early.store(l->early.load(std::memory_order_relaxed) + e, std::memory_order_relaxed);
+        l->late.store(l->late.load(std::memory_order_relaxed) + late_sum, std::memory_order_relaxed);
+        return 0;
+    }
+    // The energy of the responses' early and late parts over `seconds` of clicks.
+    std::pair<double, double> measure(double seconds)
+    {
+        early = 0.0, late = 0.0;
+        listening = true;
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        listening = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a cycle under way ends
+        return {early.load(), late.load()};
+    }
+    ~Listener()
+    {
+        for (jack_client_t* c : {sink, source})
+            if (c != nullptr) jack_client_close(c);
+    }
+};
+
+// The processes the start script left running, stopped by their ids whatever the test's outcome.
+struct Processes {
+    std::vector<pid_t> pids; // Xvfb, jackd, the standalone
+    ~Processes()
+    {
+        for (auto it = pids.rbegin(); it != pids.rend(); ++it) {
+            if (*it > 0) kill(*it, SIGTERM);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    }
+};
+
+void pause_for(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+TEST(StandaloneWindow, DecayAndSustainKnobsTurnUnderXdotoolAndTheEngineHearsThem)
 {
     if (!have("Xvfb") || !have("xdotool") || !have("import")) GTEST_SKIP() << "Xvfb, xdotool or import missing";
     fs::path const out = fs::read_symlink("/proc/self/exe").parent_path() / "editor-window";
-    fs::create_directories(out);
+    fs::remove_all(out / "data");
+    ASSERT_TRUE(write_impulse_response(
+        out / "data/Audio/Impulse Responses/Tarnwick/Corvella/Factory 2/LongPlate-01-44100Hz.wav"));
     char display[16], server[48];
     std::snprintf(display, sizeof display, ":%d", 90 + static_cast<int>(getpid() % 9));
     std::snprintf(server, sizeof server, "corvella-window-%d", static_cast<int>(getpid()));
-    fs::path const script = out / "run.sh";
-    std::ofstream(script) << "set -u\n"
-                          << "export DISPLAY=" << display << " JACK_DEFAULT_SERVER=" << server << "\n"
-                          << "Xvfb $DISPLAY -screen 0 1280x900x24 >/dev/null 2>&1 & xv=$!\n"
-                          << "sleep 1; kill -0 $xv 2>/dev/null || { echo 'Xvfb cannot start'; exit 77; }\n"
-                          << "'" << CORVELLA_JACKD_PROGRAM << "' -n " << server
-                          << " -d dummy -r 48000 -p 256 >/dev/null 2>&1 & jd=$!\n"
-                          << "sleep 1\n"
-                          << "'" << CORVELLA_STANDALONE_PROGRAM << "' >/dev/null 2>&1 & sa=$!\n"
-                          << "w=$(timeout 20 xdotool search --sync --name Corvella | head -1)\n"
-                          << "rc=1\n"
-                          << "if [ -n \"$w\" ]; then\n"
-                          << "  sleep 2; import -window \"$w\" '" << (out / "before.png").string() << "'\n"
-                          << "  xdotool mousemove --window \"$w\" 120 375 click 4 click 4 click 4; sleep 0.5\n"
-                          << "  xdotool mousemove --window \"$w\" 192 375 mousedown 1 mousemove --window \"$w\" 192 365"
-                          << " mousemove --window \"$w\" 210 350 mouseup 1; sleep 1\n"
-                          << "  import -window \"$w\" '" << (out / "after.png").string() << "' && rc=0\n"
-                          << "fi\n"
-                          << "kill $sa; sleep 1; kill $jd; kill $xv; wait\n"
-                          << "exit $rc\n";
-    int const status = std::system(("bash '" + script.string() + "'").c_str());
+    std::string const environment =
+        std::string("export DISPLAY=") + display + " JACK_DEFAULT_SERVER=" + server + "\n";
+
+    // Starts everything in the background and leaves the ids and the window behind.
+    fs::path const start = out / "start.sh";
+    std::ofstream(start) << "set -u\n"
+                         << environment << "echo > '" << (out / "pids").string() << "'\n"
+                         << "Xvfb $DISPLAY -screen 0 1280x900x24 >/dev/null 2>&1 & xv=$!\n"
+                         << "echo $xv >> '" << (out / "pids").string() << "'\n"
+                         << "sleep 1; kill -0 $xv 2>/dev/null || exit 77\n"
+                         << "'" << CORVELLA_JACKD_PROGRAM << "' -n " << server << " -d dummy -r " << rate
+                         << " -p 256 >/dev/null 2>&1 & echo $! >> '" << (out / "pids").string() << "'\n"
+                         << "sleep 1\n"
+                         << "XDG_DATA_HOME='" << (out / "data").string() << "' '" << CORVELLA_STANDALONE_PROGRAM
+                         << "' >/dev/null 2>&1 & echo $! >> '" << (out / "pids").string() << "'\n"
+                         << "timeout 20 xdotool search --sync --name Corvella | head -1 > '"
+                         << (out / "window").string() << "'\n"
+                         << "[ -s '" << (out / "window").string() << "' ]\n";
+    int const status = std::system(("bash '" + start.string() + "'").c_str());
+    Processes processes;
+    for (std::ifstream pids(out / "pids"); pids;) {
+        pid_t pid = 0;
+        if (pids >> pid) processes.pids.push_back(pid);
+    }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "Xvfb cannot start here";
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the standalone's window did not appear";
+    std::string window;
+    std::ifstream(out / "window") >> window;
+    auto x = [&](std::string const& commands) {
+        return std::system(("bash -c '" + environment + commands + "'").c_str()) == 0;
+    };
+
+    Listener listener;
+    auto open = [&](char const* name) {
+        jack_status_t ignored{};
+        auto const options = static_cast<jack_options_t>(JackNoStartServer | JackServerName);
+        return jack_client_open(name, options, &ignored, server);
+    };
+    listener.source = open("corvella-clicks");
+    listener.sink = open("corvella-listener");
+    ASSERT_TRUE(listener.source != nullptr && listener.sink != nullptr) << "no JACK server " << server;
+    ASSERT_EQ(jack_get_sample_rate(listener.sink), rate);
+    listener.out = jack_port_register(listener.source, "click", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    for (int c = 0; c < 2; ++c)
+        listener.in[c] = jack_port_register(listener.sink, ("in_" + std::to_string(c + 1)).c_str(),
+                                            JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(listener.source, Listener::play, &listener);
+    jack_set_process_callback(listener.sink, Listener::listen, &listener);
+    ASSERT_EQ(jack_activate(listener.source), 0);
+    ASSERT_EQ(jack_activate(listener.sink), 0);
+    std::vector<std::string> inputs, outputs; // the standalone's ports
+    auto names = [&](unsigned long flags) {
+        std::vector<std::string> found;
+        if (char const** ports = jack_get_ports(listener.sink, "^Corvella", JACK_DEFAULT_AUDIO_TYPE, flags)) {
+            for (char const** p = ports; *p != nullptr; ++p) found.emplace_back(*p);
+            jack_free(ports);
+        }
+        return found;
+    };
+    for (int tries = 0; tries < 50 && (inputs.size() < 2 || outputs.size() < 2); ++tries, pause_for(0.1)) {
+        inputs = names(JackPortIsInput);
+        outputs = names(JackPortIsOutput);
+    }
+    ASSERT_EQ(inputs.size(), 2u);
+    ASSERT_EQ(outputs.size(), 2u);
+    for (int c = 0; c < 2; ++c) {
+        ASSERT_EQ(jack_connect(listener.source, jack_port_name(listener.out), inputs[c].c_str()), 0);
+        ASSERT_EQ(jack_connect(listener.sink, outputs[c].c_str(), jack_port_name(listener.in[c])), 0);
+    }
+
+    // Before: the impulse response as written (the start-up program leaves it whole), once the
+    // first build has loaded it.
+    double early = 0.0, late = 0.0;
+    for (int tries = 0; tries < 20 && early < 1e-3; ++tries) std::tie(early, late) = listener.measure(1);
+    ASSERT_GT(early, 1e-3) << "the standalone passed no reverb; was the impulse response loaded?";
+    std::tie(early, late) = listener.measure(3);
+    double const share_before = late / early;
+    ASSERT_TRUE(x("import -window " + window + " " + (out / "before.png").string()));
+    // Decay three wheel notches up (30 % of its range, 9 % of the response); the sustain knob
+    // dragged from its full level up and to the left of its centre, to about a third.
+    ASSERT_TRUE(x("xdotool mousemove --window " + window + " 120 375 click 4 click 4 click 4; sleep 0.5; "
+                  "xdotool mousemove --window " + window + " 192 375 mousedown 1 mousemove --window " + window +
+                  " 192 365 mousemove --window " + window + " 174 350 mouseup 1; sleep 1"));
+    ASSERT_TRUE(x("import -window " + window + " " + (out / "after.png").string()));
+    // After: as soon as the rebuilt impulse response is heard (it takes a moment).
+    double share_after = share_before;
+    for (int tries = 0; tries < 10 && !(share_after < 0.5 * share_before); ++tries) {
+        std::tie(early, late) = listener.measure(2);
+        ASSERT_GT(early, 1e-3);
+        share_after = late / early;
+    }
+    jack_deactivate(listener.sink);
+    jack_deactivate(listener.source);
+
     std::cout << "Editor window screenshots: " << out.string() << "\n";
     // The decay value (below its knob) and the sustain knob changed; the title bar did not.
     EXPECT_GT(difference(out / "before.png", out / "after.png", 90, 396, 60, 16), 0);
     EXPECT_GT(difference(out / "before.png", out / "after.png", 162, 350, 60, 60), 0);
     EXPECT_EQ(difference(out / "before.png", out / "after.png", 0, 0, 400, 30), 0);
+
+    // The engine: before, as much energy late as the flat noise gives (200 ms late against 20 ms
+    // early: about 10 to 1); after, the late part follows the lowered sustain level (its square,
+    // some 0.15) while the first milliseconds keep most of theirs.
+    std::cout << "Late to early energy: " << share_before << " before, " << share_after << " after\n";
+    EXPECT_GT(share_before, 5.0);
+    EXPECT_LT(share_after, 0.5 * share_before);
 }
 
 } // namespace

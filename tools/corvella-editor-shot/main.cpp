@@ -99,7 +99,11 @@ int main(int argc, char** argv)
         host.set_custom_data(custom_data::current_program, &index, 4);
     }
     for (auto const& [key, value] : sets) {
-        if (!host.set_parameter(key, value)) {
+        // As the editor does: the middle state of an STS switch goes into the program directly.
+        bool const known = editor::host_parameter_holds(key, value)
+                               ? host.set_parameter(key, value)
+                               : host.parameters().assign_parameter_float_value(key.c_str(), value, true);
+        if (!known) {
             std::cerr << "corvella-editor-shot: unknown parameter " << key << "\n";
             return 1;
         }
