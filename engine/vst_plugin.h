@@ -473,6 +473,7 @@ public:
 
     // ---- IR computation thread (created by initial_plugin_startup) ----
     WorkerThread_01* ir_worker = nullptr;
+    void wake_ir_worker(); // a request is waiting: the worker need not finish its poll
     std::uintptr_t ir_worker_thread = 0;
     unsigned int ir_worker_thread_id = 0;
     int ir_worker_saved_priority = -1;

@@ -1,6 +1,7 @@
 // Requests from the host binding and the settings pushed into the effect objects.
 
 #include "engine/vst_plugin.h"
+#include "engine/worker_thread_01.h"
 
 #include "effects/biquad_filter_upsampling.h"
 #include "effects/chorus.h"
@@ -14,32 +15,42 @@
 #include <cstring>
 #include <string_view>
 
+void VST_Plugin::wake_ir_worker()
+{
+    if (ir_worker != nullptr) ir_worker->wake();
+}
+
 void VST_Plugin::signal_recompute_ir1_partial()
 {
     recompute_ir1 = true;
+    wake_ir_worker();
 }
 
 void VST_Plugin::signal_recompute_ir2_partial()
 {
     recompute_ir2 = true;
+    wake_ir_worker();
 }
 
 void VST_Plugin::signal_recompute_both_partial()
 {
     recompute_ir1 = true;
     recompute_ir2 = true;
+    wake_ir_worker();
 }
 
 void VST_Plugin::signal_recompute_ir1_full()
 {
     full_recompute_ir1 = true;
     recompute_ir1 = true;
+    wake_ir_worker();
 }
 
 void VST_Plugin::signal_recompute_ir2_full()
 {
     full_recompute_ir2 = true;
     recompute_ir2 = true;
+    wake_ir_worker();
 }
 
 void VST_Plugin::signal_recompute_both_full()
@@ -48,6 +59,7 @@ void VST_Plugin::signal_recompute_both_full()
     full_recompute_ir2 = true;
     recompute_ir1 = true;
     recompute_ir2 = true;
+    wake_ir_worker();
 }
 
 void VST_Plugin::signal_set_program_disable_audio()

@@ -50,6 +50,7 @@ unsigned WorkerThread_01::ThreadStaticEntryPoint(void* argument)
 
 void WorkerThread_01::trigger_event()
 {
+    started.store(true, std::memory_order_release);
     if (SetEvent(event) == 0)
         throw std::runtime_error("Thread error (SetEvent). Processing will be disabled and plugin locked");
 }
@@ -58,6 +59,11 @@ void WorkerThread_01::trigger_kill()
 {
     running = false;
     trigger_event();
+}
+
+void WorkerThread_01::wake() noexcept
+{
+    if (started.load(std::memory_order_acquire)) SetEvent(event);
 }
 
 void WorkerThread_01::pause(int ms) const
@@ -74,7 +80,8 @@ void WorkerThread_01::ThreadEntryPoint()
             plugin->follow_audio_thread_priority();
             corvella::drain_audio_thread_messages();
             run_pass();
-            pause(poll_interval_ms);
+            // The poll, cut short by a request or by trigger_kill.
+            if (running) WaitForSingleObject(event, poll_interval_ms);
         }
     } catch (std::exception const& error) {
         std::string const text =

@@ -3,7 +3,8 @@
 // The IR computation thread of one engine ("IR Thread 1"). It waits for its first event, then
 // polls the engine's request flags every 100 ms and serves them: IR1 rebuilds, then IR2 rebuilds,
 // then the end of the pass (editor refresh, a 100 ms settle, silencing of every buffer and history,
-// and the release of the program-change mute).
+// and the release of the program-change mute). A request wakes it early (wake), so a new instance
+// or a new file is heard without waiting for the next poll.
 //
 // Threading:
 // - The constructor, trigger_event and trigger_kill run on any non-audio thread (the engine's
@@ -34,9 +35,13 @@ public:
     void trigger_event();
     // Ends the loop after the current pass and wakes the thread if it still waits.
     void trigger_kill();
+    // Cuts the current poll short: any thread, never throws (a failure only means waiting for the
+    // poll). Nothing before the first trigger_event, which the engine gives once it is ready.
+    void wake() noexcept;
 
     std::atomic<bool> running{true};
     std::atomic<bool> finished{false};
+    std::atomic<bool> started{false}; // the first trigger_event was given
     void* event = nullptr;
     VST_Plugin* plugin = nullptr;
     std::string name = "IR Thread 1";

@@ -4,10 +4,14 @@
 
 #include "engine_fixture.h"
 
+#include "engine/worker_thread_01.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace corvella::test {
 namespace {
@@ -119,6 +123,10 @@ TEST_P(MixerTest, DryWetMixLawsBalanceGainsAndLocks)
     }
     // While the IRs are rebuilt for a program change only the dry signal is heard.
     reset();
+    ASSERT_TRUE(wait_idle(*engine));
+    engine->ir_worker->trigger_kill(); // no pass may end the mute while it is probed
+    while (!engine->ir_worker->finished)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     engine->program->master_mix = 0.5f;
     engine->ir_rebuild_busy = true;
     Probe const busy = probe();
