@@ -330,10 +330,9 @@ void CEditorView::bind(CValueControl& control, ControlRow const& row, std::strin
     default:
         if (row.choices != Choices::none) {
             auto const texts = choice_texts(row.choices);
-            // A band that is off has no type to speak of: its menu shows a dash until it is on.
+            // A band that is off keeps its type, drawn dim until the band is on (see refresh).
             if (row.choices == Choices::eq_mode) b->depends = row.key.substr(0, row.key.size() - 4) + "toggle";
-            control.set_formatter([this, texts, band = b->depends](double v) {
-                if (!band.empty() && !(host_.get_parameter(band) > 0.0f)) return std::string("\u2013");
+            control.set_formatter([texts](double v) {
                 return texts[static_cast<std::size_t>(std::clamp(position_of_value(v, static_cast<int>(texts.size())), 0,
                                                                  static_cast<int>(texts.size()) - 1))];
             });
@@ -372,6 +371,7 @@ void CEditorView::refresh(Binding& b, bool force)
         float const on = host_.get_parameter(b.depends);
         if (on != b.depends_last) b.control->invalidate();
         b.depends_last = on;
+        if (b.row.choices == Choices::eq_mode) b.control->set_muted(!(on > 0.0f));
     }
     double const v = read_control_value(b);
     if (force || !(v == b.last)) {

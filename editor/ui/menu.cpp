@@ -396,15 +396,14 @@ void CChoiceMenu::draw(cairo_t* cr, CTheme const& theme)
     set_colour(cr, theme.frame);
     cairo_stroke(cr);
     std::string shown = title_;
-    if (shown.empty() && has_formatter()) {
-        shown = text(); // the owner may show something else than the item, e.g. for a value that does not apply
-    } else if (shown.empty()) {
+    if (shown.empty()) {
         MenuEntry const* leaf = leaf_at(entries_, chosen());
         shown = leaf ? leaf->text : std::string();
     }
-    draw_text(cr, shown, {f.x + 6, f.y, f.w - 26, f.h}, Font::small, Align::left,
-              enabled() ? text_colour(theme) : theme.text_dim, theme);
-    draw_arrow(cr, f.right() - 10, f.y + f.h / 2, false, enabled() ? accent_colour(theme) : theme.text_dim);
+    bool const lit = enabled() && !muted();
+    draw_text(cr, shown, {f.x + 6, f.y, f.w - 26, f.h}, Font::small, Align::left, lit ? text_colour(theme) : theme.text_dim,
+              theme);
+    draw_arrow(cr, f.right() - 10, f.y + f.h / 2, false, lit ? accent_colour(theme) : theme.text_dim);
 }
 
 } // namespace corvella::ui

@@ -82,6 +82,13 @@ void CValueControl::set_accent(int accent)
     invalidate();
 }
 
+void CValueControl::set_muted(bool muted)
+{
+    if (muted == muted_) return;
+    muted_ = muted;
+    invalidate();
+}
+
 void CValueControl::begin_gesture()
 {
     if (in_gesture_) return;

@@ -33,7 +33,6 @@ public:
     void set_label(std::string label);
     void set_formatter(Formatter formatter);
     std::string text() const; // the value as the formatter shows it (a percentage without one)
-    bool has_formatter() const { return static_cast<bool>(formatter_); }
 
     // A wheel notch adds 0.1 x increment to the value, 0.01 x increment with a fine modifier.
     // Stepped controls move one position per notch either way.
@@ -46,6 +45,10 @@ public:
 
     // Which accent the control's value uses: 0 the theme's accent, 1 its second accent.
     void set_accent(int accent);
+
+    // A value that does not apply at the moment (its section is off): drawn dim, still editable.
+    void set_muted(bool muted);
+    bool muted() const { return muted_; }
 
     Gesture on_begin;
     Change on_change;
@@ -82,6 +85,7 @@ private:
     double wheel_increment_ = 0.5;
     int steps_ = 0;
     int accent_ = 0;
+    bool muted_ = false;
     bool in_gesture_ = false;
 };
 

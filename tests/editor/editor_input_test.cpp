@@ -124,9 +124,9 @@ TEST(EditorInput, ValueTextsFollowTheSettingsTheyDependOn)
          "HPF: 20 Hz"}, // the 20 Hz floor of the EQ taper
         {"IR1 Edit/File", "ir1_sts_high_pass_freq", {{"ir1_sts_high_pass_freq", 1.0f}}, "HPF: 22.1 kHz"},
         {"IR1 Edit/File", "ir1_sts_high_pass_freq", {{"ir1_sts_high_pass_toggle", 0.0f}}, "HPF: Off"},
-        // A band that is off shows no filter type; switched on, its type.
+        // A band that is off keeps its filter type, drawn dim (checked below).
         {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 1.0f}}, "H. Cut"},
-        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 0.0f}}, "\u2013"},
+        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 0.0f}}, "H. Cut"},
         // The envelope's stage times (squared) and its sustain level read alike.
         {"IR2 Edit/File", "ir2_adshr_h", {{"ir2_adshr_h", 0.3f}}, "9.0 %"},
         {"IR2 Edit/File", "ir2_adshr_s", {{"ir2_adshr_s", 0.09f}}, "9.0 %"},
@@ -155,6 +155,9 @@ TEST(EditorInput, ValueTextsFollowTheSettingsTheyDependOn)
         bool covered = false;
         for (auto const& r : f.root().dirty_rects()) covered = covered || r.intersects(area);
         EXPECT_TRUE(covered) << c.key << " " << c.text;
+        if (std::string(c.key) == "flt3_mode") {
+            EXPECT_EQ(control->muted(), c.sets[0].second == 0.0f);
+        }
     }
 }
 
