@@ -21,6 +21,7 @@
 // the old and the new generation both run.
 // The engine runs in a private settings folder, so the user's settings are never touched.
 
+#include "bench/bench_support.h"
 #include "engine/vst_plugin.h"
 #include "platform/settings_store.h"
 #include "platform/temporary_folder.h"
@@ -47,18 +48,10 @@
 
 namespace {
 
-constexpr int rate = 48000;
+using corvella::bench::decaying_noise;
+using corvella::bench::process_cpu_seconds;
 
-std::vector<float> decaying_noise(int length, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> noise(0.0f, 0.3f);
-    std::vector<float> ir(static_cast<size_t>(length));
-    for (int i = 0; i < length; ++i)
-        ir[static_cast<size_t>(i)] =
-            noise(rng) * std::exp(-6.9f * static_cast<float>(i) / static_cast<float>(length));
-    return ir;
-}
+constexpr int rate = 48000;
 
 std::unique_ptr<VST_Plugin> make_engine(int ir1_seconds = 3, int ir2_seconds = 2, bool both_true_stereo = false)
 {
@@ -84,14 +77,6 @@ std::unique_ptr<VST_Plugin> make_engine(int ir1_seconds = 3, int ir2_seconds = 2
     engine->load_ir_into_slot(1, ir1_ptr, ir1_seconds * rate);
     engine->load_ir_into_slot(2, ir2_ptr, ir2_seconds * rate);
     return engine;
-}
-
-// CPU time of every thread of the process: the audio thread and the convolvers' workers.
-double process_cpu_seconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
 // Switches every chorus and both sides of every stereo delay on, through the program as the host

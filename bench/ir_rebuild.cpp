@@ -9,6 +9,7 @@
 // All at zero latency (heads and FFT convolvers loaded). Goals: partial under 30 ms, full under
 // 150 ms. The engine runs in a private settings folder with the files written there.
 
+#include "bench/bench_support.h"
 #include "engine/vst_plugin.h"
 #include "platform/settings_store.h"
 #include "platform/temporary_folder.h"
@@ -29,19 +30,10 @@
 
 namespace {
 
+using corvella::bench::decaying_noise;
+
 constexpr int rate = 48000;
 std::filesystem::path folder; // set by main
-
-std::vector<float> decaying_noise(int length, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> noise(0.0f, 0.3f);
-    std::vector<float> ir(static_cast<size_t>(length));
-    for (int i = 0; i < length; ++i)
-        ir[static_cast<size_t>(i)] =
-            noise(rng) * std::exp(-6.9f * static_cast<float>(i) / static_cast<float>(length));
-    return ir;
-}
 
 // A stereo file of decaying noise; `format` is a libsndfile WAV subtype.
 std::string write_stereo(std::string const& name, int file_rate, int frames, unsigned seed, int format)

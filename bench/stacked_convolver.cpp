@@ -19,6 +19,7 @@
 // Counters: load = wall time / audio time; process_load = CPU time of all threads (the workers
 // too) / audio time.
 
+#include "bench/bench_support.h"
 #include "convolution/convolver_ts_stack.h"
 #include "convolution/convolver_ts_stack_modulated.h"
 #include "convolution/direct_fir.h"
@@ -38,27 +39,13 @@
 
 namespace {
 
+using corvella::bench::decaying_noise;
+using corvella::bench::process_cpu_seconds;
+
 constexpr int rate = 48000;
 constexpr int block = 128;
 constexpr int ir_length = 3 * rate;
 constexpr int sets = 9;
-
-std::vector<float> decaying_noise(int length, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> noise(0.0f, 0.3f);
-    std::vector<float> x(static_cast<size_t>(length));
-    for (int i = 0; i < length; ++i)
-        x[static_cast<size_t>(i)] = noise(rng) * std::exp(-6.9f * static_cast<float>(i) / static_cast<float>(length));
-    return x;
-}
-
-double process_cpu_seconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
 
 // Runs one second of warm-up, then blocks until the benchmark is done; reports both loads.
 void measure(benchmark::State& state, std::function<void()> const& run_block)

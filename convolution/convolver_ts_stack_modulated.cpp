@@ -262,7 +262,7 @@ void convolver_ts_stack_modulated::process_piece(float** in, float** out, int of
     // 6. Switches from the silence counters and this block's inputs.
     std::int64_t const conv_limit = ir_length.load(std::memory_order_relaxed) + n;
     bool const head_on = head_enabled.load(std::memory_order_relaxed);
-    live_section_count = 0;
+    bool live[max_sections] = {};
     for (int k = 0; k < channel_count; ++k) {
         std::int64_t const quiet = silence[static_cast<size_t>(k)];
         bool fir_bypass = quiet > convolver_ts_stack::head_taps;
@@ -275,15 +275,9 @@ void convolver_ts_stack_modulated::process_piece(float** in, float** out, int of
         if (empty[k].load(std::memory_order_relaxed)) fir_bypass = conv_bypass = true;
         conv->set_bypasses(fir_bypass, conv_bypass, k);
         conv->set_input_hints(present, k);
+        live[k / channels_per_section] = live[k / channels_per_section] || !conv_bypass;
     }
-    for (int s = 0; s < section_count; ++s) {
-        bool live = false;
-        for (int k = 0; k < channels_per_section; ++k) {
-            auto const channel = static_cast<size_t>(s * channels_per_section + k);
-            live = live || (silence[channel] <= conv_limit && !empty[channel].load(std::memory_order_relaxed));
-        }
-        live_section_count += live ? 1 : 0;
-    }
+    live_section_count = static_cast<int>(std::count(live, live + section_count, true));
 
     // 7. All sections at once.
     conv->process_frames(section_in.data(), section_out.data(), n);

@@ -58,39 +58,33 @@ bool exists_as_file(std::filesystem::path const& path)
     return std::filesystem::is_regular_file(path, error);
 }
 
+// $<variable> when it is set and absolute, else the home folder + `below_home`.
+std::string xdg_folder(char const* variable, char const* below_home)
+{
+    char const* set = std::getenv(variable);
+    if (is_absolute_text(set)) return with_trailing_slash(set);
+    char const* home = std::getenv("HOME");
+    if (is_absolute_text(home)) return with_trailing_slash(home) + below_home;
+    std::string const account = account_home();
+    if (!account.empty()) return with_trailing_slash(account) + below_home;
+    return {};
+}
+
 } // namespace
 
 std::string preferences_folder()
 {
-    char const* config_home = std::getenv("XDG_CONFIG_HOME");
-    if (is_absolute_text(config_home)) return with_trailing_slash(config_home);
-    char const* home = std::getenv("HOME");
-    if (is_absolute_text(home)) return with_trailing_slash(home) + ".config/";
-    std::string const account = account_home();
-    if (!account.empty()) return with_trailing_slash(account) + ".config/";
-    return {};
+    return xdg_folder("XDG_CONFIG_HOME", ".config/");
 }
 
 std::string cache_folder()
 {
-    char const* cache_home = std::getenv("XDG_CACHE_HOME");
-    if (is_absolute_text(cache_home)) return with_trailing_slash(cache_home);
-    char const* home = std::getenv("HOME");
-    if (is_absolute_text(home)) return with_trailing_slash(home) + ".cache/";
-    std::string const account = account_home();
-    if (!account.empty()) return with_trailing_slash(account) + ".cache/";
-    return {};
+    return xdg_folder("XDG_CACHE_HOME", ".cache/");
 }
 
 std::string library_folder()
 {
-    char const* data_home = std::getenv("XDG_DATA_HOME");
-    if (is_absolute_text(data_home)) return with_trailing_slash(data_home);
-    char const* home = std::getenv("HOME");
-    if (is_absolute_text(home)) return with_trailing_slash(home) + ".local/share/";
-    std::string const account = account_home();
-    if (!account.empty()) return with_trailing_slash(account) + ".local/share/";
-    return {};
+    return xdg_folder("XDG_DATA_HOME", ".local/share/");
 }
 
 void set_bundle_resources_folder(std::filesystem::path const& folder)

@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 #include "program/parameter_application.h"
+#include "tools/tool_exit.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,7 @@
 
 namespace {
 
-enum Exit { exit_ok = 0, exit_usage = 1, exit_input = 2, exit_output = 3 };
+using namespace corvella::tools; // exit codes
 
 char const usage[] =
     "Usage: corvella-bank list BANK\n"
@@ -47,8 +48,7 @@ char const usage[] =
 
 int fail(int code, std::string const& message)
 {
-    std::fprintf(stderr, "corvella-bank: %s\n", message.c_str());
-    return code;
+    return corvella::tools::fail("corvella-bank", code, message);
 }
 
 struct Bank {

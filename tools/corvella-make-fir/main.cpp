@@ -3,6 +3,7 @@
 
 #include "ir/fir_file.h"
 #include "platform/settings_file.h"
+#include "tools/tool_exit.h"
 
 #include <sndfile.h>
 
@@ -17,7 +18,7 @@
 
 namespace {
 
-enum Exit { exit_ok = 0, exit_usage = 1, exit_input = 2, exit_output = 3 };
+using namespace corvella::tools; // exit codes
 
 char const usage[] =
     "Usage: corvella-make-fir --head FILE --tail FILE [--tail FILE]... [--head-gain DB] [--tail-gain DB]\n"
@@ -82,8 +83,7 @@ bool parse_db(std::string const& text, float& value)
 
 int fail(int code, std::string const& message)
 {
-    std::fprintf(stderr, "corvella-make-fir: %s\n", message.c_str());
-    return code;
+    return corvella::tools::fail("corvella-make-fir", code, message);
 }
 
 } // namespace
