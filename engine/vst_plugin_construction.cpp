@@ -263,18 +263,22 @@ std::string VST_Plugin::fft_plans_file()
 {
     std::string const cache = corvella::cache_folder();
     if (cache.empty()) return {};
-    std::string model;
-    if (std::FILE* info = std::fopen("/proc/cpuinfo", "r")) {
-        char line[512];
-        while (std::fgets(line, sizeof line, info) != nullptr)
-            if (std::strncmp(line, "model name", 10) == 0) {
-                model = line;
-                break;
-            }
-        std::fclose(info);
-    }
-    char tag[32];
-    std::snprintf(tag, sizeof tag, "%016zx", std::hash<std::string>{}(model));
+    // The processor does not change while the process runs: read its model once.
+    static std::string const tag = [] {
+        std::string model;
+        if (std::FILE* info = std::fopen("/proc/cpuinfo", "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, info) != nullptr)
+                if (std::strncmp(line, "model name", 10) == 0) {
+                    model = line;
+                    break;
+                }
+            std::fclose(info);
+        }
+        char text[32];
+        std::snprintf(text, sizeof text, "%016zx", std::hash<std::string>{}(model));
+        return std::string(text);
+    }();
     return cache + "Tarnwick/Corvella/fft-plans-" + tag;
 }
 
