@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace corvella::editor {
@@ -91,6 +92,11 @@ double DirectEditorHost::sample_rate()
 int DirectEditorHost::running_latency()
 {
     return path_.latency ? path_.latency() : 0;
+}
+
+bool DirectEditorHost::choose_file(FileDialog const& dialog, std::function<void(std::string const&)> chosen)
+{
+    return path_.choose_file && path_.choose_file(dialog, std::move(chosen));
 }
 
 } // namespace corvella::editor

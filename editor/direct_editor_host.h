@@ -21,6 +21,8 @@ struct ParameterPath {
     std::function<void(std::string const& key)> end;
     std::function<double()> sample_rate;
     std::function<int()> latency;
+    // Optional: shows a file dialog (see EditorHost::choose_file).
+    std::function<bool(FileDialog const&, std::function<void(std::string const&)>)> choose_file;
 };
 
 class DirectEditorHost final : public EditorHost {
@@ -38,6 +40,7 @@ public:
     void hand_over_program() override;
     double sample_rate() override;
     int running_latency() override;
+    bool choose_file(FileDialog const& dialog, std::function<void(std::string const& path)> chosen) override;
 
 private:
     bool host_parameter(std::string const& key) const;

@@ -8,9 +8,23 @@
 // Threading: UI thread only; an adapter forwards to objects that take their own locks.
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace corvella::editor {
+
+// A file the user is asked for (eject buttons, bank load/save, export).
+struct FileDialog {
+    std::string title;
+    bool save = false;                   // choose a name to write instead of an existing file
+    std::vector<std::string> extensions; // ".wav", ".fxb" ...; empty: any file
+    std::string start_folder;            // "" lets the dialog choose
+    std::string default_name;            // for save dialogs
+    // A file that is part of the plug-in's state (an IR path): formats whose host offers its own
+    // dialog for such files show that one, and the host hands the path to the instance as well.
+    std::string state_key;
+};
 
 class EditorHost {
 public:
@@ -42,6 +56,14 @@ public:
     virtual bool claim_mouse(std::string const& key, int action, unsigned modifiers)
     {
         (void)key, (void)action, (void)modifiers;
+        return false;
+    }
+
+    // Asks the user for a file. `chosen` runs later on the UI thread with the chosen path, and not
+    // at all when the user cancels. False when this host can show no dialog (nothing happens).
+    virtual bool choose_file(FileDialog const& dialog, std::function<void(std::string const& path)> chosen)
+    {
+        (void)dialog, (void)chosen;
         return false;
     }
 

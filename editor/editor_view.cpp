@@ -8,6 +8,11 @@
 #include "editor/ui/step_switch.h"
 #include "editor/ui/tabs.h"
 #include "editor/ui/toggle.h"
+#include "editor/ir_browser.h"
+#include "editor/level_meter.h"
+#include "editor/preset_browser.h"
+#include "editor/vis_panel.h"
+#include "host/lv2_preset_export.h"
 #include "host/demogain_parameters.h"
 #include "host/engine_status.h"
 #include "ir/ir_file_pairing.h"
@@ -17,6 +22,7 @@
 #include "program/program_constants.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <sstream>
@@ -37,8 +43,8 @@ constexpr double group_title = CGroupBox::title_height;
 
 // Window bands, top to bottom.
 constexpr double top_bar_h = 32;
-constexpr double ir_display_h = 104;
-constexpr double lower_pane_h = 150;
+constexpr double ir_display_h = 224; // the IR panel and the gap below it
+constexpr double lower_pane_h = 200;
 constexpr double header_h = 60;
 
 constexpr float tempo_min = 30.0f;
@@ -143,11 +149,18 @@ struct CEditorView::SlotHeader {
     CWidget* fusion_group = nullptr;
     CTabs* type_tabs = nullptr;
     CWidget* b_arrows[2] = {}; // previous and next file of the B line
+    CWidget* b_eject = nullptr;
     std::string text_a, text_b;
     bool b_controls = false;
 };
 
 namespace {
+
+bool is_eq_mode(Choices c)
+{
+    return c == Choices::eq_mode || c == Choices::eq_mode_lowest || c == Choices::eq_mode_middle ||
+           c == Choices::eq_mode_highest;
+}
 
 int choice_count(Choices c)
 {
@@ -162,6 +175,11 @@ int position_of(Choices c, float u)
         return topology_of(u);
     case Choices::eq_mode:
         return eq_mode_menu_position(u);
+    case Choices::eq_mode_lowest:
+    case Choices::eq_mode_highest:
+        return eq_band_mode_menu_position(u);
+    case Choices::eq_mode_middle:
+        return 0;
     case Choices::chain:
     case Choices::mod_order: // the first item is the switched-on state
     case Choices::mix_order:
@@ -180,6 +198,10 @@ float unity_of(Choices c, int position)
         return topology_unity(position);
     case Choices::eq_mode:
         return eq_mode_unity(position);
+    case Choices::eq_mode_lowest:
+    case Choices::eq_mode_highest:
+    case Choices::eq_mode_middle:
+        return eq_band_mode_unity(position);
     case Choices::chain:
     case Choices::mod_order:
     case Choices::mix_order:
@@ -331,7 +353,7 @@ void CEditorView::bind(CValueControl& control, ControlRow const& row, std::strin
         if (row.choices != Choices::none) {
             auto const texts = choice_texts(row.choices);
             // A band that is off keeps its type, drawn dim until the band is on (see refresh).
-            if (row.choices == Choices::eq_mode) b->depends = row.key.substr(0, row.key.size() - 4) + "toggle";
+            if (is_eq_mode(row.choices)) b->depends = row.key.substr(0, row.key.size() - 4) + "toggle";
             control.set_formatter([texts](double v) {
                 return texts[static_cast<std::size_t>(std::clamp(position_of_value(v, static_cast<int>(texts.size())), 0,
                                                                  static_cast<int>(texts.size()) - 1))];
@@ -371,7 +393,7 @@ void CEditorView::refresh(Binding& b, bool force)
         float const on = host_.get_parameter(b.depends);
         if (on != b.depends_last) b.control->invalidate();
         b.depends_last = on;
-        if (b.row.choices == Choices::eq_mode) b.control->set_muted(!(on > 0.0f));
+        if (is_eq_mode(b.row.choices)) b.control->set_muted(!(on > 0.0f));
     }
     double const v = read_control_value(b);
     if (force || !(v == b.last)) {
@@ -389,6 +411,9 @@ CEditorView::CEditorView(EditorHost& host, EditorOptions options) : host_(host),
     if (options_.dials_mode < 0) options_.dials_mode = read_setting("DialsMode", 0);
     if (options_.hide_lower_pane < 0) options_.hide_lower_pane = read_setting("HideLowerPane", 0);
     if (options_.hide_presets < 0) options_.hide_presets = read_setting("HidePresets", 0);
+    if (options_.ir_vis_selection_mode < 0)
+        options_.ir_vis_selection_mode = read_setting("IRVisSelectionMode", 0);
+    status_ = std::make_unique<EngineStatus>();
     root_ = std::make_unique<CRoot>(ui::theme(options_.colour_scheme));
     root_->set_size({width, height});
     root_->options().dial_mode = static_cast<DialMode>(std::clamp(options_.dials_mode, 0, 2));
@@ -406,8 +431,10 @@ void CEditorView::build()
 {
     build_top_bar();
 
-    // Reserved for the impulse-response display.
-    root_->add<CGroupBox>({8, top_bar_h, width - 16, ir_display_h - 8}, "Impulse Response");
+    vis_panel_ = &root_->add<CVisPanel>({8, top_bar_h, width - 16, ir_display_h - 8}, host_,
+                                        options_.ir_vis_selection_mode == 1 ? VisSelectionMode::all_only
+                                                                            : VisSelectionMode::multiple);
+    vis_panel_->set_id("ir-vis-panel");
 
     bool const lower = options_.hide_lower_pane != 1;
     double const tabs_top = top_bar_h + ir_display_h;
@@ -428,6 +455,7 @@ void CEditorView::build()
                 std::string const name = slot == 1 ? "IR1" : "IR2";
                 build_table(sub.add_page(name), split_mod_table(slot), "SplitMod/" + name, 12, 8);
             }
+            sub.on_select = [this](CTabs&, int) { sync_vis_view(); };
         } else if (label == "Chorus" || label == "Delay") {
             bool const chorus = label == "Chorus";
             auto& sub = page.add<CTabs>({0, 0, page.frame().w, page.frame().h});
@@ -446,12 +474,20 @@ void CEditorView::build()
         }
     }
     tabs.select(0);
+    tabs.on_select = [this](CTabs&, int) { sync_vis_view(); };
+    sync_vis_view();
 
     if (lower) {
         auto& pane = root_->add<CTabs>({4, height - lower_pane_h, width - 8, lower_pane_h - 4});
-        pane.add_page("Browser").add<CLabel>({12, 12, 400, 20}, "Impulse-response files", Font::small).set_dim(true);
-        if (options_.hide_presets != 1)
-            pane.add_page("Presets").add<CLabel>({12, 12, 400, 20}, "Preset banks", Font::small).set_dim(true);
+        ir_browser_ = std::make_unique<CIrBrowser>(
+            pane.add_page("Browser"), host_, [this] { return open_slot(); },
+            [this](int slot, std::string const& path) { return load_ir_file(slot, path); });
+        on_ir_file_loaded = [this] { ir_browser_->clear_selection(); };
+        if (options_.hide_presets != 1) {
+            preset_browser_ = std::make_unique<CPresetBrowser>(pane.add_page("Presets"), host_,
+                                                               [this](std::string const& m) { show_message(m); });
+            preset_browser_->on_bank_changed = [this] { update_all_elements(); };
+        }
         pane.select(0);
     }
 }
@@ -459,9 +495,14 @@ void CEditorView::build()
 void CEditorView::build_top_bar()
 {
     root_->add<CLabel>({12, 4, 120, 24}, "Corvella", Font::title);
-    program_label_ = &root_->add<CLabel>({140, 4, 420, 24}, "", Font::body);
-    busy_label_ = &root_->add<CLabel>({width - 300, 4, 288, 24}, "Computing impulse response...", Font::body,
-                                      Align::right);
+    program_label_ = &root_->add<CLabel>({140, 4, 330, 24}, "", Font::body);
+    busy_label_ = &root_->add<CLabel>({480, 4, 270, 24}, "Computing impulse response...", Font::body, Align::right);
+    // Levels of IR1, IR2 and the output at the right end of the bar.
+    char const* const captions[3] = {"IR1", "IR2", "Out"};
+    for (int m = 0; m < 3; ++m) {
+        meters_[m] = &root_->add<CLevelMeter>({width - 282 + m * 92, 8, 86, 17}, captions[m]);
+        meters_[m]->set_id(std::string("meter:") + captions[m]);
+    }
     busy_label_->set_warning(true);
     busy_label_->set_visible(false);
 }
@@ -487,8 +528,8 @@ CWidget& CEditorView::build_ir_edit(CWidget& page, int slot)
     std::string const k = slot == 1 ? "ir1" : "ir2";
     double const w = page.frame().w;
 
-    header->line_a = &page.add<CLabel>({12, 6, w - 496, 22}, "", Font::body);
-    header->line_b = &page.add<CLabel>({12, 32, w - 496, 22}, "", Font::body);
+    header->line_a = &page.add<CLabel>({12, 6, w - 522, 22}, "", Font::body);
+    header->line_b = &page.add<CLabel>({12, 32, w - 522, 22}, "", Font::body);
     // The previous and next IR file of the line's folder.
     for (int side = 0; side < 2; ++side)
         for (bool forward : {false, true}) {
@@ -498,6 +539,13 @@ CWidget& CEditorView::build_ir_edit(CWidget& page, int slot)
             arrow.on_click = [this, slot, side, forward](CClickable&) { step_ir_file(slot, side, forward); };
             if (side == 1) header->b_arrows[forward ? 1 : 0] = &arrow;
         }
+    // Eject: a file dialog for the line's file.
+    for (int side = 0; side < 2; ++side) {
+        auto& eject_button = page.add<CClickLabel>(Rect{w - 504, side == 0 ? 6.0 : 32.0, 24, 22}, "\u23cf");
+        eject_button.set_id("eject:" + k + (side == 0 ? "_a" : "_b"));
+        eject_button.on_click = [this, slot, side](CClickable&) { guarded("eject", [&] { eject(slot, side); }); };
+        if (side == 1) header->b_eject = &eject_button;
+    }
 
     // Topology, source type and on/off beside the lines; the command menu at the right.
     ControlRow const topology{Kind::value_menu, k + "_topology", "", Unit::topology, 0, 0, 2, 1, Choices::topology};
@@ -628,9 +676,12 @@ bool CEditorView::select_page(std::string const& path)
                 write_control_value(*b, b->control->value());
             }
         headers_[id == 18 ? 0 : 1]->type_tabs->select(t);
+        sync_vis_view();
         return true;
     }
-    return main_tabs_->select_path(std::span<std::string const>(parts));
+    bool const found = main_tabs_->select_path(std::span<std::string const>(parts));
+    sync_vis_view();
+    return found;
 }
 
 std::vector<std::string> CEditorView::page_paths() const
@@ -658,13 +709,59 @@ void CEditorView::idle()
     ++idle_count_;
     for (auto& b : bindings_) refresh(*b, false);
     refresh_texts();
+    refresh_vis_panel();
+    refresh_meters();
+    if (preset_browser_) preset_browser_->idle();
     if (idle_count_ % 16 == 0) refresh_program_name();
+}
+
+void CEditorView::refresh_meters()
+{
+    auto const now = std::chrono::steady_clock::now();
+    double const seconds =
+        meters_read_ == std::chrono::steady_clock::time_point{} ? 0.0 : std::chrono::duration<double>(now - meters_read_).count();
+    meters_read_ = now;
+    EngineStatusValues const& v = status_->values;
+    meters_[0]->set_levels(v.ir1_level_left, v.ir1_level_right, seconds);
+    meters_[1]->set_levels(v.ir2_level_left, v.ir2_level_right, seconds);
+    meters_[2]->set_levels(v.output_level_left, v.output_level_right, seconds);
+}
+
+int CEditorView::open_slot() const
+{
+    if (main_tabs_ == nullptr) return 1;
+    std::vector<std::string> const path = main_tabs_->path();
+    for (std::string const& label : path)
+        if (label == "IR2 Edit" || label == "IR2 EQ" || label == "IR2") return 2;
+    return 1;
+}
+
+void CEditorView::eject(int slot, int side)
+{
+    FileDialog dialog;
+    dialog.title = "Select Impulse Response File (Wav, Aiff, SDIR)";
+    dialog.extensions = {".wav", ".aif", ".aiff", ".flac", ".sd2", ".sdir", ".wir", ".fir"};
+    int const id = custom_data::ir1_file_a + 2 * (slot - 1) + side;
+    std::string const current = custom_text(id, program_path_size);
+    dialog.start_folder = get_file_path(current);
+    dialog.state_key = ir_file_state_keys[id - custom_data::ir1_file_a];
+    host_.choose_file(dialog, [this, slot, side, id](std::string const& path) {
+        guarded("eject", [&] {
+            if (side == 0) {
+                load_ir_file(slot, path);
+            } else if (is_ir_drop_path(path)) {
+                store_ir_file(id, path);
+                refresh_slot_header(slot);
+            }
+        });
+    });
 }
 
 void CEditorView::update_all_elements()
 {
     for (auto& b : bindings_) refresh(*b, true);
     refresh_texts();
+    refresh_vis_panel();
     refresh_program_name();
 }
 
@@ -678,10 +775,11 @@ void CEditorView::redraw_parameter(std::string const& key)
 void CEditorView::refresh_texts()
 {
     for (int slot = 1; slot <= 2; ++slot) refresh_slot_header(slot);
-    EngineStatus status{};
     bool busy = false;
-    if (host_.get_custom_data(custom_data::engine_status, &status, sizeof status) == sizeof status)
-        busy = status.values.ir_rebuild_in_progress != 0 || status.values.ir_work_pending != 0;
+    if (host_.get_custom_data(custom_data::engine_status, status_.get(), sizeof *status_) == sizeof *status_)
+        busy = status_->values.ir_rebuild_in_progress != 0 || status_->values.ir_work_pending != 0;
+    else
+        std::memset(status_.get(), 0, sizeof *status_); // no engine has reported yet
     if (busy_label_->visible() != busy) busy_label_->set_visible(busy);
 }
 
@@ -696,25 +794,110 @@ void CEditorView::step_ir_file(int slot, int side, bool forward)
 {
     int const id = custom_data::ir1_file_a + 2 * (slot - 1) + side;
     std::string const next = get_next_prev_file(custom_text(id, program_path_size), forward);
-    if (next.empty() || next.size() >= program_path_size) return; // the end of the folder
-    auto set_file = [this](int field, std::string const& path) {
-        char block[program_path_size] = {};
-        std::memcpy(block, path.data(), path.size());
-        host_.set_custom_data(field, block, sizeof block);
-    };
-    set_file(id, next);
-    // In True Stereo an A file with a side tag brings its partner into B when pairing is on.
-    int auto_pair = 0;
-    try {
-        auto_pair = extract_data_from_registry_auto_pair_ts();
-    } catch (std::exception const&) {
-    }
-    int const topology = topology_of(host_.get_parameter("ir" + std::to_string(slot) + "_topology"));
-    if (side == 0 && auto_pair == 1 && topology == 1) {
-        std::string const partner = check_for_file_pair_file(next);
-        if (!partner.empty() && partner.size() < program_path_size) set_file(id + 1, partner);
-    }
+    if (next.empty() || !store_ir_file(id, next)) return; // the end of the folder
+    if (side == 0) pair_partner(slot, next);
     refresh_slot_header(slot);
+}
+
+bool CEditorView::store_ir_file(int id, std::string const& path)
+{
+    if (path.size() >= program_path_size) return false;
+    char block[program_path_size] = {};
+    std::memcpy(block, path.data(), path.size());
+    return host_.set_custom_data(id, block, sizeof block);
+}
+
+namespace {
+
+bool auto_pair_on()
+{
+    try {
+        return extract_data_from_registry_auto_pair_ts() == 1;
+    } catch (std::exception const&) {
+        return false;
+    }
+}
+
+} // namespace
+
+void CEditorView::pair_partner(int slot, std::string const& path)
+{
+    // In True Stereo an A file with a side tag brings its partner into B when pairing is on.
+    if (!auto_pair_on() || topology_of(host_.get_parameter("ir" + std::to_string(slot) + "_topology")) != 1) return;
+    std::string const partner = check_for_file_pair_file(path);
+    if (!partner.empty()) store_ir_file(custom_data::ir1_file_a + 2 * (slot - 1) + 1, partner);
+}
+
+void CEditorView::set_parameter_gesture(std::string const& key, float unity)
+{
+    host_.begin_gesture(key);
+    host_.set_parameter(key, unity);
+    host_.end_gesture(key);
+}
+
+bool CEditorView::drop_files(std::vector<std::string> const& paths)
+{
+    // One slot takes one file: the first path decides.
+    if (paths.empty() || !is_ir_drop_path(paths.front()) || paths.front().size() >= program_path_size) return false;
+    int const slot = vis_panel_->drop_target();
+    if (slot == 0) return true; // the equaliser views take no files
+    return load_ir_file(slot, paths.front());
+}
+
+bool CEditorView::load_ir_file(int slot, std::string const& path)
+{
+    if (slot < 1 || slot > 2 || !is_ir_drop_path(path) || path.size() >= program_path_size) return false;
+    bool stored = false;
+    guarded("ir file drop", [&] {
+        std::string const ir = "ir" + std::to_string(slot);
+        if (host_.get_parameter(ir + "_toggle") == 0.0f) set_parameter_gesture(ir + "_toggle", 1.0f);
+
+        // Automatic topology: a ".fir" file holds a Fusion IR, so it selects Fusion IR. Any other
+        // file leaves Fusion IR for Parallel Stereo. One side of a true-stereo pair whose partner
+        // exists selects True Stereo when pairing is on (from Parallel Stereo or Fusion IR), so that
+        // the pair loads together. Otherwise the user's topology stays: True Stereo keeps its B
+        // file and Mono - Stereo is a deliberate choice.
+        int const topology = topology_of(host_.get_parameter(ir + "_topology"));
+        std::string lower = path;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        bool const fusion_file = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".fir") == 0;
+        int wanted = topology;
+        if (fusion_file) wanted = 3;
+        else if (auto_pair_on() && !check_for_file_pair_file(path).empty() && (topology == 0 || topology == 3))
+            wanted = 1;
+        else if (topology == 3) wanted = 0;
+        if (wanted != topology) set_parameter_gesture(ir + "_topology", topology_unity(wanted));
+
+        stored = store_ir_file(custom_data::ir1_file_a + 2 * (slot - 1), path);
+        if (stored) pair_partner(slot, path);
+    });
+    if (on_ir_file_loaded) on_ir_file_loaded();
+    update_all_elements();
+    return stored;
+}
+
+void CEditorView::sync_vis_view()
+{
+    if (vis_panel_ == nullptr || main_tabs_ == nullptr) return;
+    std::vector<std::string> const path = main_tabs_->path();
+    if (path.empty()) return;
+    std::string const& page = path[0];
+    std::string const sub = path.size() > 1 ? path[1] : std::string();
+    VisView view = vis_panel_->view();
+    if (page == "IR1 Edit") view = VisView::ir1_display;
+    else if (page == "IR2 Edit") view = VisView::ir2_display;
+    else if (page == "IR1 EQ") view = VisView::ir1_eq;
+    else if (page == "IR2 EQ") view = VisView::ir2_eq;
+    else if (page == "Post EQ") view = VisView::post_eq;
+    else if (page == "SplitMod") view = sub == "IR2" ? VisView::ir2_split_mod : VisView::ir1_split_mod;
+    vis_panel_->set_view(view);
+}
+
+void CEditorView::refresh_vis_panel()
+{
+    if (vis_panel_ == nullptr) return;
+    vis_panel_->refresh(*status_);
+    if (auto const error = vis_panel_->take_draw_error()) show_message(*error + ": Editor: Draw ir vis area");
 }
 
 void CEditorView::refresh_slot_header(int slot)
@@ -748,8 +931,8 @@ void CEditorView::refresh_slot_header(int slot)
     if (a != h.text_a) h.line_a->set_text(h.text_a = a);
     if (b != h.text_b) h.line_b->set_text(h.text_b = b);
     h.b_controls = topology == 1;
-    for (CWidget* arrow : h.b_arrows) // B files step only where B is heard
-        if (arrow != nullptr && arrow->visible() != h.b_controls) arrow->set_visible(h.b_controls);
+    for (CWidget* control : {h.b_arrows[0], h.b_arrows[1], h.b_eject}) // B files only where B is heard
+        if (control != nullptr && control->visible() != h.b_controls) control->set_visible(h.b_controls);
     if (h.sts_group && h.sts_group->visible() != (topology == 0)) h.sts_group->set_visible(topology == 0);
     if (h.fusion_group && h.fusion_group->visible() != (topology == 3)) h.fusion_group->set_visible(topology == 3);
 

@@ -13,8 +13,10 @@
 
 #include "editor/editor_host.h"
 #include "editor/page_tables.h"
+#include "host/engine_status.h"
 #include "editor/ui/root.h"
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -32,6 +34,10 @@ class CWidget;
 namespace corvella::editor {
 
 class CSettingsPage;
+class CVisPanel;
+class CIrBrowser;
+class CPresetBrowser;
+class CLevelMeter;
 
 // Preferences read when an editor opens; -1 or unset fields are read from the settings store.
 struct EditorOptions {
@@ -39,6 +45,7 @@ struct EditorOptions {
     int dials_mode = -1;
     int hide_lower_pane = -1;
     int hide_presets = -1;
+    int ir_vis_selection_mode = -1; // "IRVisSelectionMode": 0 several channels, 1 one or all
 };
 
 // Command menus, in custom-data order 44..49.
@@ -50,7 +57,7 @@ std::vector<std::string> command_menu_texts(CommandMenu menu);
 class CEditorView {
 public:
     static constexpr double width = 1040;
-    static constexpr double height = 760;
+    static constexpr double height = 850;
 
     CEditorView(EditorHost& host, EditorOptions options = {});
     ~CEditorView();
@@ -74,6 +81,16 @@ public:
     // What choosing `item` in a command menu does (the menus call this).
     void run_command(CommandMenu menu, int item);
 
+    // Files dropped on the window (and the lower pane's double-click): the first path goes to the
+    // slot of the IR display the panel shows, when it is an IR file (is_ir_drop_path). False when
+    // the drop is refused; an accepted drop in a view without a slot does nothing.
+    bool drop_files(std::vector<std::string> const& paths);
+    // Loads `path` as section A of `slot` (1 or 2) as a drop does: switches the IR on, updates the
+    // topology for the file, pairs a true-stereo partner into B. False when the path is refused.
+    bool load_ir_file(int slot, std::string const& path);
+    // Runs after every drop or load (the file browser clears its selection).
+    std::function<void()> on_ir_file_loaded;
+
     // Shows `text` in the editor's message box (caption of the settings and IR messages).
     void show_message(std::string const& text);
     // Runs `action`; an exception is shown with ": Seen during " + `name` appended.
@@ -87,6 +104,12 @@ public:
     bool b_file_controls_shown(int slot) const;
     bool busy_shown() const;
     CSettingsPage* settings_page() { return settings_.get(); }
+    CVisPanel& vis_panel() { return *vis_panel_; }
+    CIrBrowser* ir_browser() { return ir_browser_.get(); }
+    CPresetBrowser* preset_browser() { return preset_browser_.get(); }
+    CLevelMeter* level_meter(int which) { return meters_[which]; } // 0 IR1, 1 IR2, 2 output
+    // The eject button of `slot`'s line A or B (side 0 or 1): asks for a file, then loads it.
+    void eject(int slot, int side);
 
 private:
     struct Binding;
@@ -106,7 +129,19 @@ private:
     void refresh_slot_header(int slot);
     // IR file `side` (0 A, 1 B) of `slot` to the next or previous IR file of its folder.
     void step_ir_file(int slot, int side, bool forward);
+    // Writes `path` into the file slot `id` (custom data 14..17); false when it does not fit.
+    bool store_ir_file(int id, std::string const& path);
+    // In True Stereo with pairing on, the partner of the A file `path` of `slot` goes into B.
+    void pair_partner(int slot, std::string const& path);
+    // A parameter changed as one user gesture.
+    void set_parameter_gesture(std::string const& key, float unity);
+    // The panel's view for the open page (pages without a view of their own keep the last one).
+    void sync_vis_view();
+    void refresh_vis_panel();
     void refresh_program_name();
+    void refresh_meters();
+    // 2 while an IR2 page is open, else 1 (where the file browser loads).
+    int open_slot() const;
     std::string custom_text(int id, std::size_t size);
 
     EditorHost& host_;
@@ -119,6 +154,13 @@ private:
     ui::CLabel* busy_label_ = nullptr;
     ui::CChoiceMenu* command_menus_[6] = {};
     std::unique_ptr<CSettingsPage> settings_;
+    CVisPanel* vis_panel_ = nullptr;
+    std::unique_ptr<EngineStatus> status_; // the last block read, at idle time
+    // The lower pane's pages (after root_, which owns the widgets they fill: they go first).
+    std::unique_ptr<CIrBrowser> ir_browser_;
+    std::unique_ptr<CPresetBrowser> preset_browser_;
+    CLevelMeter* meters_[3] = {};
+    std::chrono::steady_clock::time_point meters_read_{};
     unsigned idle_count_ = 0;
 };
 

@@ -4,6 +4,8 @@
 #include "host/in_process_host.h"
 #include "program/parameter_table.h"
 
+#include <utility>
+
 namespace corvella::editor {
 
 float InProcessEditorHost::get_parameter(std::string const& key)
@@ -55,6 +57,22 @@ void InProcessEditorHost::request_full_recompute()
 void InProcessEditorHost::hand_over_program()
 {
     host_.parameters().post_to_plugin_snapshot();
+}
+
+bool InProcessEditorHost::choose_file(FileDialog const& dialog, std::function<void(std::string const&)> chosen)
+{
+    dialog_ = dialog;
+    chosen_ = std::move(chosen);
+    return true;
+}
+
+bool InProcessEditorHost::answer_file_dialog(std::string const& path)
+{
+    if (!chosen_) return false;
+    auto chosen = std::move(chosen_);
+    chosen_ = nullptr;
+    chosen(path);
+    return true;
 }
 
 double InProcessEditorHost::sample_rate()

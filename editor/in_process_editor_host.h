@@ -8,6 +8,8 @@
 
 #include "editor/editor_host.h"
 
+#include <functional>
+
 namespace corvella::host {
 class InProcessHost;
 }
@@ -30,12 +32,21 @@ public:
     double sample_rate() override;
     int running_latency() override;
 
+    // Dialogs are held until a test (or tool) answers them: answer_file_dialog runs the pending
+    // callback with `path`; cancel_file_dialog drops it.
+    bool choose_file(FileDialog const& dialog, std::function<void(std::string const& path)> chosen) override;
+    FileDialog const* pending_file_dialog() const { return chosen_ ? &dialog_ : nullptr; }
+    bool answer_file_dialog(std::string const& path);
+    void cancel_file_dialog() { chosen_ = nullptr; }
+
     int open_gestures() const { return open_; }      // begun and not yet ended
     int finished_gestures() const { return ended_; } // begin/end pairs completed
     int value_sets() const { return sets_; }
 
 private:
     host::InProcessHost& host_;
+    FileDialog dialog_;
+    std::function<void(std::string const&)> chosen_;
     int open_ = 0;
     int ended_ = 0;
     int sets_ = 0;

@@ -7,6 +7,12 @@ namespace corvella::editor {
 
 namespace {
 
+// The type menu of a band: its engine band offers only some filter types.
+Choices eq_band_modes(int band)
+{
+    return band == 1 ? Choices::eq_mode_lowest : band == 5 ? Choices::eq_mode_highest : Choices::eq_mode_middle;
+}
+
 ControlRow group(std::string title, double col, double row, double cols, double rows = 1)
 {
     return {Kind::group, {}, std::move(title), Unit::percent, col, row, cols, rows};
@@ -47,6 +53,12 @@ std::vector<std::string> choice_texts(Choices choices)
         return {topology_names[0], topology_names[1], topology_names[2], topology_names[3]};
     case Choices::eq_mode:
         return {eq_mode_names[0], eq_mode_names[1], eq_mode_names[2], eq_mode_names[3], eq_mode_names[4]};
+    case Choices::eq_mode_lowest:
+        return {eq_lowest_mode_names[0], eq_lowest_mode_names[1], eq_lowest_mode_names[2]};
+    case Choices::eq_mode_middle:
+        return {"Peak"};
+    case Choices::eq_mode_highest:
+        return {eq_highest_mode_names[0], eq_highest_mode_names[1], eq_highest_mode_names[2]};
     case Choices::source_type:
         return {"File", "ER", "Tail"};
     case Choices::er_room: {
@@ -174,7 +186,7 @@ PageTable ir_eq_band_table(int slot, int band)
     return {
         group("Band " + n, 0, 0, 10.25),
         toggle(b + "_toggle", "On", 0, 0),
-        menu(b + "_mode", "Type", Choices::eq_mode, 1, 0),
+        menu(b + "_mode", "Type", eq_band_modes(band), 1, 0),
         dial(b + "_freq", "Freq", Unit::eq_freq, 3, 0),
         dial(b + "_gain", "Gain", Unit::eq_gain_db, 4, 0),
         dial(b + "_q", "Q", Unit::eq_q, 5, 0),
@@ -199,7 +211,7 @@ PageTable eq_all_bands_table(std::string const& prefix)
         std::string const b = prefix + std::to_string(band);
         t.push_back(group("Band " + std::to_string(band), c, 0, 2, 3));
         t.push_back(toggle(b + "_toggle", "On", c, 0));
-        t.push_back(menu(b + "_mode", "Type", Choices::eq_mode, c + 1, 0, 1));
+        t.push_back(menu(b + "_mode", "Type", eq_band_modes(band), c + 1, 0, 1));
         t.push_back(dial(b + "_freq", "Freq", Unit::eq_freq, c, 1));
         t.push_back(dial(b + "_gain", "Gain", Unit::eq_gain_db, c + 1, 1));
         t.push_back(dial(b + "_q", "Q", Unit::eq_q, c, 2));
@@ -213,7 +225,7 @@ PageTable post_eq_band_table(int band)
     return {
         group("Band " + std::to_string(band), 0, 0, 10.25),
         toggle(b + "_toggle", "On", 0, 0),
-        menu(b + "_mode", "Type", Choices::eq_mode, 1, 0),
+        menu(b + "_mode", "Type", eq_band_modes(band), 1, 0),
         dial(b + "_freq", "Freq", Unit::eq_freq, 3, 0),
         dial(b + "_gain", "Gain", Unit::eq_gain_db, 4, 0),
         dial(b + "_q", "Q", Unit::eq_q, 5, 0),

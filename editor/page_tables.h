@@ -32,7 +32,10 @@ enum class Kind {
 enum class Choices {
     none,
     topology,
-    eq_mode,
+    eq_mode,         // all five filter types
+    eq_mode_lowest,  // band 1
+    eq_mode_middle,  // bands 2 to 4
+    eq_mode_highest, // band 5
     source_type,  // "File", "ER", "Tail"
     er_room,
     tail_density,

@@ -1,5 +1,7 @@
 #include "editor/settings_page.h"
 
+#include "editor/vis_panel.h"
+
 #include "editor/editor_view.h"
 #include "editor/ui/label.h"
 #include "editor/ui/menu.h"
@@ -170,6 +172,7 @@ void CSettingsPage::choose(std::size_t menu, int item)
         }
         set_data_in_registry_int(row.key, stored);
         if (menu == dials) view_.root().options().dial_mode = static_cast<DialMode>(item);
+        if (menu == ir_vis) view_.vis_panel().set_selection_mode(static_cast<VisSelectionMode>(stored));
         if (menu == wet_lock) {
             // The mix is set again so that the lock blend follows the new mode at once.
             EditorHost& host = view_.host();

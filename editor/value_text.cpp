@@ -1,5 +1,6 @@
 #include "editor/value_text.h"
 
+#include "effects/biquad_filter.h"
 #include "effects/chorus.h"
 #include "engine/engine_helpers.h"
 #include "program/vst_plugin_program.h"
@@ -69,6 +70,16 @@ std::string note_range_text(float from_hz, float to_hz)
     return note_text(from_hz) + " to " + note_text(to_hz);
 }
 
+int eq_band_mode_menu_position(float u)
+{
+    return std::clamp(static_cast<int>(std::floor(2.0f * u)), 0, 2);
+}
+
+float eq_band_mode_unity(int position)
+{
+    return 0.5f * static_cast<float>(std::clamp(position, 0, 2));
+}
+
 int eq_mode_menu_position(float u)
 {
     int const mode = std::clamp(static_cast<int>(std::floor(4.0f * u)), 0, 4);
@@ -106,8 +117,8 @@ std::string value_text(Unit unit, float u)
         return decibels(get_db_gain_from_dual_scaling(u, -50.0f, 50.0f));
     case Unit::master_db:
         return decibels(get_db_gain_from_dual_scaling(u, -30.0f, 30.0f));
-    case Unit::eq_gain_db:
-        return decibels((u - 0.5f) * 40.0f);
+    case Unit::eq_gain_db: // the bands' own taper: fine near 0 dB, coarse towards +-20
+        return decibels(20.0f * (2.0f * log_extend_low_unity_range_mid_pointed(u) - 1.0f));
     case Unit::eq_q:
         return format("Q %.2f", 0.1 * std::pow(100.0, d));
     case Unit::eq_freq: {

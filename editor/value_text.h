@@ -58,6 +58,12 @@ std::string note_range_text(float from_hz, float to_hz);
 inline constexpr char const* eq_mode_names[5] = {"Peak", "L. Cut", "L. Shelf", "H. Cut", "H. Shelf"};
 int eq_mode_menu_position(float unity); // menu position of a stored mode value
 float eq_mode_unity(int position);      // stored value of a menu position
+// The bands of an equaliser: the lowest offers "Peak", "L. Cut", "L. Shelf", the highest "Peak",
+// "H. Cut", "H. Shelf" (modes at 0, 0.5 and 1), the three between only "Peak".
+inline constexpr char const* eq_lowest_mode_names[3] = {"Peak", "L. Cut", "L. Shelf"};
+inline constexpr char const* eq_highest_mode_names[3] = {"Peak", "H. Cut", "H. Shelf"};
+int eq_band_mode_menu_position(float unity);
+float eq_band_mode_unity(int position);
 
 inline constexpr char const* topology_names[4] = {"Parallel Stereo", "True Stereo", "Mono - Stereo", "Fusion IR"};
 int topology_of(float unity);

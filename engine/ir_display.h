@@ -31,7 +31,8 @@ struct ir_display_tables {
     float rows[slots][channels][width] = {};
     int channel_count[slots] = {};
     int floor_db[slots] = {-80, -80};
-    int generation = 0; // counts hand-overs, so the editor knows when to redraw
+    int frames[slots] = {}; // samples the rows were made from (the time axis); 0 when not told
+    int generation = 0;     // counts hand-overs, so the editor knows when to redraw
 };
 
 } // namespace corvella

@@ -307,6 +307,7 @@ void VST_Plugin::draw_ir(int slot, float* const* ir, int channels, int frames, i
     std::memcpy(tables.rows[s], tables.build_rows[s], sizeof tables.rows[s]);
     tables.channel_count[s] = channels;
     tables.floor_db[s] = floor_db;
+    tables.frames[s] = frames;
     ++tables.generation;
 }
 

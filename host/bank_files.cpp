@@ -2,6 +2,7 @@
 
 #include "program/parameter_application.h"
 #include "program/program_constants.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/settings_file.h"
 #include "platform/settings_store.h"

@@ -171,7 +171,7 @@ bool names_existing_file(char const* path)
 template <std::size_t N> void copy_text(char (&field)[N], std::string_view text)
 {
     std::size_t const length = std::min(text.size(), N - 1);
-    std::memcpy(field, text.data(), length);
+    if (length > 0) std::memcpy(field, text.data(), length); // an empty text may come without data
     field[length] = '\0';
 }
 

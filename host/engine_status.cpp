@@ -1,6 +1,8 @@
 #include "host/engine_status.h"
 
+#include "engine/ir_display.h"
 #include "engine/vst_plugin.h"
+#include "platform/threading.h"
 
 #include <cstring>
 
@@ -30,6 +32,23 @@ void capture_engine_status(VST_Plugin* engine, std::uint32_t refresh_count, Engi
     v.partition_length = engine->partition_length;
     v.zero_latency = engine->zero_latency ? 1 : 0;
     v.host_tempo = engine->host_tempo;
+
+    if (engine->ir_display == nullptr) return;
+    static_assert(EngineStatusDisplay::slots == ir_display_tables::slots &&
+                  EngineStatusDisplay::channels == ir_display_tables::channels &&
+                  EngineStatusDisplay::width == ir_display_tables::width &&
+                  EngineStatusDisplay::height == ir_display_tables::height);
+    static_assert(sizeof(EngineStatusDisplay::rows) == sizeof(ir_display_tables::rows));
+    ir_display_tables const& tables = *engine->ir_display;
+    EngineStatusDisplay& d = status.display;
+    CriticalSectionLock lock(&engine->ir_build_lock);
+    d.generation = tables.generation;
+    for (int slot = 0; slot < EngineStatusDisplay::slots; ++slot) {
+        d.channel_count[slot] = tables.channel_count[slot];
+        d.floor_db[slot] = tables.floor_db[slot];
+        d.frames[slot] = tables.frames[slot];
+    }
+    std::memcpy(d.rows, tables.rows, sizeof d.rows);
 }
 
 } // namespace corvella

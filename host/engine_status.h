@@ -2,7 +2,8 @@
 
 // The engine status block: the copy of the engine's public state that the bridge hands to the
 // parameters object on every wake-up (custom data 0) and the editor reads. Fixed at 37,680 bytes;
-// the values the editor needs come first, the rest is zero.
+// the values the editor needs come first, then the drawings of the impulse responses for the
+// editor's IR panel, the rest is zero.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,15 +33,32 @@ struct EngineStatusValues {
     float host_tempo;
 };
 
+// The engine's drawings of its impulse responses (engine/ir_display.h), as last handed over.
+struct EngineStatusDisplay {
+    static constexpr int slots = 2;
+    static constexpr int channels = 4;
+    static constexpr int width = 556;  // columns of a row
+    static constexpr int height = 180; // a row value of `height` is 0 dB
+
+    std::int32_t generation;              // counts hand-overs; a change means new rows
+    std::int32_t channel_count[slots];    // channels drawn per slot (0 before the first build)
+    std::int32_t floor_db[slots];         // level that a row value of 0 stands for
+    std::int32_t frames[slots];           // samples the rows were made from; 0 when not known
+    float rows[slots][channels][width];   // column heights, 0 .. height
+};
+
 struct EngineStatus {
     EngineStatusValues values;
-    std::uint8_t unused[engine_status_size - sizeof(EngineStatusValues)];
+    EngineStatusDisplay display;
+    std::uint8_t unused[engine_status_size - sizeof(EngineStatusValues) - sizeof(EngineStatusDisplay)];
 };
 static_assert(sizeof(EngineStatus) == engine_status_size);
+static_assert(sizeof(EngineStatusValues) % 4 == 0 && offsetof(EngineStatus, display) == sizeof(EngineStatusValues));
 
 // Fills `status` from `engine` (all zero for a null engine). `refresh_count` is carried over from
 // the previous block and bumped when the engine's editor_refresh_pending was set, which this
-// clears. Runs on the bridge's thread; reads only the engine's atomics and configuration.
+// clears. The drawings are copied under the engine's ir_build_lock, which the IR computation thread
+// holds only for its own copy. Runs on the bridge's thread, never on the audio thread.
 void capture_engine_status(VST_Plugin* engine, std::uint32_t refresh_count, EngineStatus& status);
 
 } // namespace corvella

@@ -3,6 +3,8 @@
 #include "plugin/DistrhoPluginInfo.h"
 #include "program/parameter_application.h"
 #include "program/parameter_table.h"
+#include "program/program_sanitise.h"
+#include "platform/atomic_file.h"
 
 #include <fcntl.h>
 #include <stdio.h> // renameat2
@@ -217,8 +219,12 @@ Lv2Preset lv2_preset_of_program(VST_Plugin_Program const* bank, int slot)
 
     // The values as the plug-in reports them with this program current (the master gain and mix
     // follow the bank's locks, which live in record 0).
+    // A bank file is outside data: its values are brought into range first, as the plug-in does
+    // when it takes the record, so that no port carries NaN or a value outside 0..1.
     auto view = std::make_unique<VST_Plugin_Program[]>(programs_per_bank);
     std::memcpy(static_cast<void*>(view.get()), bank, bank_size_bytes);
+    for (int s = 0; s < programs_per_bank; ++s)
+        sanitise_program_values(view[s]);
     view[0].current_program = slot;
     for (ParameterRow const& row : parameter_table())
         if (std::strcmp(row.key, selector_key) != 0)
@@ -284,12 +290,6 @@ bool write_lv2_preset_bundle(std::filesystem::path const& bundle, std::vector<Lv
     // mkdtemp makes the folder private; a bundle is read by every host the user runs.
     ::chmod(temporary.c_str(), 0755);
 
-    auto write = [&](std::string const& name, std::string const& text) {
-        std::ofstream file(temporary / name, std::ios::binary | std::ios::trunc);
-        file << text;
-        file.flush();
-        return static_cast<bool>(file);
-    };
     std::string manifest = prefixes;
     for (Lv2Preset const& preset : presets) {
         Lv2Preset entry;
@@ -297,23 +297,18 @@ bool write_lv2_preset_bundle(std::filesystem::path const& bundle, std::vector<Lv
         std::string described = lv2_preset_turtle(entry, preset.file_name);
         described.insert(described.size() - 3, " ;\n    rdfs:seeAlso <" + preset.file_name + ">");
         manifest += described + "\n";
-        if (!write(preset.file_name, prefixes + lv2_preset_turtle(preset, "")))
+        std::string why;
+        if (!write_file_durably(temporary / preset.file_name, prefixes + lv2_preset_turtle(preset, ""), why))
             return give_up("cannot write " + (bundle / preset.file_name).string());
     }
-    if (!write("manifest.ttl", manifest)) return give_up("cannot write " + (bundle / "manifest.ttl").string());
+    std::string why;
+    if (!write_file_durably(temporary / "manifest.ttl", manifest, why))
+        return give_up("cannot write " + (bundle / "manifest.ttl").string());
 
-    // Into place: a plain rename when there is no bundle yet, else an exchange with the old one.
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, bundle.c_str(), RENAME_NOREPLACE) != 0) {
-        int const first = errno;
-        if (first != EEXIST ||
-            ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, bundle.c_str(), RENAME_EXCHANGE) != 0)
-            return give_up("cannot move the bundle into " + bundle.string() + ": " +
-                           std::strerror(first == EEXIST ? errno : first));
-        if (!fs::is_directory(temporary, ec)) { // a file stood there; put it back
-            ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, bundle.c_str(), RENAME_EXCHANGE);
-            return give_up(bundle.string() + " exists and is not a folder");
-        }
-        fs::remove_all(temporary, ec);
+    // Into place in one rename; the old bundle goes only once the new one is there.
+    if (!replace_folder_atomically(temporary, bundle, why)) {
+        error = why;
+        return false;
     }
     return true;
 }

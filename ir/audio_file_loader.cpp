@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -154,33 +156,29 @@ struct Section {
     }
 };
 
-void open_section(std::string const& path, text::SectionTexts const& texts, Section& section,
-                  bool& general_opened)
+// Turns a WIR import status into the section's failure.
+void check_wir_status(int status, text::SectionTexts const& texts, Section const& section)
 {
-    if (check_filename_extension(path, ".wir")) {
-        section.wir = true;
-        int const status = allocate_memory_load_wir_sndfile(path.c_str(), nullptr, &section.info,
-                                                            &section.handle, &section.image);
-        switch (status) {
-        case 0:
-            break;
-        case -4:
-            throw std::runtime_error(texts.wir_short_read);
-        case -3:
-            throw std::runtime_error(texts.wir_cannot_open);
-        case -2:
-            throw std::runtime_error(texts.wir_no_memory);
-        default:
-            throw std::runtime_error(texts.wir_unrecognised);
-        }
-        // libsndfile refused the patched image: its header record is not filled.
-        if (!section.handle) throw std::runtime_error(texts.wir_unrecognised);
-        return;
+    switch (status) {
+    case 0:
+        break;
+    case -4:
+        throw std::runtime_error(texts.wir_short_read);
+    case -3:
+        throw std::runtime_error(texts.wir_cannot_open);
+    case -2:
+        throw std::runtime_error(texts.wir_no_memory);
+    default:
+        throw std::runtime_error(texts.wir_unrecognised);
     }
+    // libsndfile refused the patched image: its header record is not filled.
+    if (!section.handle) throw std::runtime_error(texts.wir_unrecognised);
+}
 
-    general_opened = true;
-    section.handle = sf_open(path.c_str(), SFM_READ, &section.info);
-    switch (sf_error(section.handle)) {
+// Turns libsndfile's verdict on a general-format open into the section's failure.
+void check_general_open(int error, text::SectionTexts const& texts, Section const& section)
+{
+    switch (error) {
     case SF_ERR_NO_ERROR:
         break;
     case SF_ERR_UNRECOGNISED_FORMAT:
@@ -196,6 +194,42 @@ void open_section(std::string const& path, text::SectionTexts const& texts, Sect
     }
     if (!section.handle) throw std::runtime_error(texts.malformed);
 }
+
+void open_section(std::string const& path, text::SectionTexts const& texts, Section& section,
+                  bool& general_opened)
+{
+    if (check_filename_extension(path, ".wir")) {
+        section.wir = true;
+        check_wir_status(allocate_memory_load_wir_sndfile(path.c_str(), nullptr, &section.info, &section.handle,
+                                                          &section.image),
+                         texts, section);
+        return;
+    }
+    general_opened = true;
+    section.handle = sf_open(path.c_str(), SFM_READ, &section.info);
+    check_general_open(sf_error(section.handle), texts, section);
+}
+
+// The same for a file already in memory; its name decides the route as a path's would.
+void open_section(corvella::AudioFileBytes const& file, text::SectionTexts const& texts, Section& section,
+                  bool& general_opened)
+{
+    if (check_filename_extension(file.name, ".wir")) {
+        section.wir = true;
+        check_wir_status(corvella::open_wir_bytes(file.data, file.size, &section.info, &section.handle,
+                                                  &section.image),
+                         texts, section);
+        return;
+    }
+    general_opened = true;
+    int const status =
+        corvella::open_sound_bytes(file.data, file.size, &section.info, &section.handle, &section.image);
+    if (status != 0) throw std::runtime_error(texts.system_error);
+    check_general_open(sf_error(section.handle), texts, section);
+}
+
+// Opens the sections of one load (steps 1-4), throwing its failures.
+using SectionOpener = std::function<void(Section& a, Section& b, bool& general_opened)>;
 
 bool usable_channel_count(int channels)
 {
@@ -237,6 +271,11 @@ void read_section(Section& section, float* interleaved, float gain_if_wir, float
         std::memset(interleaved + got * channels, 0,
                     static_cast<std::size_t>(frames - got) * channels * sizeof(float));
     if (section.wir) ippsMulC_32f_I(gain_if_wir, interleaved, frames * channels);
+    // Float files can hold NaN and infinities; one such sample would poison every block the
+    // convolver computes with it, so it is read as silence.
+    std::replace_if(
+        interleaved, interleaved + static_cast<std::size_t>(frames) * channels,
+        [](float sample) { return !std::isfinite(sample); }, 0.0f);
     distribute(interleaved, channels, frames, first, second, quad_first);
 }
 
@@ -282,25 +321,13 @@ int bit_depth_of(Section const& a, Section const& b)
 }
 
 // Steps 1-18 of a load; every failure is thrown and handled by the caller.
-void load_or_throw(std::string const& path_a, std::string const& path_b, float**& buffer, bool buffer_given,
-                   int sample_rate, int& allocated_length, int& ir_length, int& bit_depth,
-                   int& file_sample_rate, bool simulate_true_stereo, float sts_noise_seconds, float sts_level,
-                   bool add_noise, float noise_level, float noise_dry_gain, int noise_seed_offset,
-                   float noise_release, Section& a, Section& b, bool& general_opened)
+void load_or_throw(SectionOpener const& open_sections, float**& buffer, bool buffer_given, int sample_rate,
+                   int& allocated_length, int& ir_length, int& bit_depth, int& file_sample_rate,
+                   bool simulate_true_stereo, float sts_noise_seconds, float sts_level, bool add_noise,
+                   float noise_level, float noise_dry_gain, int noise_seed_offset, float noise_release, Section& a,
+                   Section& b, bool& general_opened)
 {
-    if (path_a.empty() && path_b.empty()) throw PathError(text::no_files);
-    for (std::string const* path : {&path_a, &path_b}) {
-        if (path->empty()) continue;
-        std::error_code error;
-        auto const status = std::filesystem::status(*path, error);
-        // A pipe would block the worker in sf_open until someone writes to it.
-        if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status) ||
-            std::filesystem::is_fifo(status))
-            throw PathError(text::file_prefix + *path + text::file_suffix);
-    }
-
-    if (!path_a.empty()) open_section(path_a, text::section_a, a, general_opened);
-    if (!path_b.empty()) open_section(path_b, text::section_b, b, general_opened);
+    open_sections(a, b, general_opened);
 
     if (a.open() && b.open() && a.info.samplerate != b.info.samplerate)
         throw std::runtime_error(text::rates_differ);
@@ -380,6 +407,54 @@ void load_or_throw(std::string const& path_a, std::string const& path_b, float**
     ir_length = static_cast<int>(ratio * static_cast<float>(frames));
 }
 
+// A whole load with its failure handling, whatever the sections are read from.
+void run_load(SectionOpener const& open_sections, float**& buffer, int sample_rate, int& allocated_length,
+              int& ir_length, int& bit_depth, int& file_sample_rate, bool simulate_true_stereo,
+              float sts_noise_seconds, float sts_level, bool add_noise, float noise_level, float noise_dry_gain,
+              int noise_seed_offset, float noise_release, corvella::AudioFileLoadReport* report)
+{
+    if (sample_rate < 1 || sample_rate > max_engine_rate)
+        throw std::invalid_argument(
+            "load_libsndfile_into_unallocated_memory: engine sample rate out of range");
+    if (report) *report = corvella::AudioFileLoadReport{};
+
+    bool const buffer_given = buffer != nullptr;
+    bool general_opened = false; // set once sf_open has been called, before its error is examined
+    bool path_failure = false;
+    std::string failure;
+    {
+        Section a;
+        Section b;
+        try {
+            load_or_throw(open_sections, buffer, buffer_given, sample_rate, allocated_length, ir_length,
+                          bit_depth, file_sample_rate, simulate_true_stereo, sts_noise_seconds, sts_level,
+                          add_noise, noise_level, noise_dry_gain, noise_seed_offset, noise_release, a, b,
+                          general_opened);
+            return;
+        } catch (PathError const& error) {
+            path_failure = true;
+            failure = error.what();
+        } catch (std::runtime_error const& error) {
+            failure = error.what();
+        }
+    } // handles closed and images released before the message is shown
+
+    bool const shown = !path_failure && !general_opened;
+    if (report) *report = corvella::AudioFileLoadReport{true, shown, failure};
+    if (shown) MessageBoxA(nullptr, failure.c_str(), corvella::caption::engine, corvella::message_box_ok);
+
+    // The default IR: whatever this call allocated may hold part of a file, so it is replaced by
+    // fresh silence; a buffer the caller passed in is left as it is.
+    if (!buffer_given) {
+        corvella::free_ir_load_buffer(buffer);
+        int unused = 0;
+        create_silence_ir(sample_rate, buffer, 0, allocated_length, ir_length, bit_depth, unused);
+    } else {
+        allocated_length = 2 * sample_rate;
+        ir_length = sample_rate;
+    }
+}
+
 } // namespace
 
 bool check_filename_extension(std::string const& name, std::string const& extension)
@@ -445,46 +520,39 @@ void load_audio_files(std::string const& path_a, std::string const& path_b, floa
                       float noise_level, float noise_dry_gain, int noise_seed_offset, float noise_release,
                       AudioFileLoadReport* report)
 {
-    if (sample_rate < 1 || sample_rate > max_engine_rate)
-        throw std::invalid_argument(
-            "load_libsndfile_into_unallocated_memory: engine sample rate out of range");
-    if (report) *report = AudioFileLoadReport{};
-
-    bool const buffer_given = buffer != nullptr;
-    bool general_opened = false; // set once sf_open has been called, before its error is examined
-    bool path_failure = false;
-    std::string failure;
-    {
-        Section a;
-        Section b;
-        try {
-            load_or_throw(path_a, path_b, buffer, buffer_given, sample_rate, allocated_length, ir_length,
-                          bit_depth, file_sample_rate, simulate_true_stereo, sts_noise_seconds, sts_level,
-                          add_noise, noise_level, noise_dry_gain, noise_seed_offset, noise_release, a, b,
-                          general_opened);
-            return;
-        } catch (PathError const& error) {
-            path_failure = true;
-            failure = error.what();
-        } catch (std::runtime_error const& error) {
-            failure = error.what();
+    auto open_paths = [&](Section& a, Section& b, bool& general_opened) {
+        if (path_a.empty() && path_b.empty()) throw PathError(text::no_files);
+        for (std::string const* path : {&path_a, &path_b}) {
+            if (path->empty()) continue;
+            std::error_code error;
+            auto const status = std::filesystem::status(*path, error);
+            // A pipe would block the worker in sf_open until someone writes to it.
+            if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status) ||
+                std::filesystem::is_fifo(status))
+                throw PathError(text::file_prefix + *path + text::file_suffix);
         }
-    } // handles closed and images released before the message is shown
+        if (!path_a.empty()) open_section(path_a, text::section_a, a, general_opened);
+        if (!path_b.empty()) open_section(path_b, text::section_b, b, general_opened);
+    };
+    run_load(open_paths, buffer, sample_rate, allocated_length, ir_length, bit_depth, file_sample_rate,
+             simulate_true_stereo, sts_noise_seconds, sts_level, add_noise, noise_level, noise_dry_gain,
+             noise_seed_offset, noise_release, report);
+}
 
-    bool const shown = !path_failure && !general_opened;
-    if (report) *report = AudioFileLoadReport{true, shown, failure};
-    if (shown) MessageBoxA(nullptr, failure.c_str(), caption::engine, message_box_ok);
-
-    // The default IR: whatever this call allocated may hold part of a file, so it is replaced by
-    // fresh silence; a buffer the caller passed in is left as it is.
-    if (!buffer_given) {
-        free_ir_load_buffer(buffer);
-        int unused = 0;
-        create_silence_ir(sample_rate, buffer, 0, allocated_length, ir_length, bit_depth, unused);
-    } else {
-        allocated_length = 2 * sample_rate;
-        ir_length = sample_rate;
-    }
+void load_audio_file_bytes(AudioFileBytes const* file_a, AudioFileBytes const* file_b, float**& buffer,
+                           int sample_rate, int& allocated_length, int& ir_length, int& bit_depth,
+                           int& file_sample_rate, bool simulate_true_stereo, float sts_noise_seconds,
+                           float sts_level, bool add_noise, float noise_level, float noise_dry_gain,
+                           int noise_seed_offset, float noise_release, AudioFileLoadReport* report)
+{
+    auto open_images = [&](Section& a, Section& b, bool& general_opened) {
+        if (!file_a && !file_b) throw PathError(text::no_files);
+        if (file_a) open_section(*file_a, text::section_a, a, general_opened);
+        if (file_b) open_section(*file_b, text::section_b, b, general_opened);
+    };
+    run_load(open_images, buffer, sample_rate, allocated_length, ir_length, bit_depth, file_sample_rate,
+             simulate_true_stereo, sts_noise_seconds, sts_level, add_noise, noise_level, noise_dry_gain,
+             noise_seed_offset, noise_release, report);
 }
 
 void free_ir_load_buffer(float**& buffer, int channels)

@@ -11,6 +11,7 @@
 // Threading: runs on the IR computation thread; touches only its arguments and the files. Failure
 // messages go to the message sink from that thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -64,6 +65,22 @@ void load_audio_files(std::string const& path_a, std::string const& path_b, floa
                       bool simulate_true_stereo, float sts_noise_seconds, float sts_level, bool add_noise,
                       float noise_level, float noise_dry_gain, int noise_seed_offset, float noise_release,
                       AudioFileLoadReport* report);
+
+// One section's file already in memory. Its name decides how it is read, as a path's would: a
+// ".wir" name goes through the WIR patching, anything else straight to libsndfile.
+struct AudioFileBytes {
+    std::string name;
+    void const* data = nullptr;
+    std::size_t size = 0;
+};
+
+// load_audio_files for files in memory (through libsndfile's virtual I/O); a null section is no
+// file. The same steps and failure handling as for paths, after the path checks.
+void load_audio_file_bytes(AudioFileBytes const* file_a, AudioFileBytes const* file_b, float**& buffer,
+                           int sample_rate, int& allocated_length, int& ir_length, int& bit_depth,
+                           int& file_sample_rate, bool simulate_true_stereo, float sts_noise_seconds,
+                           float sts_level, bool add_noise, float noise_level, float noise_dry_gain,
+                           int noise_seed_offset, float noise_release, AudioFileLoadReport* report);
 
 // Releases an IR load buffer of `channels` channels (null entries allowed) and sets it to null.
 void free_ir_load_buffer(float**& buffer, int channels = ir_load_channels);

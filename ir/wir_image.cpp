@@ -39,6 +39,21 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Patches and opens an image that already holds its bytes (`held` of them, `declared` long).
+// Takes over `data`: it ends up in `image`, to be released after the handle is closed.
+int open_patched_image(unsigned char* data, sf_count_t held, sf_count_t declared, SF_INFO* info,
+                       SNDFILE** handle, virtual_file* image)
+{
+    if (held >= patchable_bytes) patch_wave_header(data);
+    image->data = data;
+    image->length = declared;
+    image->position = 0;
+    image->held = held;
+    info->format = 0;
+    *handle = sf_open_virtual(corvella::virtual_file_io(), SFM_READ, info, image);
+    return 0;
+}
+
 // Reads `wanted` bytes of the file at `path` into a fresh image whose declared length is
 // `declared`, patches it and opens it. The image is released on every failure.
 int open_wir_image(char const* path, sf_count_t wanted, sf_count_t declared, SF_INFO* info, SNDFILE** handle,
@@ -63,16 +78,7 @@ int open_wir_image(char const* path, sf_count_t wanted, sf_count_t declared, SF_
         return -4;
     }
     file.reset();
-
-    if (wanted >= patchable_bytes) patch_wave_header(data);
-
-    image->data = data;
-    image->length = declared;
-    image->position = 0;
-    image->held = wanted;
-    info->format = 0;
-    *handle = sf_open_virtual(corvella::virtual_file_io(), SFM_READ, info, image);
-    return 0;
+    return open_patched_image(data, wanted, declared, info, handle, image);
 }
 
 } // namespace
@@ -150,6 +156,35 @@ int populate_wir_sndfile_stats(char const* path, SF_INFO* info, SNDFILE** handle
 }
 
 namespace corvella {
+
+int open_wir_bytes(void const* bytes, std::size_t size, SF_INFO* info, SNDFILE** handle, virtual_file* image)
+{
+    if (!info || !handle || !image) return -1;
+    *handle = nullptr;
+    *image = virtual_file{};
+    if (size < 1 || !bytes) return -1;
+    auto* data = static_cast<unsigned char*>(std::malloc(size));
+    if (!data) return -2;
+    std::memcpy(data, bytes, size);
+    auto const length = static_cast<sf_count_t>(size);
+    return open_patched_image(data, length, length, info, handle, image);
+}
+
+int open_sound_bytes(void const* bytes, std::size_t size, SF_INFO* info, SNDFILE** handle, virtual_file* image)
+{
+    if (!info || !handle || !image) return -1;
+    *handle = nullptr;
+    *image = virtual_file{};
+    auto* data = static_cast<unsigned char*>(std::malloc(std::max<std::size_t>(size, 1)));
+    if (!data) return -2;
+    if (size > 0) std::memcpy(data, bytes, size);
+    image->data = data;
+    image->length = static_cast<sf_count_t>(size);
+    image->held = image->length;
+    info->format = 0;
+    *handle = sf_open_virtual(virtual_file_io(), SFM_READ, info, image);
+    return 0;
+}
 
 void release_virtual_file(virtual_file& image)
 {

@@ -8,6 +8,8 @@
 
 #include <sndfile.h>
 
+#include <cstddef>
+
 // The in-memory image handed to libsndfile as the virtual I/O user data. It must stay allocated
 // until the handle opened on it is closed; then release it with corvella::release_virtual_file.
 struct virtual_file {
@@ -41,6 +43,15 @@ int allocate_memory_load_wir_sndfile(char const* path, void* unused, SF_INFO* in
 int populate_wir_sndfile_stats(char const* path, SF_INFO* info, SNDFILE** handle, virtual_file* image);
 
 namespace corvella {
+
+// A ".wir" file already in memory: copies `size` bytes into a fresh image, patches it and opens it,
+// as allocate_memory_load_wir_sndfile does with a file's bytes. Status 0 (the handle may still be
+// null when libsndfile refuses the image), -1 for no bytes, -2 for no memory.
+int open_wir_bytes(void const* bytes, std::size_t size, SF_INFO* info, SNDFILE** handle, virtual_file* image);
+
+// Any file libsndfile reads, already in memory: copies it into a fresh image, unpatched, and opens
+// it. Status 0 (the handle is null when libsndfile refuses it; sf_error(nullptr) says why) or -2.
+int open_sound_bytes(void const* bytes, std::size_t size, SF_INFO* info, SNDFILE** handle, virtual_file* image);
 
 // Frees the image and resets the record. Call only after the handle opened on it is closed.
 void release_virtual_file(virtual_file& image);

@@ -3,42 +3,14 @@
 #include "platform/message_box.h"
 #include "platform/paths.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <system_error>
-#include <vector>
 
 namespace corvella {
 namespace {
 
 // A settings file holds a few dozen short values; anything far larger is not one.
 constexpr std::uintmax_t largest_settings_file = 16u << 20;
-
-std::string error_text(int error_number)
-{
-    return std::strerror(error_number);
-}
-
-bool write_all(int descriptor, std::string const& bytes)
-{
-    char const* next = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t const written = ::write(descriptor, next, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        next += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 std::mutex& default_override_mutex()
 {
@@ -50,14 +22,6 @@ std::filesystem::path& default_override()
 {
     static auto* file = new std::filesystem::path;
     return *file;
-}
-
-void sync_folder(std::filesystem::path const& folder)
-{
-    int const descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return;
-    ::fsync(descriptor);
-    ::close(descriptor);
 }
 
 } // namespace
@@ -122,62 +86,6 @@ FileRead read_whole_file(std::filesystem::path const& path, std::string& bytes)
 bool is_blank(std::string const& bytes)
 {
     return bytes.find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
-bool write_file_atomically(std::filesystem::path const& target, std::string const& bytes, std::string& error,
-                           int mode)
-{
-    error.clear();
-    if (target.empty() || !target.has_filename()) {
-        error = "no file name";
-        return false;
-    }
-    std::filesystem::path const folder = target.parent_path().empty() ? "." : target.parent_path();
-    std::error_code folder_error;
-    std::filesystem::create_directories(folder, folder_error);
-    if (folder_error) {
-        error = "cannot create " + folder.string() + ": " + folder_error.message();
-        return false;
-    }
-
-    if (mode < 0) {
-        struct stat existing {};
-        mode = ::stat(target.c_str(), &existing) == 0 ? static_cast<int>(existing.st_mode & 07777) : 0644;
-    }
-
-    std::string pattern = (folder / (target.filename().string() + ".tmp-XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int const descriptor = ::mkstemp(name.data());
-    if (descriptor < 0) {
-        error = "cannot create a temporary file in " + folder.string() + ": " + error_text(errno);
-        return false;
-    }
-    bool ok = write_all(descriptor, bytes);
-    if (!ok) error = "cannot write " + std::string(name.data()) + ": " + error_text(errno);
-    if (ok && ::fchmod(descriptor, static_cast<mode_t>(mode)) != 0) {
-        ok = false;
-        error = "cannot set the permissions of " + std::string(name.data()) + ": " + error_text(errno);
-    }
-    if (ok && ::fsync(descriptor) != 0) {
-        ok = false;
-        error = "cannot flush " + std::string(name.data()) + ": " + error_text(errno);
-    }
-    if (::close(descriptor) != 0 && ok) {
-        ok = false;
-        error = "cannot close " + std::string(name.data()) + ": " + error_text(errno);
-    }
-    if (ok && ::rename(name.data(), target.c_str()) != 0) {
-        ok = false;
-        error = "cannot replace " + target.string() + ": " + error_text(errno);
-    }
-    if (!ok) {
-        ::unlink(name.data());
-        return false;
-    }
-    // Makes the rename itself durable.
-    sync_folder(folder);
-    return true;
 }
 
 std::filesystem::path keep_corrupt_copy(std::filesystem::path const& target, std::string const& bytes)

@@ -7,6 +7,8 @@
 // holds lock_settings_file() for the whole sequence, so that two threads of this process never
 // lose each other's changes; other processes may still interleave whole-file replacements.
 
+#include "platform/atomic_file.h" // write_file_atomically, which every settings write goes through
+
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -42,13 +44,6 @@ FileRead read_whole_file(std::filesystem::path const& path, std::string& bytes);
 
 // True when the text is empty or holds only blanks and line breaks.
 bool is_blank(std::string const& bytes);
-
-// Writes `bytes` to a temporary file beside `target`, flushes it to the disk and renames it over
-// `target`, creating the folder first when it is missing. The new file gets `mode` when it is
-// given, else the permissions of the file it replaces, else 0644. On failure `target` is untouched,
-// no temporary file is left and `error` says what went wrong.
-bool write_file_atomically(std::filesystem::path const& target, std::string const& bytes, std::string& error,
-                           int mode = -1);
 
 // Saves `bytes`, the content of the unreadable file `target`, beside it as target + ".corrupt"
 // (or ".corrupt.1", ".corrupt.2", ... when earlier copies exist, so none is overwritten). Returns

@@ -4,6 +4,7 @@
 // parameters object directly (DPF direct access). The editor polls the parameters object from
 // idle time, so automation, program changes and state restores show at once.
 
+#include "DistrhoPluginUtils.hpp"
 #include "DistrhoUI.hpp"
 
 #include "editor/direct_editor_host.h"
@@ -15,7 +16,11 @@
 #include "program/parameter_table.h"
 
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 START_NAMESPACE_DISTRHO
 
@@ -69,6 +74,9 @@ public:
         };
         path.sample_rate = [this] { return getSampleRate(); };
         path.latency = [this] { return std::max(0, host_->latency_samples()); };
+        path.choose_file = [this](corvella::editor::FileDialog const& dialog, Chosen chosen) {
+            return open_file_dialog(dialog, std::move(chosen));
+        };
         binding_ = std::make_unique<corvella::editor::DirectEditorHost>(host_->parameters(), path);
         view_ = std::make_unique<corvella::editor::CEditorView>(*binding_);
         ui::CRoot& root = view_->root();
@@ -90,8 +98,36 @@ protected:
     }
 
     // The bank, the IR paths and the current program change through the instance itself; idle
-    // polling shows them.
-    void stateChanged(char const*, char const*) override {}
+    // polling shows them. A path the host's own dialog chose arrives here as well.
+    void stateChanged(char const* key, char const* value) override
+    {
+        if (dialog_state_key_.empty() || key == nullptr || dialog_state_key_ != key) return;
+        dialog_state_key_.clear();
+        deliver_file(value);
+    }
+
+    // Files dragged from a file manager (the standalone's window; hosts keep drops on their own).
+    void uiFileDrop(char const* paths) override
+    {
+        if (!view_ || paths == nullptr) return;
+        std::vector<std::string> files;
+        std::string line;
+        for (char const* p = paths;; ++p) {
+            if (*p == '\n' || *p == '\0') {
+                if (!line.empty()) files.push_back(line);
+                line.clear();
+                if (*p == '\0') break;
+            } else {
+                line += *p;
+            }
+        }
+        view_->guarded("file drop", [&] { view_->drop_files(files); });
+    }
+
+    void uiFileBrowserSelected(char const* filename) override
+    {
+        if (dialog_state_key_.empty()) deliver_file(filename);
+    }
     void programLoaded(uint32_t) override {}
 
     void uiIdle() override
@@ -163,7 +199,41 @@ protected:
     }
 
 private:
+    using Chosen = std::function<void(std::string const&)>;
+
+    // A file the instance keeps in its state goes through the host's dialog where the format has
+    // one (LV2 hosts that can request values); everything else through DPF's own browser.
+    bool open_file_dialog(corvella::editor::FileDialog const& dialog, Chosen chosen)
+    {
+        if (!dialog.state_key.empty() && std::strcmp(getPluginFormatName(), "LV2") == 0 &&
+            requestStateFile(dialog.state_key.c_str())) {
+            dialog_state_key_ = dialog.state_key;
+            chosen_ = std::move(chosen);
+            return true;
+        }
+        FileBrowserOptions options;
+        options.saving = dialog.save;
+        options.title = dialog.title.c_str();
+        options.startDir = dialog.start_folder.empty() ? nullptr : dialog.start_folder.c_str();
+        options.defaultName = dialog.default_name.empty() ? nullptr : dialog.default_name.c_str();
+        if (!openFileBrowser(options)) return false;
+        dialog_state_key_.clear();
+        chosen_ = std::move(chosen);
+        return true;
+    }
+
+    void deliver_file(char const* path)
+    {
+        Chosen chosen = std::move(chosen_);
+        chosen_ = nullptr;
+        if (!view_ || !chosen || path == nullptr || *path == '\0') return; // cancelled
+        std::string const file(path);
+        view_->guarded("file dialog", [&] { chosen(file); });
+    }
+
     corvella::host::InProcessHost* host_ = nullptr;
+    Chosen chosen_;
+    std::string dialog_state_key_;
     std::unique_ptr<corvella::editor::DirectEditorHost> binding_;
     std::unique_ptr<corvella::editor::CEditorView> view_;
 

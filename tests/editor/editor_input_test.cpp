@@ -72,8 +72,9 @@ TEST(EditorInput, ChoiceControlsStoreTheStateOfEachItem)
         {"Mixer", "master_mixer_modulation_order", {"Mod Pre-IR", "Mod Post-IR"}, {1.0f, 0.0f}},
         {"Mixer", "master_mixer_modulation_order", {"Mix Pre-IR", "Mix Post-IR"}, {1.0f, 0.0f}, 1},
         {"Mixer", "master_ir1_ir2_mix_law", {"Raised Centre", "Flat Balance"}, {0.0f, 1.0f}},
-        {"IR1 EQ/1", "ir1_flt1_mode", {"Peak", "L. Cut", "L. Shelf", "H. Cut", "H. Shelf"},
-         {1.0f, 0.25f, 0.5f, 0.0f, 0.75f}}, // the filter's modes: 0 high cut, 1 low cut, ... 4 peak
+        // The outer bands offer what their filters can be (the inner ones only peaks).
+        {"IR1 EQ/1", "ir1_flt1_mode", {"Peak", "L. Cut", "L. Shelf"}, {0.0f, 0.5f, 1.0f}},
+        {"Post EQ/5", "flt5_mode", {"Peak", "H. Cut", "H. Shelf"}, {0.0f, 0.5f, 1.0f}},
     };
     EditorFixture f;
     f.host.set_parameter("ir1_flt1_toggle", 1.0f);
@@ -122,11 +123,13 @@ TEST(EditorInput, ValueTextsFollowTheSettingsTheyDependOn)
         {"IR1 Edit/File", "ir1_sts_high_pass_freq",
          {{"ir1_sts_high_pass_freq", 0.0f}, {"ir1_sts_high_pass_toggle", 1.0f}},
          "HPF: 20 Hz"}, // the 20 Hz floor of the EQ taper
+        // A band's gain on its filter's taper: x = 0.6, 20 (10^x - 1) / 9 dB.
+        {"IR1 EQ/2", "ir1_flt2_gain", {{"ir1_flt2_gain", 0.8f}}, "+6.6 dB"},
         {"IR1 Edit/File", "ir1_sts_high_pass_freq", {{"ir1_sts_high_pass_freq", 1.0f}}, "HPF: 22.1 kHz"},
         {"IR1 Edit/File", "ir1_sts_high_pass_freq", {{"ir1_sts_high_pass_toggle", 0.0f}}, "HPF: Off"},
         // A band that is off keeps its filter type, drawn dim (checked below).
-        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 1.0f}}, "H. Cut"},
-        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 0.0f}}, "H. Cut"},
+        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 1.0f}}, "Peak"},
+        {"Post EQ/1-5", "flt3_mode", {{"flt3_toggle", 0.0f}}, "Peak"},
         // The envelope's stage times (squared) and its sustain level read alike.
         {"IR2 Edit/File", "ir2_adshr_h", {{"ir2_adshr_h", 0.3f}}, "9.0 %"},
         {"IR2 Edit/File", "ir2_adshr_s", {{"ir2_adshr_s", 0.09f}}, "9.0 %"},
@@ -159,6 +162,43 @@ TEST(EditorInput, ValueTextsFollowTheSettingsTheyDependOn)
             EXPECT_EQ(control->muted(), c.sets[0].second == 0.0f);
         }
     }
+}
+
+// Eject asks for a file under its title; the chosen file loads as a drop does (A: the IR switched
+// on and its file stored; B only where B is heard); a cancelled dialog changes nothing.
+TEST(EditorInput, EjectButtonsAskForAFileAndLoadIt)
+{
+    EditorFixture f;
+    corvella::test::TempDir folder{"corvella-eject-"};
+    std::string const hall = (folder / "Hall.wav").string();
+    std::ofstream(hall) << "not read here";
+    ASSERT_TRUE(f.view->select_page("IR2 Edit/File"));
+    f.host.set_parameter("ir2_toggle", 0.0f);
+    f.view->idle();
+    auto eject = [&](char const* id) {
+        ui::CWidget* button = f.root().find(id);
+        EXPECT_NE(button, nullptr) << id;
+        if (button != nullptr) Pointer{f.root()}.click(centre_of(*button));
+        return f.binding->pending_file_dialog();
+    };
+    auto file = [&](int id) {
+        char path[program_path_size] = {};
+        f.host.get_custom_data(id, path, sizeof path);
+        return std::string(path);
+    };
+    std::string const before = file(custom_data::ir1_file_a + 2);
+    ASSERT_NE(eject("eject:ir2_a"), nullptr);
+    EXPECT_EQ(f.binding->pending_file_dialog()->title, "Select Impulse Response File (Wav, Aiff, SDIR)");
+    EXPECT_EQ(f.binding->pending_file_dialog()->state_key, "ir2_file_a");
+    f.binding->cancel_file_dialog();
+    EXPECT_EQ(file(custom_data::ir1_file_a + 2), before);
+    ASSERT_NE(eject("eject:ir2_a"), nullptr);
+    ASSERT_TRUE(f.binding->answer_file_dialog(hall));
+    EXPECT_EQ(file(custom_data::ir1_file_a + 2), hall);
+    EXPECT_EQ(f.host.get_parameter("ir2_toggle"), 1.0f);
+    f.view->idle();
+    EXPECT_EQ(f.view->slot_line(2, 'A'), "IR2-A: Hall.wav");
+    EXPECT_FALSE(f.root().find("eject:ir2_b")->shown()); // B is not heard in Parallel Stereo
 }
 
 TEST(EditorInput, TopologyDecidesTheSlotHeaderLines)

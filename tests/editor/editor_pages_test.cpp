@@ -103,7 +103,7 @@ TEST(EditorPages, EveryHostParameterHasAControlAndEveryControlAKnownKey)
     for (auto const& id : bound) {
         bool const known = find_parameter(id) != nullptr || id == "ir1_tail_variant" || id == "ir2_tail_variant" ||
                            id.rfind("data:", 0) == 0 || id.rfind("command:", 0) == 0 || id.rfind("setting:", 0) == 0 ||
-                           id.rfind("file-", 0) == 0;
+                           id.rfind("file-", 0) == 0 || id.rfind("eject:", 0) == 0 || id.rfind("browser:", 0) == 0;
         EXPECT_TRUE(known) << id;
     }
 }

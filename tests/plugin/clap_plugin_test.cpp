@@ -211,6 +211,11 @@ TEST_F(ClapPlugin, ProcessesLikeTheInProcessHostAndRoundTripsStateThroughShortSt
         });
 }
 
+TEST_F(ClapPlugin, StateOfTheWrongSizeOrShapeChangesNothing)
+{
+    expect_bad_state_changes_nothing<ClapInstance>(clap_factory(), ir_file_);
+}
+
 // The host's tempo reaches the tempo-locked master delay: wet only, through a one-sample IR, a click
 // comes back once, 3/16 of a bar at 100 BPM later (450 ms; 375 ms would be 120 BPM), plus the
 // 512 samples of latency the fixture sets.

@@ -195,6 +195,13 @@ void Lv2Instance::activate()
     lilv_instance_activate(instance_);
 }
 
+void Lv2Instance::run_unconnected(std::uint32_t frames)
+{
+    for (std::uint32_t port : audio_in_) lilv_instance_connect_port(instance_, port, nullptr);
+    for (std::uint32_t port : audio_out_) lilv_instance_connect_port(instance_, port, nullptr);
+    lilv_instance_run(instance_, frames);
+}
+
 void Lv2Instance::run(float const* const in[2], float* const out[2], std::uint32_t frames)
 {
     if (frames > max_block_) throw std::invalid_argument("block longer than the announced maximum");

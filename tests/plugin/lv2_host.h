@@ -55,6 +55,8 @@ public:
     void activate();
     // Two channels; `out` may not alias `in`. frames <= max_block.
     void run(float const* const in[2], float* const out[2], std::uint32_t frames);
+    // A careless host's run: every audio port disconnected first.
+    void run_unconnected(std::uint32_t frames);
 
     // lilv state files (manifest.ttl + state.ttl in `folder`).
     bool save_state_file(std::filesystem::path const& folder);

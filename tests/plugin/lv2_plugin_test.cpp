@@ -12,9 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <lv2/core/lv2.h>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace corvella::test {
@@ -215,6 +222,53 @@ TEST_F(Lv2BadState, OlderProgramVersionIsUpgraded)
     ASSERT_TRUE(bank.has_value());
     for (std::size_t r = 0; r < programs_per_bank; ++r)
         EXPECT_EQ(*stamp(*bank, r), current_program_version) << "record " << r;
+}
+
+// Hosts that break the rules: no feature list at all, an empty one, a feature without a URI (a
+// command-line host crashed inside our instantiate this way), run before activate, with 0 frames
+// or before the audio ports are connected. Each is refused with a message or coped with.
+TEST(Lv2HostileHost, MissingFeaturesAreRefusedAndCarelessRunsAreSurvived)
+{
+    std::string const bundle = std::string(CORVELLA_LV2_PATH) + "/Corvella.lv2/";
+    void* library = dlopen((bundle + "Corvella.so").c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    ASSERT_NE(library, nullptr) << dlerror();
+    auto const entry = reinterpret_cast<LV2_Descriptor const* (*)(std::uint32_t)>(dlsym(library, "lv2_descriptor"));
+    ASSERT_NE(entry, nullptr);
+    LV2_Descriptor const* descriptor = entry(0);
+    ASSERT_NE(descriptor, nullptr);
+
+    TempDir folder{"corvella-lv2-hostile-"};
+    std::string const log = (folder / "stderr.txt").string();
+    int const saved_stderr = dup(2);
+    FILE* captured = std::freopen(log.c_str(), "w", stderr);
+    ASSERT_NE(captured, nullptr);
+    LV2_Feature const nameless{nullptr, nullptr};
+    LV2_Feature const* const empty[] = {nullptr};
+    LV2_Feature const* const broken[] = {&nameless, nullptr};
+    LV2_Handle const with_null = descriptor->instantiate(descriptor, 48000, bundle.c_str(), nullptr);
+    LV2_Handle const with_empty = descriptor->instantiate(descriptor, 48000, bundle.c_str(), empty);
+    LV2_Handle const with_nameless = descriptor->instantiate(descriptor, 48000, bundle.c_str(), broken);
+    std::fflush(stderr);
+    dup2(saved_stderr, 2);
+    close(saved_stderr);
+    EXPECT_EQ(with_null, nullptr);
+    EXPECT_EQ(with_empty, nullptr);
+    EXPECT_EQ(with_nameless, nullptr);
+    std::ifstream in(log);
+    std::string const messages((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(messages.find("Options feature missing, cannot continue!"), std::string::npos) << messages;
+
+    Lv2Instance plugin(CORVELLA_LV2_URI, plugin_test_rate, plugin_test_block);
+    ASSERT_TRUE(plugin.loaded());
+    plugin.run_unconnected(plugin_test_block);
+    Stereo const input = make_input(plugin_test_block, 4);
+    Stereo out = silence(plugin_test_block);
+    float const* in_ptr[2] = {input.left.data(), input.right.data()};
+    float* out_ptr[2] = {out.left.data(), out.right.data()};
+    plugin.run(in_ptr, out_ptr, 0);
+    plugin.run(in_ptr, out_ptr, plugin_test_block); // not activated: the plug-in activates itself
+    for (auto const* channel : {&out.left, &out.right})
+        for (float v : *channel) EXPECT_TRUE(std::isfinite(v) && std::abs(v) < 16.0f);
 }
 
 } // namespace

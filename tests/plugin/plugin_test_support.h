@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -116,6 +117,52 @@ void expect_audio_and_state_round_trip(Factory factory, ParameterValues const& p
     EXPECT_EQ(again, saved);
     second.activate();
     EXPECT_LE(max_difference(second.process(input), first_out), 1e-5f * peak(expected));
+}
+
+// What careless or hostile hosts hand back as state: cut short, garbage, nothing, a bank of the
+// wrong size, a bank that is no base64. Loaded into an instance that plays `ir_file`, none may
+// crash it or lose what it holds: it saves the same state afterwards and its output stays finite.
+template <typename Instance, typename Factory>
+void expect_bad_state_changes_nothing(Factory factory, std::string const& ir_file)
+{
+    Instance instance(factory);
+    ASSERT_TRUE(instance.ready());
+    ASSERT_TRUE(instance.load(dpf_state_stream(ir_file), 64));
+    instance.activate();
+    Stereo const input = make_input(4000, 9);
+    ASSERT_GT(peak(instance.process(input)), 0.01f);
+    // The program selector's value is left out: a stream cut after the host's program key selects
+    // the same program again, which the selector shows as the middle of that program's range.
+    auto without_selector = [](std::string state) {
+        std::string const key = std::string("automated_prog_num_sel") + '\0';
+        if (std::size_t const at = state.find(key); at != std::string::npos)
+            state.erase(at, state.find('\0', at + key.size()) - at);
+        return state;
+    };
+    std::string good;
+    ASSERT_TRUE(instance.save(good, 1 << 20));
+    good = without_selector(good);
+    // The bank's value replaced by `value`.
+    auto with_bank = [&](std::string const& value) {
+        std::size_t const key = good.find(std::string("bank") + '\0');
+        std::size_t const begin = key + 5, end = good.find('\0', begin);
+        return key == std::string::npos ? std::string() : good.substr(0, begin) + value + good.substr(end);
+    };
+    std::string const bad[] = {good.substr(0, good.size() / 2), std::string(300, '\xff'), std::string(),
+                               with_bank("AAAA"), with_bank(std::string(190208, '!'))};
+    for (std::string const& stream : bad) {
+        instance.load(stream, 5); // refused, or applied as far as it goes
+        std::string after;
+        ASSERT_TRUE(instance.save(after, 1 << 20));
+        after = without_selector(after);
+        auto const differs = std::mismatch(after.begin(), after.end(), good.begin(), good.end());
+        EXPECT_TRUE(after == good) << "a stream of " << stream.size() << " bytes changed the state at byte "
+                                   << (differs.first - after.begin()) << ": "
+                                   << after.substr(static_cast<std::size_t>(differs.first - after.begin()), 80);
+        Stereo const out = instance.process(input);
+        for (auto const* channel : {&out.left, &out.right})
+            for (float v : *channel) ASSERT_TRUE(std::isfinite(v) && std::abs(v) < 16.0f);
+    }
 }
 
 } // namespace corvella::test

@@ -228,5 +228,10 @@ TEST_F(Vst3Plugin, ProcessesLikeTheInProcessHostAndRoundTripsStateThroughShortSt
         });
 }
 
+TEST_F(Vst3Plugin, StateOfTheWrongSizeOrShapeChangesNothing)
+{
+    expect_bad_state_changes_nothing<Vst3Instance>(vst3_factory(), ir_file_);
+}
+
 } // namespace
 } // namespace corvella::test

@@ -3,12 +3,17 @@
 //   corvella-editor-shot [--page PATH] [--scheme N] [--scale S] [--bank FILE --program N]
 //                        [--set KEY=VALUE]... OUTPUT.png
 //   corvella-editor-shot --list-pages
+//   corvella-editor-shot [--page PATH] --locate KEY
+//
+// --locate prints where the control bound to KEY sits on the page, "X Y WIDTH HEIGHT" in window
+// units at scale 1 (for tests and scripts that drive the real window).
 //
 // PATH is the tab labels from the top joined by "/" ("IR1 EQ/1-5", "Chorus/IR2").
 
 #include "editor/editor_view.h"
 #include "editor/in_process_editor_host.h"
 #include "editor/ui/offscreen.h"
+#include "editor/ui/value_control.h"
 #include "host/demogain_parameters.h"
 #include "host/in_process_host.h"
 
@@ -26,7 +31,8 @@ int usage()
 {
     std::cerr << "usage: corvella-editor-shot [--page PATH] [--scheme N] [--scale S] [--bank FILE --program N]\n"
                  "                            [--set KEY=VALUE]... OUTPUT.png\n"
-                 "       corvella-editor-shot --list-pages\n";
+                 "       corvella-editor-shot --list-pages\n"
+                 "       corvella-editor-shot [--page PATH] --locate KEY\n";
     return 2;
 }
 
@@ -42,7 +48,7 @@ bool parse_double(std::string const& text, double& out)
 int main(int argc, char** argv)
 {
     using namespace corvella;
-    std::string page, bank, output;
+    std::string page, bank, output, locate;
     int scheme = 0, program = -1;
     double scale = 1.0;
     bool list = false;
@@ -59,6 +65,8 @@ int main(int argc, char** argv)
         double d = 0;
         if (arg == "--list-pages") {
             list = true;
+        } else if (arg == "--locate") {
+            if (!value(locate)) return usage();
         } else if (arg == "--page") {
             if (!value(page)) return usage();
         } else if (arg == "--scheme") {
@@ -84,7 +92,7 @@ int main(int argc, char** argv)
             return usage();
         }
     }
-    if (!list && output.empty()) return usage();
+    if (!list && locate.empty() && output.empty()) return usage();
 
     host::InProcessHost host;
     host.create_instance(host::Variant::stereo_to_stereo, 48000.0);
@@ -124,6 +132,16 @@ int main(int argc, char** argv)
         return 1;
     }
     view.update_all_elements();
+    if (!locate.empty()) {
+        ui::CValueControl* control = view.control(locate, page);
+        if (control == nullptr || !control->shown()) {
+            std::cerr << "corvella-editor-shot: no control for " << locate << " on this page\n";
+            return 1;
+        }
+        ui::Rect const r = control->to_root(control->bounds());
+        std::cout << r.x << " " << r.y << " " << r.w << " " << r.h << "\n";
+        return 0;
+    }
     if (!ui::write_png(view.root(), scale, output)) {
         std::cerr << "corvella-editor-shot: cannot write " << output << "\n";
         return 1;

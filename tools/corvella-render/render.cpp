@@ -4,6 +4,7 @@
 #include "host/demogain_parameters.h"
 #include "host/in_process_host.h"
 #include "ir/fir_file.h"
+#include "platform/atomic_file.h"
 #include "platform/message_box.h"
 #include "platform/reproducibility.h"
 #include "platform/settings_store.h"
@@ -13,6 +14,7 @@
 #include "program/program_slot_table.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +51,38 @@ private:
     TemporaryFolder folder_;
 };
 
+// libsndfile's virtual I/O over the temporary file of an AtomicFile: writes go through the
+// AtomicFile, seeks and reads straight to its descriptor.
+AtomicFile& atomic_of(void* user_data)
+{
+    return *static_cast<AtomicFile*>(user_data);
+}
+
+SF_VIRTUAL_IO* atomic_file_io()
+{
+    static SF_VIRTUAL_IO io{
+        [](void* file) -> sf_count_t {
+            struct stat status {};
+            return ::fstat(atomic_of(file).descriptor(), &status) == 0 ? static_cast<sf_count_t>(status.st_size) : -1;
+        },
+        [](sf_count_t offset, int whence, void* file) -> sf_count_t {
+            return static_cast<sf_count_t>(::lseek(atomic_of(file).descriptor(), static_cast<off_t>(offset), whence));
+        },
+        [](void* destination, sf_count_t count, void* file) -> sf_count_t {
+            ssize_t const got = ::read(atomic_of(file).descriptor(), destination, static_cast<std::size_t>(count));
+            return got < 0 ? 0 : static_cast<sf_count_t>(got);
+        },
+        [](void const* source, sf_count_t count, void* file) -> sf_count_t {
+            std::string ignored;
+            return atomic_of(file).write(source, static_cast<std::size_t>(count), ignored) ? count : 0;
+        },
+        [](void* file) -> sf_count_t {
+            return static_cast<sf_count_t>(::lseek(atomic_of(file).descriptor(), 0, SEEK_CUR));
+        },
+    };
+    return &io;
+}
+
 class SoundFile {
 public:
     SoundFile() = default;
@@ -58,6 +92,12 @@ public:
     bool open(std::string const& path, int mode, SF_INFO& info)
     {
         file_ = sf_open(path.c_str(), mode, &info);
+        return file_ != nullptr;
+    }
+    // Writes through `target`, so that every byte goes through its write step.
+    bool open(AtomicFile& target, SF_INFO& info)
+    {
+        file_ = sf_open_virtual(atomic_file_io(), SFM_WRITE, &info, &target);
         return file_ != nullptr;
     }
     int close()
@@ -356,21 +396,21 @@ int render(Options const& options)
         }
 
         // The output goes to a temporary file beside OUTPUT and replaces it only when complete.
-        fs::path const output = fs::absolute(options.output);
-        std::string partial_name = output.filename().string();
-        partial_name.insert(0, 1, '.');
-        partial_name += ".partial-" + std::to_string(static_cast<long>(getpid()));
-        fs::path const partial = output.parent_path() / partial_name;
+        AtomicFile partial(fs::absolute(options.output));
+        std::string write_error;
+        if (!partial.open(write_error)) {
+            fail("cannot write output '" + options.output + "': " + write_error);
+            return exit_output;
+        }
         SoundFile out;
-        if (!out.open(partial.string(), SFM_WRITE, out_info)) {
+        if (!out.open(partial, out_info)) {
             fail("cannot write output '" + options.output + "': " + sf_strerror(nullptr));
             return exit_output;
         }
         sf_command(out.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
         auto remove_partial = [&] {
             out.close();
-            std::error_code ignored;
-            fs::remove(partial, ignored);
+            partial.abandon();
         };
 
         int const latency = std::max(0, host.latency_samples());
@@ -445,11 +485,8 @@ int render(Options const& options)
             remove_partial();
             return exit_output;
         }
-        std::error_code error;
-        fs::rename(partial, output, error);
-        if (error) {
-            fail("cannot write output '" + options.output + "': " + error.message());
-            remove_partial();
+        if (!partial.commit(write_error)) {
+            fail("cannot write output '" + options.output + "': " + write_error);
             return exit_output;
         }
     } catch (std::exception const& error) {
