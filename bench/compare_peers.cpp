@@ -11,6 +11,7 @@
 // caller only moves data). The count of threads each engine started is measured and printed.
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
+#include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
 #include "platform/message_box.h"
 #include "platform/reproducibility.h"
@@ -185,8 +186,8 @@ public:
 // alone with the input (L, R) and IR (L->L, R->R).
 class OurEngine final : public Engine {
 public:
-    OurEngine(Workload const& work, Impulses const& ir, int phase_base)
-        : true_stereo_(work.true_stereo), head_(work.latency == 0),
+    OurEngine(Workload const& work, Impulses const& ir, int phase_base, bool fused)
+        : true_stereo_(work.true_stereo), fused_(fused && work.true_stereo), head_(work.latency == 0),
           n_(work.latency == 0 ? zero_latency_partition : work.latency / 2)
     {
         try {
@@ -219,18 +220,30 @@ public:
                 add_scratch();
             }
         }
+        if (fused_) {
+            float* paths[4] = {input_[0].channel[0], input_[0].channel[1], input_[1].channel[0], input_[1].channel[1]};
+            true_stereo_fft_->process_not_replacing(paths, scratch_.channel, block);
+            add_scratch();
+            return_output(out_l, out_r);
+            return;
+        }
         for (int side = 0; side < sides(); ++side) {
             fft_[side]->process_not_replacing(input_[side].channel, scratch_.channel, block);
             add_scratch();
         }
-        ippsCopy_32f(out_.channel[0], out_l, block);
-        ippsCopy_32f(out_.channel[1], out_r, block);
+        return_output(out_l, out_r);
     }
 
     int delay() const override { return head_ ? 0 : 2 * n_; }
 
 private:
     int sides() const { return true_stereo_ ? 2 : 1; }
+
+    void return_output(float* out_l, float* out_r) const
+    {
+        ippsCopy_32f(out_.channel[0], out_l, block);
+        ippsCopy_32f(out_.channel[1], out_r, block);
+    }
 
     void add_scratch()
     {
@@ -244,7 +257,15 @@ private:
         static constexpr int phase_step[2] = {10912, 32736};
         static constexpr char const* failure[2] = {"FFT convolution thread worker 1a creation error",
                                                    "FFT convolution thread worker 1b creation error"};
-        for (int side = 0; side < sides(); ++side) {
+        if (fused_) {
+            // Both sides in one convolver, with side A's phase offset.
+            void* handle = nullptr;
+            if (!fft_conv_worker_thread_true_stereo::fft_conv_worker_thread_initialise_true_stereo(
+                    &true_stereo_fft_, &handle, nullptr, n_))
+                throw std::runtime_error(failure[0]);
+            true_stereo_fft_->phase_offset = phase_base + phase_step[0];
+        }
+        for (int side = 0; side < sides() && !fused_; ++side) {
             void* handle = nullptr;
             if (!fft_conv_worker_thread::fft_conv_worker_thread_initialise(&fft_[side], &handle, nullptr, 2,
                                                                            n_))
@@ -268,13 +289,28 @@ private:
             float* head[2] = {const_cast<float*>(pair[0]), const_cast<float*>(pair[1])};
             float* tail[2] = {head[0] + head_length, head[1] + head_length};
             if (head_) fir_[side]->load_ir_data(head, head_length);
-            fft_[side]->load_ir_data(tail, ir.length() - head_length);
+            if (!fused_) fft_[side]->load_ir_data(tail, ir.length() - head_length);
+        }
+        if (fused_) {
+            int const head_length = head_ ? 2 * n_ : 0;
+            float* paths[4];
+            int const order[4] = {path_ll, path_lr, path_rl, path_rr};
+            for (int k = 0; k < 4; ++k)
+                paths[k] = const_cast<float*>(ir.path[order[k]].data()) + head_length;
+            true_stereo_fft_->load_ir_data(paths, ir.length() - head_length);
         }
     }
 
     // As the engine's destructor: delete the head, stop the worker, wait for it, delete.
     void release()
     {
+        if (true_stereo_fft_ != nullptr) {
+            true_stereo_fft_->trigger_kill();
+            while (!true_stereo_fft_->has_thread_finished())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            delete true_stereo_fft_;
+            true_stereo_fft_ = nullptr;
+        }
         for (int side = 0; side < 2; ++side) {
             delete fir_[side];
             fir_[side] = nullptr;
@@ -288,9 +324,11 @@ private:
     }
 
     bool true_stereo_;
+    bool fused_; // true stereo through one fft_conv_worker_thread_true_stereo
     bool head_;
     int n_; // partition_length
     fft_conv_worker_thread* fft_[2] = {};
+    fft_conv_worker_thread_true_stereo* true_stereo_fft_ = nullptr;
     direct_fir* fir_[2] = {};
     BlockBuffer input_[2]; // input A, input B
     BlockBuffer scratch_;  // convolver_scratch
@@ -460,13 +498,14 @@ struct Options {
     bool profile_ours = false;
     bool estimate_plans = false;
     bool zita_async = false;
+    bool fused = false;
     std::string workload;
 };
 
 void usage(FILE* to)
 {
     std::fprintf(to, "usage: compare_peers [--duration S] [--rounds R] [--workload NAME] [--profile-ours] "
-                     "[--estimate-plans] [--zita-async]\n"
+                     "[--estimate-plans] [--zita-async] [--fused]\n"
                      "  --duration S     seconds of stereo noise per run (default 20)\n"
                      "  --rounds R       runs per engine and workload; CPU is the median (default 5)\n"
                      "  --workload NAME  only one of:");
@@ -474,7 +513,8 @@ void usage(FILE* to)
         std::fprintf(to, " %s", w.name);
     std::fprintf(to, "\n  --profile-ours   run only our side (for perf or callgrind)\n"
                      "  --estimate-plans both sides' FFT plans made without timing (for callgrind: fast, repeatable)\n"
-                     "  --zita-async     run zita's real-time call, which does not wait for late levels\n");
+                     "  --zita-async     run zita's real-time call, which does not wait for late levels\n"
+                     "  --fused          true stereo through one four-path convolver instead of one per side\n");
 }
 
 bool parse_options(int argc, char** argv, Options& options)
@@ -509,6 +549,8 @@ bool parse_options(int argc, char** argv, Options& options)
             options.profile_ours = true;
         } else if (arg == "--estimate-plans") {
             options.estimate_plans = true;
+        } else if (arg == "--fused") {
+            options.fused = true;
         } else if (arg == "--zita-async") {
             options.zita_async = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -596,7 +638,7 @@ int main(int argc, char** argv)
 
         auto run_ours = [&](int round) {
             if (round == 0 && !options.profile_ours) ours_out = StereoSignal(frames);
-            Run const run = run_engine([&] { return std::make_unique<OurEngine>(work, ir, phase_base); },
+            Run const run = run_engine([&] { return std::make_unique<OurEngine>(work, ir, phase_base, options.fused); },
                                        input, result.ours.block_seconds,
                                        round == 0 && !options.profile_ours ? &ours_out : nullptr);
             result.ours.cpu.push_back(run.cpu_per_second);

@@ -19,9 +19,15 @@
 // reports how long each change took on that thread (change_ms: the second generation's load).
 // BM_EngineProcessTwoGenerations reports process_load for the second after an IR1 change, while
 // the old and the new generation both run.
+// BM_EngineProcessIdle: the master delay is on, so the engine keeps processing when the input falls
+// silent; after a second of noise (process_load_active) and five of silence, every response has
+// died away, and process_load is the cost of that silence (idle_ratio: idle over active, goal at
+// most 0.1). Both loads count the CPU of the calling thread and of the FFT convolvers' workers,
+// not the IR worker's polling. The second argument 0 switches the convolvers' idle skipping off, for comparison.
 // The engine runs in a private settings folder, so the user's settings are never touched.
 
 #include "bench/bench_support.h"
+#include "convolution/fft_conv_worker_thread.h"
 #include "engine/vst_plugin.h"
 #include "platform/settings_store.h"
 #include "platform/temporary_folder.h"
@@ -33,7 +39,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -162,6 +170,89 @@ void BM_EngineProcess(benchmark::State& state)
 void BM_EngineProcessAllEffects(benchmark::State& state)
 {
     engine_process(state, true);
+}
+
+void BM_EngineProcessIdle(benchmark::State& state)
+{
+    int const block = static_cast<int>(state.range(0));
+    bool const skipping = state.range(1) != 0;
+    auto engine = make_engine();
+    if (!engine->processing_enabled.load()) {
+        state.SkipWithError("engine locked");
+        return;
+    }
+    {
+        std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + corvella::programs_per_bank);
+        int const current = static_cast<int>(engine->program - engine->programs);
+        bank[static_cast<size_t>(current)].master_delay_l_toggle = 1.0f;
+        engine->update_programs(bank.data(), current);
+        engine->adopt_published_programs();
+        engine->signal_update_master_delay();
+    }
+    for (fft_conv_worker_thread** generation : {engine->fft_convolvers, engine->spare_fft_convolvers})
+        for (int index = 0; index < VST_Plugin::convolver_count; ++index)
+            if (generation[index] != nullptr) generation[index]->set_idle_skipping(skipping);
+
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    std::vector<float> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
+    std::vector<float> out_left(static_cast<size_t>(block)), out_right(static_cast<size_t>(block));
+    auto run_block = [&](bool loud) {
+        for (int i = 0; i < block; ++i) {
+            left[static_cast<size_t>(i)] = loud ? noise(rng) : 0.0f;
+            right[static_cast<size_t>(i)] = loud ? noise(rng) : 0.0f;
+        }
+        float* ins[2] = {left.data(), right.data()};
+        float* outs[2] = {out_left.data(), out_right.data()};
+        engine->processReplacing(ins, outs, block);
+    };
+    // The audio's own cost: the calling thread and every FFT convolver's worker. The IR worker
+    // is left out: it polls whether audio runs or not.
+    std::vector<clockid_t> clocks(1);
+    pthread_getcpuclockid(pthread_self(), &clocks[0]);
+    for (void* const* handles : {engine->fft_thread_handles, engine->spare_fft_thread_handles}) {
+        for (int index = 0; index < VST_Plugin::convolver_count; ++index) {
+            pthread_t thread{};
+            auto const handle = reinterpret_cast<std::uintptr_t>(handles[index]);
+            std::memcpy(&thread, &handle, sizeof thread);
+            clockid_t clock{};
+            if (handle != 0 && pthread_getcpuclockid(thread, &clock) == 0) clocks.push_back(clock);
+        }
+    }
+    auto const audio_cpu = [&clocks] {
+        double seconds = 0.0;
+        for (clockid_t clock : clocks) {
+            timespec now{};
+            clock_gettime(clock, &now);
+            seconds += static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+        }
+        return seconds;
+    };
+    auto load = [&](double cpu_start, long blocks) {
+        return (audio_cpu() - cpu_start) / (static_cast<double>(blocks) * block / rate);
+    };
+    auto run_seconds = [&](double seconds, bool loud) {
+        long const blocks = static_cast<long>(seconds * rate / block);
+        double const cpu_start = audio_cpu();
+        for (long b = 0; b < blocks; ++b)
+            run_block(loud);
+        return load(cpu_start, blocks);
+    };
+    run_seconds(1.0, true); // warm-up: every level has run
+    double const active = run_seconds(2.0, true);
+    run_seconds(5.0, false); // the 3 s responses, the latency and every level's blocks die away
+
+    double const cpu_start = audio_cpu();
+    long blocks = 0;
+    for (auto _ : state) {
+        run_block(false);
+        ++blocks;
+        benchmark::DoNotOptimize(out_left.data());
+    }
+    double const idle = load(cpu_start, blocks);
+    state.counters["process_load_active"] = active;
+    state.counters["process_load"] = idle;
+    state.counters["idle_ratio"] = idle / active;
 }
 
 // What another thread does to the engine while paced_run measures.
@@ -321,6 +412,12 @@ BENCHMARK(BM_EngineProcessAllEffects)
     ->Arg(256)
     ->Arg(1024)
     ->MinTime(5.0)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EngineProcessIdle)
+    ->Args({128, 1})
+    ->Args({1024, 1})
+    ->Args({128, 0})
+    ->MinTime(2.0)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EngineProcessPaced)
     ->Arg(64)

@@ -2,6 +2,7 @@
 
 #include "platform/threading.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -60,6 +61,7 @@ void direct_fir::initialise_fir_memory()
             states[channel] == nullptr)
             fail("FIR memory allocation error (state initialisation error)");
     }
+    silent_history = num_taps; // a new state's history is zeros
 }
 
 void direct_fir::destroy_fir_memory()
@@ -111,6 +113,12 @@ void direct_fir::process_not_replacing(float** in, float** out, int frames)
     corvella::CriticalSectionLock guard(&lock);
     if (states == nullptr) return;
     apply_pending_clear();
+    if (skip_silent_chunk(in, frames)) {
+        for (int channel = 0; channel < num_channels; ++channel)
+            ippsSet_32f(0.0f, out[channel], frames);
+        return;
+    }
+    note_history(in, frames); // before filtering: in and out may be the caller's same arrays
     for (int channel = 0; channel < num_channels; ++channel)
         ippsFIR_32f(in[channel], out[channel], frames, states[channel]);
 }
@@ -121,8 +129,31 @@ void direct_fir::process_replacing(float** buffer, int frames)
     corvella::CriticalSectionLock guard(&lock);
     if (states == nullptr) return;
     apply_pending_clear();
+    if (skip_silent_chunk(buffer, frames)) return; // zeros filter to zeros in place
+    note_history(buffer, frames);
     for (int channel = 0; channel < num_channels; ++channel)
         ippsFIR_32f_I(buffer[channel], frames, states[channel]);
+}
+
+bool direct_fir::skip_silent_chunk(float* const* in, int frames) const
+{
+    if (silent_history < num_taps) return false;
+    for (int channel = 0; channel < num_channels; ++channel)
+        if (!corvella::ipps_is_silent_32f(in[channel], frames)) return false;
+    return true;
+}
+
+void direct_fir::note_history(float* const* in, int frames)
+{
+    int trailing = frames; // zeros at the chunk's end on every channel
+    for (int channel = 0; channel < num_channels && trailing > 0; ++channel) {
+        float const* x = in[channel];
+        int zeros = 0;
+        while (zeros < trailing && x[frames - 1 - zeros] == 0.0f)
+            ++zeros;
+        trailing = zeros;
+    }
+    silent_history = trailing == frames ? std::min(num_taps, silent_history + frames) : std::min(num_taps, trailing);
 }
 
 void direct_fir::clear_delay_line()
@@ -136,4 +167,5 @@ void direct_fir::apply_pending_clear()
     if (!clear_requested.exchange(false, std::memory_order_acq_rel)) return;
     for (int channel = 0; channel < num_channels; ++channel)
         ippsFIRSetDlyLine_32f(states[channel], nullptr); // null: a silent history
+    silent_history = num_taps;
 }

@@ -44,6 +44,12 @@ protected:
 
     void apply_pending_clear(); // processing calls, under lock
 
+    // Idle skipping, under lock: once the whole history is zeros, a chunk of zeros on every channel
+    // filters to zeros and leaves the history as it is, so it is not filtered at all.
+    int silent_history = 0; // newest input samples that were zero on every channel, at most num_taps
+    bool skip_silent_chunk(float* const* in, int frames) const;
+    void note_history(float* const* in, int frames);
+
 private:
     std::atomic<bool> clear_requested{false};
 };

@@ -159,6 +159,9 @@ void release_table(fft_conv_worker_thread::IR_PARTITION_BLOCK**& table, int& lev
                     list[j] ? ippsFree(list[j]) : missing("Block free error in free_convolution_memory #5");
                 std::free(list);
             }
+            std::free(r.history_live);
+            std::free(r.live_inputs);
+            std::free(r.live_responses);
             if (channel == 0) {
                 for (IppsFFTSpec_R_32f* spec : {r.fft_spec, r.load_fft_spec})
                     if (spec != nullptr && ippsFFTFree_R_32f(spec) != ippStsNoErr)
@@ -255,6 +258,14 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
                 r.staged_ir_spectra = allocate_spectra_list(
                     r.num_sub_blocks, "Block allocation error in allocate_convolution_memory #9",
                     "Block allocation error in allocate_convolution_memory #11", r.buffer_length);
+                // Everything starts as silence: cleared spectra and results.
+                auto const K = static_cast<size_t>(r.num_sub_blocks);
+                r.history_live = static_cast<std::uint8_t*>(std::calloc(K, 1));
+                r.live_inputs = static_cast<float const**>(std::calloc(2 * K, sizeof(float*)));
+                r.live_responses = static_cast<float const**>(std::calloc(2 * K, sizeof(float*)));
+                if (r.history_live == nullptr || r.live_inputs == nullptr || r.live_responses == nullptr)
+                    fail("Block allocation error in allocate_convolution_memory #8");
+                r.accumulator_silent = r.recent_silent = r.older_silent = 1;
 
                 if (channel == 0) {
                     int const order = fft_order(r.fft_size);
@@ -322,11 +333,6 @@ fft_conv_worker_thread::fft_conv_worker_thread(int channels, int N, LayoutRule c
     num_channels = channels;
     host_block_length = N;
     phase_offset = draw_phase_offset();
-    if (N > 0) {
-        silent_block = ippsMalloc_32f(N);
-        if (silent_block == nullptr) fail("Block allocation error in allocate_convolution_memory #1");
-        ippsSet_32f(0.0f, silent_block, N);
-    }
 
     unsigned const serial = next_event_serial();
     char name[64];
@@ -376,7 +382,6 @@ fft_conv_worker_thread::~fft_conv_worker_thread()
     DeleteCriticalSection(&process_lock);
     DeleteCriticalSection(&worker_lock);
     DeleteCriticalSection(&load_lock);
-    ippsFree(silent_block);
 }
 
 bool fft_conv_worker_thread::fft_conv_worker_thread_initialise(fft_conv_worker_thread** out,
@@ -477,6 +482,13 @@ void fft_conv_worker_thread::process_check_and_run_triggered_threaded_block_conv
 // ---------------------------------------------------------------------------------------------
 // Processing
 
+bool fft_conv_worker_thread::has_input(float* const* in, int channels, int offset, int frames)
+{
+    for (int channel = 0; channel < channels; ++channel)
+        if (!corvella::ipps_is_silent_32f(in[channel] + offset, frames)) return true;
+    return false;
+}
+
 bool fft_conv_worker_thread::inputs_identical(float** in, int offset, int frames) const
 {
     for (int channel = 1; channel < num_channels; ++channel)
@@ -510,6 +522,10 @@ void fft_conv_worker_thread::rotate_results(IR_PARTITION_BLOCK& r)
     r.accumulator = r.output_older;
     r.output_older = r.output_recent;
     r.output_recent = finished;
+    std::uint8_t const finished_silent = r.accumulator_silent;
+    r.accumulator_silent = r.older_silent;
+    r.older_silent = r.recent_silent;
+    r.recent_silent = finished_silent;
 }
 
 void fft_conv_worker_thread::process_convolution_block(int level)
@@ -521,6 +537,10 @@ void fft_conv_worker_thread::process_convolution_block(int level)
     first.shared_run = share ? std::min(first.shared_run + 1, K) : 0;
     bool const borrow = share && first.shared_run >= K;
     int const complex_count = first.buffer_length / 2;
+    bool const fresh_input = first.history_live[0] != 0;
+    int live = 0; // input spectra in use that hold input
+    for (int j = 0; j < valid; ++j)
+        live += first.history_live[j];
 
     for (int channel = 1; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
@@ -533,13 +553,11 @@ void fft_conv_worker_thread::process_convolution_block(int level)
     }
     for (int channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
-        if (channel == 0 || !share)
-            ippsSet_32f(0.0f, r.input_spectra[0] + r.block_size, r.buffer_length - r.block_size);
-    }
-    for (int channel = 0; channel < num_channels; ++channel) {
-        IR_PARTITION_BLOCK& r = partitions[channel][level];
         r.pending = 0;
+        // A silent block stands for zeros: it is not transformed, and no product reads it.
+        if (!fresh_input) continue;
         if (channel == 0 || !share) {
+            ippsSet_32f(0.0f, r.input_spectra[0] + r.block_size, r.buffer_length - r.block_size);
             ippsFFTFwd_RToCCS_32f(r.input_spectra[0], r.transform_scratch, r.fft_spec, r.fft_work);
             std::swap(r.input_spectra[0], r.transform_scratch);
         } else if (!borrow) {
@@ -547,25 +565,65 @@ void fft_conv_worker_thread::process_convolution_block(int level)
         }
     }
 
+    if (live == 0) {
+        // Nothing but silence in the history: the result is silence, and is neither computed nor heard.
+        for (int channel = 0; channel < num_channels; ++channel)
+            partitions[channel][level].accumulator_silent = 1;
+        skipped_blocks.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+
+    // The products in ascending order over the entries that hold input. A left-out entry's product
+    // is an exact zero, so the sums are those of the full history bit for bit.
+    auto gather = [&](IR_PARTITION_BLOCK& r, float** history, bool inputs) {
+        if (live == valid) return;
+        int n = 0;
+        for (int j = 0; j < valid; ++j) {
+            if (!first.history_live[j]) continue;
+            if (inputs) r.live_inputs[n] = history[j];
+            r.live_responses[n++] = r.ir_spectra[j];
+        }
+    };
+    auto inputs_of = [&](IR_PARTITION_BLOCK& r, float** history) -> float const* const* {
+        if (live == valid) return history;
+        return r.live_inputs;
+    };
+    auto responses_of = [&](IR_PARTITION_BLOCK& r) -> float const* const* {
+        if (live == valid) return r.ir_spectra;
+        return r.live_responses;
+    };
+
     int channel = 0;
     if (borrow) {
         // Channel 0 with each further channel in turn, over channel 0's history.
+        gather(first, first.input_spectra, true);
         for (; channel + 1 < num_channels; channel += 2) {
             IR_PARTITION_BLOCK& r0 = partitions[channel][level];
             IR_PARTITION_BLOCK& r1 = partitions[channel + 1][level];
-            corvella::ipps_sum_of_products_pair_32fc(first.input_spectra, r0.ir_spectra, r1.ir_spectra, valid,
-                                                     r0.accumulator, r1.accumulator, complex_count);
+            if (channel != 0) gather(r0, nullptr, false);
+            gather(r1, nullptr, false);
+            corvella::ipps_sum_of_products_pair_32fc(inputs_of(first, first.input_spectra), responses_of(r0),
+                                                     responses_of(r1), live, r0.accumulator, r1.accumulator,
+                                                     complex_count);
         }
     }
     for (; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
-        float** history = borrow ? first.input_spectra : r.input_spectra;
-        corvella::ipps_sum_of_products_32fc(history, r.ir_spectra, valid, r.accumulator, complex_count);
+        IR_PARTITION_BLOCK& source = borrow ? first : r;
+        if (!borrow || channel != 0) gather(r, source.input_spectra, !borrow);
+        if (borrow) {
+            corvella::ipps_sum_of_products_32fc(inputs_of(first, first.input_spectra), responses_of(r), live,
+                                                r.accumulator, complex_count);
+        } else {
+            corvella::ipps_sum_of_products_32fc(inputs_of(r, r.input_spectra), responses_of(r), live,
+                                                r.accumulator, complex_count);
+        }
     }
     for (channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         ippsFFTInv_CCSToR_32f(r.accumulator, r.transform_scratch, r.fft_spec, r.fft_work);
         std::swap(r.accumulator, r.transform_scratch);
+        r.accumulator_silent = 0;
     }
 }
 
@@ -575,7 +633,7 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
     corvella::CriticalSectionLock process(&process_lock);
 
     if (!running.load(std::memory_order_acquire) || partitions == nullptr) {
-        for (int channel = 0; channel < num_channels; ++channel)
+        for (int channel = 0; channel < io_channels(); ++channel)
             ippsCopy_32f(in[channel], out[channel], frames);
         return;
     }
@@ -619,25 +677,38 @@ void fft_conv_worker_thread::add_chunk_outputs(float** out, int offset, int fram
 {
     int const channels = result_channels();
     for (int channel = 0; channel < channels; ++channel) {
+        // Results that are silence, or stale after forgetting, are left out.
         float const* results[2 * max_levels];
+        int count = 0;
         for (int level = 0; level < num_levels; ++level) {
             IR_PARTITION_BLOCK const& r = partitions[channel][level];
             int const fresh = partitions[0][level].blocks_since_forget;
-            results[2 * level] = fresh >= 2 ? r.output_recent + r.fill_position : silent_block;
-            results[2 * level + 1] = fresh >= 3 ? r.output_older + r.block_size + r.fill_position : silent_block;
+            if (fresh >= 2 && !r.recent_silent) results[count++] = r.output_recent + r.fill_position;
+            if (fresh >= 3 && !r.older_silent) results[count++] = r.output_older + r.block_size + r.fill_position;
         }
-        corvella::ipps_add_many_32f_I(results, 2 * num_levels, out[channel] + offset, frames);
+        if (count > 0) corvella::ipps_add_many_32f_I(results, count, out[channel] + offset, frames);
     }
 }
 
 void fft_conv_worker_thread::fill_level(int level, float** in, int offset, int frames)
 {
-    if (level == 0) chunk_identical = inputs_identical(in, offset, frames); // levels run in order
-    if (!chunk_identical) partitions[0][level].inputs_identical = 0;
+    if (level == 0) { // levels run in order
+        // Zeros on every channel are the same input on every channel.
+        chunk_has_input = !idle_skipping.load(std::memory_order_relaxed) || has_input(in, num_channels, offset, frames);
+        chunk_identical = !chunk_has_input || inputs_identical(in, offset, frames);
+    }
+    IR_PARTITION_BLOCK& first = partitions[0][level];
+    if (!chunk_identical) first.inputs_identical = 0;
+    // A block that has seen nothing but zeros is never transformed, so its buffers are not written
+    // until input comes; then what went before becomes zeros.
+    bool const write = chunk_has_input || first.filling_live;
+    bool const clear_before = chunk_has_input && !first.filling_live;
+    if (chunk_has_input) first.filling_live = 1;
     for (int channel = 0; channel < num_channels; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
         int const p = r.fill_position;
-        ippsCopy_32f(in[channel] + offset, r.input_buffer + p, frames);
+        if (clear_before) ippsSet_32f(0.0f, r.input_buffer, p);
+        if (write) ippsCopy_32f(in[channel] + offset, r.input_buffer + p, frames);
         r.fill_position = (p + frames) % r.block_size;
     }
 }
@@ -645,8 +716,19 @@ void fft_conv_worker_thread::fill_level(int level, float** in, int offset, int f
 void fft_conv_worker_thread::hand_over_level(int level)
 {
     start_hand_over(level);
+    rotate_history_live(partitions[0][level]);
     for (int channel = 0; channel < num_channels; ++channel)
         hand_over_block(partitions[channel][level]);
+}
+
+// The flags move with the input spectra: the completed block becomes entry 0.
+void fft_conv_worker_thread::rotate_history_live(IR_PARTITION_BLOCK& first)
+{
+    int const K = first.num_sub_blocks;
+    for (int j = K - 1; j > 0; --j)
+        first.history_live[j] = first.history_live[j - 1];
+    first.history_live[0] = first.filling_live;
+    first.filling_live = 0;
 }
 
 void fft_conv_worker_thread::enter_exchange_locks()
@@ -683,6 +765,7 @@ void fft_conv_worker_thread::forget_history()
         }
         partitions[0][level].forget_pending = 1;
         partitions[0][level].blocks_since_forget = 0;
+        partitions[0][level].filling_live = 0; // what it had seen is cleared
     }
 }
 

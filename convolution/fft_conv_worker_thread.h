@@ -12,9 +12,10 @@
 // The engine feeds this convolver the impulse response from sample 2N on and computes the first 2N
 // samples with a zero-latency direct FIR, so the sum of both is an exact zero-latency convolution.
 //
-// The machinery (records, loading, hand-over, worker, forgetting) is shared with the stacked
-// true-stereo variant (fft_conv_worker_thread_ts_stack), which brings its own layout rule and
-// channel mapping through the protected hooks.
+// The machinery (records, loading, hand-over, worker, forgetting, idle skipping) is shared with the
+// stacked true-stereo variant (fft_conv_worker_thread_ts_stack), which brings its own layout rule
+// and channel mapping through the protected hooks, and with the four-path true-stereo variant
+// (fft_conv_worker_thread_true_stereo), which brings its channel mapping.
 //
 // Threading:
 // - process_not_replacing: audio thread only. Holds process_lock for the whole call; waits on the
@@ -81,6 +82,18 @@ public:
         std::uint8_t input_seen;
         std::uint8_t block_has_input;
         std::uint8_t block_bypassed;
+        // Idle skipping (this class's levels). Channel 0's record: which of the K input spectra
+        // hold input, in the order of input_spectra (the others stand for silence: they are
+        // neither transformed nor read), and whether the block being filled has seen a non-zero
+        // sample. Every record: which of its three results are silence (neither transformed nor
+        // added to the output); and room to gather the live entries for the products.
+        std::uint8_t* history_live;
+        std::uint8_t filling_live;
+        std::uint8_t accumulator_silent;
+        std::uint8_t recent_silent;
+        std::uint8_t older_silent;
+        float const** live_inputs;    // 2K (a variant may gather two histories in a row)
+        float const** live_responses; // 2K
     };
 
     // Levels a layout can have: N = 1 gives 1, 4, ..., 16384, the most there can be.
@@ -137,6 +150,15 @@ public:
     void trigger_kill();
     void process_check_and_run_triggered_threaded_block_convolutions();
 
+    // Idle skipping, on from construction: a level block that saw only zeros on every channel is
+    // not transformed, the products leave out the blocks that hold silence, and a level whose whole
+    // history is silence computes and adds nothing, so a convolver whose input has been silent for
+    // longer than its response costs next to nothing. The output is the same bit for bit either way
+    // (a skipped term is an exact zero); switching it off is for tests and benchmarks. Any thread.
+    void set_idle_skipping(bool on) { idle_skipping.store(on, std::memory_order_relaxed); }
+    // Level blocks whose convolution was skipped because the level's history held only silence.
+    long long skipped_level_blocks() const { return skipped_blocks.load(std::memory_order_relaxed); }
+
     // Read-only views for the owner and for tests.
     bool is_running() const { return running.load(std::memory_order_acquire); }
     bool has_thread_finished() const { return thread_finished.load(std::memory_order_acquire); }
@@ -161,6 +183,8 @@ protected:
 
     // Channels 0 .. result_channels()-1 carry results to the outputs of the same number.
     virtual int result_channels() const { return num_channels; }
+    // Input and output channels of a call, copied through while the convolver is not running.
+    virtual int io_channels() const { return num_channels; }
     // Copies the chunk into the level's input buffers and advances its fill positions.
     virtual void fill_level(int level, float** in, int offset, int frames);
     // Hands a level's completed block over (under worker_lock for a threaded level).
@@ -171,13 +195,20 @@ protected:
     // becomes entry 0, the oldest entry the next input buffer), and so do the results.
     static void rotate_input_history(IR_PARTITION_BLOCK& record);
     static void rotate_results(IR_PARTITION_BLOCK& record);
+    // The live flags of channel 0's record follow the input history: the block just completed
+    // becomes entry 0.
+    static void rotate_history_live(IR_PARTITION_BLOCK& first);
+    // Whether any of the first `channels` inputs holds a non-zero sample in the chunk.
+    static bool has_input(float* const* in, int channels, int offset, int frames);
 
     LayoutRule const partition_rule;
     IR_PARTITION_BLOCK** partitions = nullptr;
     int num_channels = 0;
     int host_block_length = 0;
     int num_levels = 4;
-    float* silent_block = nullptr; // host_block_length zeros, read in place of a stale output
+    bool chunk_has_input = true; // audio thread: the current chunk holds a non-zero sample
+    std::atomic<bool> idle_skipping{true};
+    std::atomic<long long> skipped_blocks{0};
 
 private:
     static int next_block_size(LayoutRule const& rule, int size);

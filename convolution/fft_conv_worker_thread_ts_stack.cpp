@@ -169,11 +169,11 @@ void fft_conv_worker_thread_ts_stack::process_convolution_block(int level)
 
     for (int channel = 0; channel < outputs; ++channel) {
         IR_PARTITION_BLOCK& r = partitions[channel][level];
+        // An output nothing was written to is silence: it is neither transformed nor added.
+        r.accumulator_silent = written[channel] ? 0 : 1;
         if (written[channel]) {
             ippsFFTInv_CCSToR_32f(r.accumulator, r.transform_scratch, r.fft_spec, r.fft_work);
             std::swap(r.accumulator, r.transform_scratch);
-        } else {
-            ippsSet_32f(0.0f, r.accumulator, r.buffer_length);
         }
     }
     forward_transforms.fetch_add(transforms, std::memory_order_relaxed);

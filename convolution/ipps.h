@@ -265,6 +265,8 @@ void ipps_sum_of_products_pair_32fc(float const* const* a, float const* const* b
 // srcdst[i] += src[0][i], then += src[1][i], ... in that order: the bits of `count` ippsAdd_32f_I
 // calls, with srcdst read and written once.
 void ipps_add_many_32f_I(float const* const* src, int count, float* srcdst, int len);
+// True when every one of the len samples is +0 or -0 (and for len <= 0): a silent stretch.
+bool ipps_is_silent_32f(float const* src, int len);
 const char* ipps_code_path_name(IppsCodePath path);
 
 // Measured FFT plans are kept in `path` (FFT wisdom), so that a machine measures each transform

@@ -209,6 +209,20 @@ __attribute__((target("avx2"))) void add_many_avx2(float const* const* src, int 
     }
 }
 
+__attribute__((target("avx2"))) bool is_silent_avx2(float const* src, int len)
+{
+    __m256 const magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+    int i = 0;
+    for (; i + 32 <= len; i += 32) {
+        __m256 bits = _mm256_or_ps(_mm256_or_ps(_mm256_loadu_ps(src + i), _mm256_loadu_ps(src + i + 8)),
+                                   _mm256_or_ps(_mm256_loadu_ps(src + i + 16), _mm256_loadu_ps(src + i + 24)));
+        if (!_mm256_testz_si256(_mm256_castps_si256(bits), _mm256_castps_si256(magnitude))) return false;
+    }
+    for (; i < len; ++i)
+        if (src[i] != 0.0f) return false;
+    return true;
+}
+
 __attribute__((target("avx2"))) void add_avx2(const float* src, float* srcdst, int len)
 {
     int i = 0;
@@ -417,6 +431,20 @@ void ipps_sum_of_products_pair_32fc(float const* const* a, float const* const* b
 #endif
     ipps_sum_of_products_32fc(a, b0, count, dst0, len);
     ipps_sum_of_products_32fc(a, b1, count, dst1, len);
+}
+
+bool ipps_is_silent_32f(float const* src, int len)
+{
+#if defined(__x86_64__)
+    if (ipps_code_path() == IppsCodePath::avx2_fma) return is_silent_avx2(src, len);
+#endif
+    std::uint32_t bits = 0;
+    for (int i = 0; i < len; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, src + i, sizeof word);
+        bits |= word & 0x7fffffffu;
+    }
+    return bits == 0;
 }
 
 void ipps_add_many_32f_I(float const* const* src, int count, float* srcdst, int len)

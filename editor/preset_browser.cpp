@@ -297,18 +297,6 @@ bool CPresetBrowser::browser_presets_load_fxb(std::string const& path)
         return false;
     }
     host_.request_full_recompute();
-    // The list update reads every entry; one never written would stop it at the first step.
-    for (int k = 0; k < recent_entries; ++k) {
-        try {
-            extract_data_from_registry_preset_recent_file(k);
-        } catch (std::exception const&) {
-            try {
-                set_browser_preset_recent_in_registry(k, "");
-            } catch (std::exception const&) {
-                break; // the settings cannot be written: the bank is loaded all the same
-            }
-        }
-    }
     add_recent_bank_file(path);
     populate_recent_menu();
     set_status("Loaded " + file_name(path));

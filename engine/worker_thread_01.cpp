@@ -81,7 +81,8 @@ void WorkerThread_01::ThreadEntryPoint()
             corvella::drain_audio_thread_messages();
             run_pass();
             // The poll, cut short by a request or by trigger_kill.
-            if (running) WaitForSingleObject(event, poll_interval_ms);
+            if (running) wait_for_event(event, poll_interval_ms);
+            passes.fetch_add(1, std::memory_order_relaxed);
         }
     } catch (std::exception const& error) {
         std::string const text =

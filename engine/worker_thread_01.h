@@ -42,6 +42,7 @@ public:
     std::atomic<bool> running{true};
     std::atomic<bool> finished{false};
     std::atomic<bool> started{false}; // the first trigger_event was given
+    std::atomic<long> passes{0};      // polls completed (an idle worker makes about ten a second)
     void* event = nullptr;
     VST_Plugin* plugin = nullptr;
     std::string name = "IR Thread 1";

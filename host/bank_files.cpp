@@ -94,12 +94,20 @@ bool save_bank_file(std::string const& path, VST_Plugin_Program* bank, std::stri
 
 void add_recent_bank_file(std::string const& path)
 {
+    // An entry a fresh settings file has never held reads as empty, not as the end of the list.
+    auto entry = [](int k) {
+        try {
+            return extract_data_from_registry_preset_recent_file(k);
+        } catch (std::exception const&) {
+            return std::string();
+        }
+    };
     try {
         int place = recent_entries - 1;
         for (int k = 0; k < recent_entries; ++k)
-            if (extract_data_from_registry_preset_recent_file(k) == path) place = k;
+            if (entry(k) == path) place = k;
         for (int k = place; k >= 1; --k) {
-            std::string const above = extract_data_from_registry_preset_recent_file(k - 1);
+            std::string const above = entry(k - 1);
             if (!above.empty()) set_browser_preset_recent_in_registry(k, above);
         }
         set_browser_preset_recent_in_registry(0, path);

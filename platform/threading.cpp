@@ -1,6 +1,7 @@
 #include "platform/threading.h"
 
 #include <pthread.h>
+#include <cerrno>
 #include <sched.h>
 #include <unistd.h>
 
@@ -125,6 +126,24 @@ int WaitForSingleObject(void* handle, int timeout_ms)
     event->signalled = 0;
     pthread_mutex_unlock(&event->mutex);
     return 0;
+}
+
+int wait_for_event(void* handle, int timeout_ms)
+{
+    auto* event = static_cast<EventRecord*>(handle);
+    if (event == nullptr) return -1;
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline); // the condition's clock
+    long long const ns = deadline.tv_nsec + static_cast<long long>(std::max(timeout_ms, 0)) * 1000000LL;
+    deadline.tv_sec += static_cast<time_t>(ns / 1000000000LL);
+    deadline.tv_nsec = static_cast<long>(ns % 1000000000LL);
+    pthread_mutex_lock(&event->mutex);
+    while (event->signalled == 0)
+        if (pthread_cond_timedwait(&event->condition, &event->mutex, &deadline) == ETIMEDOUT) break;
+    int const result = event->signalled != 0 ? 0 : 1;
+    event->signalled = 0;
+    pthread_mutex_unlock(&event->mutex);
+    return result;
 }
 
 int CloseHandle(void* handle)

@@ -29,6 +29,10 @@ void* CreateEvent(void* attributes, int manual_reset, int initial_state, char co
 int SetEvent(void* event);
 // Returns 0 once the wait is complete; -1 for a null handle (nothing to wait on).
 int WaitForSingleObject(void* event, int timeout_ms);
+// Waits until the event is signalled or `timeout_ms` (>= 0) has passed, consuming the signal:
+// a poll that a request cuts short. Returns 0 when signalled, 1 on timeout, -1 for a null handle.
+// (WaitForSingleObject with a timeout only consumes a pending signal and never waits.)
+int wait_for_event(void* event, int timeout_ms);
 // Frees an event made by CreateEvent. Returns 1; 0 for a null handle.
 int CloseHandle(void* event);
 

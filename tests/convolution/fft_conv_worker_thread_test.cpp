@@ -80,8 +80,10 @@ int next_call_size(std::mt19937& rng, int N)
     return std::uniform_int_distribution<int>(1, 16384)(rng);
 }
 
-// `input` (zero-padded to `total`) through the convolver plus `head` (when given), in random calls.
-Channels run(fft_conv_worker_thread* convolver, direct_fir* head, Channels input, int total, unsigned seed)
+// `input` (zero-padded to `total`) through the convolver plus `head` (when given), in random calls
+// or, with `call_size`, in calls of that many frames.
+Channels run(fft_conv_worker_thread* convolver, direct_fir* head, Channels input, int total, unsigned seed,
+             int call_size = 0)
 {
     size_t const channels = input.size();
     Channels output(channels, std::vector<float>(static_cast<size_t>(total), 0.0f));
@@ -94,7 +96,7 @@ Channels run(fft_conv_worker_thread* convolver, direct_fir* head, Channels input
     std::mt19937 rng(seed);
     corvella::test::AllocationCounter counter; // the audio path, head included, allocates nothing
     for (int done = 0, n = 0; done < total; done += n) {
-        n = std::min(total - done, next_call_size(rng, convolver->get_host_block_length()));
+        n = std::min(total - done, call_size > 0 ? call_size : next_call_size(rng, convolver->get_host_block_length()));
         for (size_t c = 0; c < channels; ++c) {
             in[c] = input[c].data() + done;
             out[c] = output[c].data() + done;
@@ -195,6 +197,93 @@ TEST(FftConvolver, HeadPlusConvolverEqualBruteForceConvolution)
         Channels const out = run(convolver.c, &head, input, total, seed);
         for (int ch = 0; ch < c.channels; ++ch)
             EXPECT_LT(relative_error_db(out[ch], reference_convolve(input[ch], ir[ch], total)), -120.0) << ch;
+    }
+}
+
+// A convolver whose input has been silent for longer than its response skips every level's work,
+// and an onset after the silence is convolved exactly from its first sample, whatever the call
+// size and the phase of the levels. Head included: it skips silence too.
+TEST(FftConvolver, IdleLevelsSkipTheirWorkAndResumeExactlyAtTheFirstSample)
+{
+    int const N = 64, L = 40000; // levels 64 .. 16384, the last threaded
+    auto const layout = fft_conv_worker_thread::compute_layout(L - 2 * N, N);
+    ASSERT_EQ(layout.num_levels, 5);
+    int const largest = layout.block_size[4];
+    // The burst's last effect: the padded response, the latency, and for the slowest level one
+    // block to gather, one to compute and one of phase. The silence lasts longer than all of it.
+    int const burst = 300, tail_done = burst + layout.padded_length + 2 * N + 3 * largest;
+    int const silence = tail_done + 30000;
+    Channels ir = {noise(L, 41), noise(L, 42)};
+    std::vector<float*> taps = {ir[0].data(), ir[1].data()};
+
+    struct Phase {
+        int offset, onset_shift;
+    };
+    Phase const phases[] = {{1, 0}, {12345, 37}, {98048, largest - 1}};
+    int const call_sizes[] = {1, 7, N - 1, N, N + 1, 3 * N + 5, 0}; // 0: random sizes
+    for (Phase const& phase : phases) {
+        int const onset = silence + phase.onset_shift, total = onset + L + 2 * N;
+        Channels input = {noise(burst, 43, 1, burst), noise(burst, 44, 1, burst)};
+        for (auto& channel : input)
+            channel.resize(static_cast<size_t>(total), 0.0f);
+        input[0][static_cast<size_t>(onset)] = 1.0f;
+        input[1][static_cast<size_t>(onset)] = -0.5f;
+        input[1][static_cast<size_t>(onset + 3)] = 0.25f;
+        std::vector<double> const reference[2] = {reference_convolve(input[0], ir[0], total),
+                                                  reference_convolve(input[1], ir[1], total)};
+        Channels unskipped;
+        for (int call_size : call_sizes) {
+            SCOPED_TRACE(testing::Message() << "phase offset " << phase.offset << ", onset " << onset
+                                            << ", call size " << call_size);
+            for (bool skipping : {true, false}) {
+                if (!skipping && call_size != N) continue; // one run without skipping per phase
+                Convolver convolver(2, N);
+                ASSERT_TRUE(convolver.started);
+                convolver->phase_offset = phase.offset;
+                convolver->set_idle_skipping(skipping);
+                direct_fir head(2, 2 * N);
+                head.load_ir_data(taps.data(), 2 * N);
+                convolver.load(ir, 2 * N);
+                // Up to the end of the silence, then the rest: the skipping is counted in between.
+                Channels before(2), after(2);
+                for (int c = 0; c < 2; ++c) {
+                    before[c].assign(input[c].begin(), input[c].begin() + onset);
+                    after[c].assign(input[c].begin() + onset, input[c].end());
+                }
+                Channels out = run(convolver.c, &head, before, tail_done, 50, call_size);
+                long long const skipped_before = convolver->skipped_level_blocks();
+                before = Channels(2, std::vector<float>(static_cast<size_t>(onset - tail_done), 0.0f));
+                Channels const idle = run(convolver.c, &head, before, onset - tail_done, 51, call_size);
+                long long const skipped = convolver->skipped_level_blocks() - skipped_before;
+                Channels const rest = run(convolver.c, &head, after, total - onset, 52, call_size);
+                for (int c = 0; c < 2; ++c) {
+                    out[c].insert(out[c].end(), idle[c].begin(), idle[c].end());
+                    out[c].insert(out[c].end(), rest[c].begin(), rest[c].end());
+                }
+                if (!skipping) {
+                    EXPECT_EQ(out, unskipped) << "skipping changed the output";
+                    EXPECT_EQ(skipped, 0);
+                    continue;
+                }
+                unskipped = out;
+                // Every level's block boundaries in the silent stretch, as the levels' phases put
+                // them; the threaded level's last one may still be in its worker's hands.
+                long long handed_over = 0;
+                for (int level = 0; level < layout.num_levels; ++level) {
+                    long long const B = layout.block_size[level], p = phase.offset % B;
+                    handed_over += (p + onset) / B - (p + tail_done) / B;
+                }
+                EXPECT_GE(skipped, handed_over - 1);
+                for (int c = 0; c < 2; ++c) {
+                    EXPECT_LT(relative_error_db(out[c], reference[c]), -120.0) << "channel " << c;
+                    // The onset on its own, against its own peak: nothing missed, nothing late.
+                    std::vector<float> const got(out[c].begin() + onset, out[c].end());
+                    std::vector<double> const want(reference[c].begin() + onset, reference[c].end());
+                    EXPECT_LT(relative_error_db(got, want), -120.0) << "channel " << c;
+                    EXPECT_NEAR(got[0], (c == 0 ? 1.0f : -0.5f) * ir[c][0], 1e-6f);
+                }
+            }
+        }
     }
 }
 

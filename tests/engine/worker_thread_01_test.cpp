@@ -65,6 +65,23 @@ TEST_F(WorkerTest, RequestsDuringARebuildCauseExactlyOneMoreAndAKillLetsTheRebui
     engine.reset(); // the destructor finds the thread finished and proceeds
 }
 
+// Idle, the worker polls (about ten times a second) instead of spinning a core; a request still
+// wakes it at once.
+TEST_F(WorkerTest, AnIdleWorkerWaitsBetweenPolls)
+{
+    auto engine = file_engine(write_wav("short.wav", {decaying_noise(4800, 3, 1.0)}, rate), {}, false);
+    ASSERT_TRUE(wait_idle(*engine));
+    long const before = engine->ir_worker->passes.load();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    long const idle_passes = engine->ir_worker->passes.load() - before;
+    EXPECT_GE(idle_passes, 1);
+    EXPECT_LE(idle_passes, 30) << "the worker spins instead of waiting";
+    int const builds = engine->ir_builds_finished[0];
+    engine->signal_recompute_ir1_partial();
+    ASSERT_TRUE(wait_idle(*engine));
+    EXPECT_EQ(engine->ir_builds_finished[0], builds + 1);
+}
+
 TEST_F(WorkerTest, WithoutSmoothChangesAProgramChangeIsDryOnlyUntilTheNewIrsAreIn)
 {
     CheckPrefs();

@@ -138,6 +138,14 @@ TEST_F(BankFilesTest, ARecentBankMovesToTheTopAndTheOthersMoveDown)
     EXPECT_EQ(extract_data_from_registry_preset_recent_file(9), "/banks/8.fxb");
 }
 
+TEST_F(BankFilesTest, TheRecentListFillsFromAFreshSettingsFile)
+{
+    add_recent_bank_file("/banks/a.fxb");
+    add_recent_bank_file("/banks/b.fxb");
+    EXPECT_EQ(extract_data_from_registry_preset_recent_file(0), "/banks/b.fxb");
+    EXPECT_EQ(extract_data_from_registry_preset_recent_file(1), "/banks/a.fxb");
+}
+
 TEST_F(BankFilesTest, AUserSlotShowsItsFileOnlyWhileItIsAnExistingBankFile)
 {
     TempDir dir{"corvella-banks-"};
