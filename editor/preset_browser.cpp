@@ -144,9 +144,11 @@ CPresetBrowser::CPresetBrowser(CWidget& page, EditorHost& host, std::function<vo
     exports.set_title("Export Presets");
     exports.set_entries({MenuEntry::item("Save Preset to .tfx file", 0),
                          MenuEntry::item("Save All Presets as Individual .tfx files", 1),
-                         MenuEntry::item("Save All Presets as One .tfx file", 2)});
+                         MenuEntry::item("Save All Presets as One .tfx file", 2), MenuEntry::line(),
+                         MenuEntry::item("Create TFX Files for All IRs in Folder from Current IR", 3)});
     exports.on_choose = [this](CChoiceMenu&, int tag) {
-        export_tfx(tag == 0 ? Export::current_program : tag == 1 ? Export::each_program : Export::whole_bank);
+        if (tag == 3) create_tfx_files_for_folder();
+        else export_tfx(tag == 0 ? Export::current_program : tag == 1 ? Export::each_program : Export::whole_bank);
     };
 
     double x = x0;
@@ -568,6 +570,63 @@ void CPresetBrowser::write_tfx(Export what, std::string const& folder, bool wet)
         else set_status("Saved Complete Bank.tfx");
         break;
     }
+}
+
+void CPresetBrowser::create_tfx_files_for_folder()
+{
+    ask("This function automates the process of generating host preset files (*.tfx). Starting with the "
+        "file in IR1-A, every impulse-response file of its folder in turn is loaded into IR1-A and the "
+        "current program, named after the file, is written as a preset file into the folder you choose "
+        "next.\n\nDo you wish to continue?",
+        [this] {
+            FileDialog const dialog = dialog_of("Create TFX Files for All IRs in Folder from Current IR", true,
+                                                ".tfx", "Presets.tfx");
+            bool const shown = host_.choose_file(dialog, [this](std::string const& path) {
+                std::error_code error;
+                std::string const folder = fs::is_directory(path, error)
+                                               ? (path.back() == '/' ? path : path + "/")
+                                               : get_file_path(path);
+                if (folder.empty()) fail("No folder was chosen, so nothing was written.");
+                else write_tfx_per_ir_file(folder);
+            });
+            if (!shown) fail("No file dialog can be shown here, so nothing was written.");
+        });
+}
+
+void CPresetBrowser::write_tfx_per_ir_file(std::string const& folder)
+{
+    char block[program_path_size] = {};
+    host_.get_custom_data(custom_data::ir1_file_a, block, sizeof block - 1);
+    std::string file(block);
+    if (!check_file_path(file)) {
+        fail("IR1-A holds no impulse-response file to start from, so nothing was written.");
+        return;
+    }
+    int written = 0;
+    std::string error, first_error;
+    for (int guard = 0; !file.empty() && guard < 100000; ++guard, file = get_next_prev_file(file, true)) {
+        if (file.size() >= program_path_size) continue;
+        char path[program_path_size] = {};
+        std::memcpy(path, file.data(), file.size());
+        host_.set_custom_data(custom_data::ir1_file_a, path, sizeof path);
+        char name[program_name_characters + 1] = {};
+        std::string const stem = get_filename_from_path_no_ext(file);
+        std::memcpy(name, stem.data(), std::min(stem.size(), program_name_characters));
+        host_.set_custom_data(custom_data::program_name, name, sizeof name);
+        std::vector<VST_Plugin_Program> bank;
+        int const slot = std::max(0, read_current_program());
+        if (!read_bank(bank)) break;
+        VST_Plugin_Program const& program = bank[static_cast<std::size_t>(slot)];
+        std::string const target = folder + tfx_file_name(program);
+        if (write_file_atomically(target, program_tfx_bytes(program, false), error)) ++written;
+        else if (first_error.empty()) first_error = target + ":\n" + error;
+    }
+    host_.request("force_full_recompute_IR1");
+    bank_changed();
+    if (!first_error.empty()) fail("Not every preset could be written; the first that failed was " + first_error);
+    if (show_message_)
+        show_message_("Written " + std::to_string(written) + " files to " + folder +
+                      "\n\nThe most recently written preset is now loaded.");
 }
 
 } // namespace corvella::editor

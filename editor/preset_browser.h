@@ -63,6 +63,10 @@ public:
     // Host preset files: one program, every program as its own file, or the whole bank in one.
     enum class Export { current_program, each_program, whole_bank };
     void export_tfx(Export what);
+    // "Create TFX Files for All IRs in Folder from Current IR": asks, then for IR1-A's file and
+    // each IR file after it in its folder loads the file into IR1-A, names the program after it
+    // and writes the program's preset file into the folder chosen. The last one stays loaded.
+    void create_tfx_files_for_folder();
 
     // ---- Inspection (tests and tools) ----
     ui::CListView& program_list() { return *programs_; }
@@ -76,6 +80,7 @@ private:
     void refresh_programs(bool force);
     void bank_changed();
     void ask(std::string const& question, std::function<void()> on_yes);
+    void write_tfx_per_ir_file(std::string const& folder);
     void fail(std::string const& text);
     void set_status(std::string text);
     bool save_bank_to(std::string const& path);

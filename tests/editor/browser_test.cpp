@@ -23,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -268,6 +269,37 @@ TEST(PresetBrowser, LoadingABankReplacesItAsTheBankFileOperationDoes)
     EXPECT_TRUE(same_bytes(pane.bank(), before));
     ASSERT_EQ(pane.messages.size(), 1u);
     EXPECT_NE(pane.messages[0].find(tfx), std::string::npos);
+}
+
+// The batch export: from IR1-A's file onward, one preset file per IR file of the folder, each
+// holding that file in IR1-A under the file's name; the last stays loaded.
+TEST(PresetBrowser, BatchExportWritesOnePresetPerIrFileFromTheCurrentOneOn)
+{
+    PresetPane pane;
+    fs::create_directory(pane.dir / "irs");
+    for (char const* name : {"a.wav", "b.wav", "c.aiff", "notes.txt"}) touch(pane.dir / "irs" / name);
+    pane.host.set_ir_file(1, 0, (pane.dir / "irs" / "b.wav").string());
+    pane.browser.create_tfx_files_for_folder();
+    ASSERT_NE(pane.question(), nullptr);
+    pane.question()->answer(ui::Answer::yes);
+    ASSERT_NE(pane.binding->pending_file_dialog(), nullptr);
+    fs::create_directory(pane.dir / "out");
+    pane.binding->answer_file_dialog((pane.dir / "out" / "Presets.tfx").string());
+    for (auto const& [stem, ir] : {std::pair{"b", "b.wav"}, std::pair{"c", "c.aiff"}}) {
+        std::ifstream in(pane.dir / "out" / (std::string(stem) + ".tfx"), std::ios::binary);
+        std::string const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_EQ(bytes.size(), 142714u) << stem;
+        VST_Plugin_Program slot0;
+        std::memcpy(static_cast<void*>(&slot0), bytes.data() + 56, 2968);
+        EXPECT_STREQ(slot0.name, stem);
+        EXPECT_EQ(std::string(slot0.ir1_file_a), (pane.dir / "irs" / ir).string());
+    }
+    EXPECT_FALSE(fs::exists(pane.dir / "out" / "a.tfx")); // before the current file
+    ASSERT_FALSE(pane.messages.empty());
+    EXPECT_EQ(pane.messages.back(), "Written 2 files to " + (pane.dir / "out").string() +
+                                        "/\n\nThe most recently written preset is now loaded.");
+    auto const bank = pane.bank();
+    EXPECT_STREQ(bank[0].name, "c");
 }
 
 TEST(PresetBrowser, AProgramChosenInTheListBecomesTheCurrentProgram)
