@@ -299,7 +299,11 @@ protected:
             auto const options = static_cast<jack_options_t>(JackNoStartServer | JackServerName);
             return jack_client_open(name, options, &ignored, server);
         };
-        listener.source = open("corvella-clicks");
+        // The server may still be starting on a busy machine.
+        for (int tries = 0; tries < 50 && listener.source == nullptr; ++tries) {
+            listener.source = open("corvella-clicks");
+            if (listener.source == nullptr) pause_for(0.2);
+        }
         listener.sink = open("corvella-listener");
         ASSERT_TRUE(listener.source != nullptr && listener.sink != nullptr) << "no JACK server " << server;
         ASSERT_EQ(jack_get_sample_rate(listener.sink), rate);
