@@ -80,7 +80,7 @@ public:
 
     // Equaliser plot: bands move along x from 30 to eq_plot_width() and along y from 0 to
     // eq_plot_height(); a band's handle centre (local coordinates).
-    double eq_plot_width() const { return bounds().w - 8; }
+    double eq_plot_width() const { return bounds().w - 16; } // the last handle stays inside the frame
     double eq_plot_height() const { return bounds().h - 16; }
     ui::Point band_handle(int band) const; // band 0..4
     // The x of the split line of the split-modulation views for split point `s` (unity).
