@@ -769,7 +769,9 @@ void CEditorView::redraw_parameter(std::string const& key)
 {
     for (auto& b : bindings_)
         if (b->row.key == key) refresh(*b, true);
-    refresh_texts();
+    // Host automation can arrive many times a second: only the slot headers depend on parameters;
+    // the engine status (a 37 KB block) is read at idle time.
+    for (int slot = 1; slot <= 2; ++slot) refresh_slot_header(slot);
 }
 
 void CEditorView::refresh_texts()
