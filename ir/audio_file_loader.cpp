@@ -404,7 +404,9 @@ void load_or_throw(SectionOpener const& open_sections, float**& buffer, bool buf
         }
     }
 
-    ir_length = static_cast<int>(ratio * static_cast<float>(frames));
+    // A file shorter than one frame at the engine rate (one frame at 200 kHz read at 8 kHz) still
+    // gives a one-frame IR: the shaping steps and the convolvers need a sample to work on.
+    ir_length = std::max(1, static_cast<int>(ratio * static_cast<float>(frames)));
 }
 
 // A whole load with its failure handling, whatever the sections are read from.

@@ -30,7 +30,8 @@ TEST(AutomationStorm, EverythingAHostAndAUserDoAtOnceLeavesTheInstanceSoundAndQu
     EXPECT_LE(r.peak, storm_output_bound);
     EXPECT_EQ(r.audio_allocations, 0);
     EXPECT_TRUE(r.still_processing);
-    EXPECT_LT(r.final_difference, 1e-4);
+    EXPECT_LT(r.final_difference, 1e-4) << (r.final_render_silent ? "the storm's instance was silent; " : "")
+                                        << "messages seen:\n" << ::testing::PrintToString(r.messages);
     // The storm did happen.
     EXPECT_GT(r.audio_seconds, 0.8 * options.seconds);
     EXPECT_GT(r.parameter_sets, 100 * static_cast<long>(options.seconds));

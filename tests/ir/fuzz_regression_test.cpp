@@ -49,4 +49,21 @@ TEST(FuzzRegression, NonFiniteSamplesOfAFloatFileLoadAsSilence)
     }
 }
 
+// One frame at 192 kHz is less than a frame at 8 kHz; the IR still has one.
+TEST(FuzzRegression, AFileShorterThanOneFrameAtTheEngineRateGivesAOneFrameIr)
+{
+    TempDir dir;
+    ASSERT_TRUE(write_planar_wav(dir / "one.wav", {{0.5f}}, 192000));
+    float** buffer = nullptr;
+    int allocated = 0, length = 0, depth = 0, rate = -1;
+    corvella::AudioFileLoadReport report;
+    corvella::load_audio_files((dir / "one.wav").string(), "", buffer, 8000, allocated, length, depth, rate, false,
+                               0.0f, 0.0f, false, 0.0f, 1.0f, 0, 0.5f, &report);
+    ASSERT_FALSE(report.failed) << report.text;
+    EXPECT_EQ(rate, 192000);
+    EXPECT_EQ(length, 1);
+    EXPECT_LE(length, allocated);
+    corvella::free_ir_load_buffer(buffer);
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include "program/parameter_table.h"
 #include "program/vst_plugin_program.h"
 #include "support/allocation_counter.h"
+#include "support/message_recorder.h"
 #include "support/wav_file.h"
 
 #include <algorithm>
@@ -157,6 +158,7 @@ Files write_files(fs::path const& folder, std::vector<std::uint8_t> const& chunk
 StormReport run_automation_storm(StormOptions const& options)
 {
     StormReport report;
+    MessageRecorder recorder; // corrupt files and chunks are shown by the hundred: kept, not printed
     std::mt19937 seeds(options.seed);
     // The wait counter must see a sleep, or it is not in place (then nothing is claimed).
     counting_waits = true;
@@ -356,8 +358,15 @@ StormReport run_automation_storm(StormOptions const& options)
             difference = std::max(difference, std::abs(a[i] - b[i]));
         }
         report.final_difference = peak > 0.0f ? difference / peak : 1.0;
+        report.final_render_silent = std::all_of(a.begin(), a.end(), [](float v) { return v == 0.0f; });
         report.still_processing =
             peak > 0.0f && std::all_of(a.begin(), a.end(), [](float v) { return std::isfinite(v); });
+    }
+    for (RecordedMessage const& message : recorder.messages()) {
+        std::string const first_line = message.text.substr(0, message.text.find('\n'));
+        if (report.messages.size() < 24 &&
+            std::find(report.messages.begin(), report.messages.end(), first_line) == report.messages.end())
+            report.messages.push_back(first_line);
     }
     return report;
 }

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace corvella::test {
 
@@ -35,6 +36,10 @@ struct StormReport {
     // the same bank and files does (largest difference relative to that render's peak).
     double final_difference = 1.0;
     bool still_processing = false;
+    bool final_render_silent = false; // the storm's instance gave nothing where the fresh one rang
+    // The different texts shown through the message sink during the storm (each once, their first
+    // line, at most 24): what a failed final comparison is read against.
+    std::vector<std::string> messages;
     std::string failure; // what went wrong in setting up, or ""
 };
 
