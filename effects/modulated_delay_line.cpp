@@ -40,8 +40,11 @@ modulated_delay_line::allocation modulated_delay_line::allocate(int line_length)
         std::free(new_samples);
         return allocation::wrap_failed;
     }
-    for (int k = 0; k < 2 * line_length; ++k)
-        new_wrap[k] = (k + 1) % line_length;
+    // (k + 1) mod length, without a division per entry: these tables are megabytes long.
+    for (int k = 0, next = 1; k < 2 * line_length; ++k, ++next) {
+        if (next == line_length) next = 0;
+        new_wrap[k] = next;
+    }
     samples = new_samples;
     wrap = new_wrap;
     length = line_length;
