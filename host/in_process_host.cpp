@@ -303,8 +303,11 @@ std::size_t InProcessHost::get_custom_data(int id, void* data, std::size_t capac
     if (impl_->parameters == nullptr) return 0;
     std::uint32_t const block = custom_data_sizes(id).get;
     if (block == 0) return 0;
-    std::vector<std::uint8_t> buffer(block);
     std::uint32_t written = 0;
+    // The editor reads the 37 KB status block many times a second: straight into its buffer.
+    if (data != nullptr && capacity >= block)
+        return impl_->parameters->GetCustomData(id, block, data, &written) == success ? written : 0;
+    std::vector<std::uint8_t> buffer(block);
     if (impl_->parameters->GetCustomData(id, block, buffer.data(), &written) != success) return 0;
     if (data != nullptr) std::memcpy(data, buffer.data(), std::min<std::size_t>(capacity, block));
     return written;
