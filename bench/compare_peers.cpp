@@ -10,6 +10,7 @@
 // level on a thread of its own (512, 2048 and 8192 at both latencies here; at latency 1024 the
 // caller only moves data). The count of threads each engine started is measured and printed.
 #include "convolution/direct_fir.h"
+#include "convolution/direct_fir_true_stereo.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
@@ -68,6 +69,11 @@ struct Impulses {
     std::vector<float> path[path_count];
     int length() const { return int(path[0].size()); }
 };
+
+// How the true-stereo workloads run on our side: one FFT convolver per side with one 2-channel
+// head each (as the engine does), one four-path FFT convolver with the two heads, or the four-path
+// FFT convolver and the four-path head.
+enum class Fusion { none, fft_only, fft_and_head };
 
 double seconds_since(std::chrono::steady_clock::time_point start)
 {
@@ -186,9 +192,10 @@ public:
 // alone with the input (L, R) and IR (L->L, R->R).
 class OurEngine final : public Engine {
 public:
-    OurEngine(Workload const& work, Impulses const& ir, int phase_base, bool fused)
-        : true_stereo_(work.true_stereo), fused_(fused && work.true_stereo), head_(work.latency == 0),
-          n_(work.latency == 0 ? zero_latency_partition : work.latency / 2)
+    OurEngine(Workload const& work, Impulses const& ir, int phase_base, Fusion fusion)
+        : true_stereo_(work.true_stereo), fused_(fusion != Fusion::none && work.true_stereo),
+          fused_head_(fusion == Fusion::fft_and_head && work.true_stereo && work.latency == 0),
+          head_(work.latency == 0), n_(work.latency == 0 ? zero_latency_partition : work.latency / 2)
     {
         try {
             build(ir, phase_base);
@@ -214,14 +221,18 @@ public:
         ippsSet_32f(0.0f, out_.channel[0], block);
         ippsSet_32f(0.0f, out_.channel[1], block);
         // Heads first, then the FFT convolvers, side A before side B, as the processing frame runs them.
-        if (head_) {
+        float* paths[4] = {input_[0].channel[0], input_[0].channel[1], input_[1].channel[0],
+                           input_[1].channel[1]};
+        if (fused_head_) {
+            true_stereo_fir_->process_not_replacing(paths, scratch_.channel, block);
+            add_scratch();
+        } else if (head_) {
             for (int side = 0; side < sides(); ++side) {
                 fir_[side]->process_not_replacing(input_[side].channel, scratch_.channel, block);
                 add_scratch();
             }
         }
         if (fused_) {
-            float* paths[4] = {input_[0].channel[0], input_[0].channel[1], input_[1].channel[0], input_[1].channel[1]};
             true_stereo_fft_->process_not_replacing(paths, scratch_.channel, block);
             add_scratch();
             return_output(out_l, out_r);
@@ -272,7 +283,9 @@ private:
                 throw std::runtime_error(failure[side]);
             fft_[side]->phase_offset = phase_base + phase_step[side];
         }
-        if (head_)
+        if (fused_head_)
+            true_stereo_fir_ = new direct_fir_true_stereo(2 * n_);
+        else if (head_)
             for (int side = 0; side < sides(); ++side)
                 fir_[side] = new direct_fir(2, 2 * n_);
 
@@ -288,7 +301,7 @@ private:
             int const head_length = head_ ? 2 * n_ : 0;
             float* head[2] = {const_cast<float*>(pair[0]), const_cast<float*>(pair[1])};
             float* tail[2] = {head[0] + head_length, head[1] + head_length};
-            if (head_) fir_[side]->load_ir_data(head, head_length);
+            if (head_ && !fused_head_) fir_[side]->load_ir_data(head, head_length);
             if (!fused_) fft_[side]->load_ir_data(tail, ir.length() - head_length);
         }
         if (fused_) {
@@ -298,12 +311,17 @@ private:
             for (int k = 0; k < 4; ++k)
                 paths[k] = const_cast<float*>(ir.path[order[k]].data()) + head_length;
             true_stereo_fft_->load_ir_data(paths, ir.length() - head_length);
+            for (int k = 0; k < 4; ++k)
+                paths[k] -= head_length;
+            if (fused_head_) true_stereo_fir_->load_ir_data(paths, head_length);
         }
     }
 
     // As the engine's destructor: delete the head, stop the worker, wait for it, delete.
     void release()
     {
+        delete true_stereo_fir_;
+        true_stereo_fir_ = nullptr;
         if (true_stereo_fft_ != nullptr) {
             true_stereo_fft_->trigger_kill();
             while (!true_stereo_fft_->has_thread_finished())
@@ -324,12 +342,14 @@ private:
     }
 
     bool true_stereo_;
-    bool fused_; // true stereo through one fft_conv_worker_thread_true_stereo
+    bool fused_;      // true stereo through one fft_conv_worker_thread_true_stereo
+    bool fused_head_; // and its head through one direct_fir_true_stereo
     bool head_;
     int n_; // partition_length
     fft_conv_worker_thread* fft_[2] = {};
     fft_conv_worker_thread_true_stereo* true_stereo_fft_ = nullptr;
     direct_fir* fir_[2] = {};
+    direct_fir_true_stereo* true_stereo_fir_ = nullptr;
     BlockBuffer input_[2]; // input A, input B
     BlockBuffer scratch_;  // convolver_scratch
     BlockBuffer out_;      // the section output
@@ -498,14 +518,14 @@ struct Options {
     bool profile_ours = false;
     bool estimate_plans = false;
     bool zita_async = false;
-    bool fused = false;
+    Fusion fusion = Fusion::none;
     std::string workload;
 };
 
 void usage(FILE* to)
 {
     std::fprintf(to, "usage: compare_peers [--duration S] [--rounds R] [--workload NAME] [--profile-ours] "
-                     "[--estimate-plans] [--zita-async] [--fused]\n"
+                     "[--estimate-plans] [--zita-async] [--fused | --fused-fft-only]\n"
                      "  --duration S     seconds of stereo noise per run (default 20)\n"
                      "  --rounds R       runs per engine and workload; CPU is the median (default 5)\n"
                      "  --workload NAME  only one of:");
@@ -514,7 +534,8 @@ void usage(FILE* to)
     std::fprintf(to, "\n  --profile-ours   run only our side (for perf or callgrind)\n"
                      "  --estimate-plans both sides' FFT plans made without timing (for callgrind: fast, repeatable)\n"
                      "  --zita-async     run zita's real-time call, which does not wait for late levels\n"
-                     "  --fused          true stereo through one four-path convolver instead of one per side\n");
+                     "  --fused          true stereo through the four-path FFT convolver and head\n"
+                     "  --fused-fft-only the four-path FFT convolver with one head per side\n");
 }
 
 bool parse_options(int argc, char** argv, Options& options)
@@ -550,7 +571,9 @@ bool parse_options(int argc, char** argv, Options& options)
         } else if (arg == "--estimate-plans") {
             options.estimate_plans = true;
         } else if (arg == "--fused") {
-            options.fused = true;
+            options.fusion = Fusion::fft_and_head;
+        } else if (arg == "--fused-fft-only") {
+            options.fusion = Fusion::fft_only;
         } else if (arg == "--zita-async") {
             options.zita_async = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -606,9 +629,15 @@ int main(int argc, char** argv)
                 "offline, SCHED_OTHER, %d round%s\n",
                 double(frames) / sample_rate, sample_rate, block, 1000.0 * block_period, options.rounds,
                 options.rounds == 1 ? "" : "s");
-    std::printf("ours: fft_conv_worker_thread per side (+ %d-tap direct_fir head at latency 0), one worker "
-                "thread each\n",
-                2 * zero_latency_partition);
+    if (options.fusion == Fusion::none)
+        std::printf("ours: fft_conv_worker_thread per side (+ %d-tap direct_fir head at latency 0), one "
+                    "worker thread each\n",
+                    2 * zero_latency_partition);
+    else
+        std::printf("ours: true stereo through one fft_conv_worker_thread_true_stereo (+ %s at latency "
+                    "0), one worker thread; plain stereo as without fusion\n",
+                    options.fusion == Fusion::fft_and_head ? "one 256-tap direct_fir_true_stereo head"
+                                                           : "a 256-tap direct_fir head per side");
     if (!options.profile_ours)
         std::printf("zita-convolver %d.%d: OPT_VECTOR_MODE | OPT_FFTW_MEASURE | OPT_LATE_CONTIN, quantum %d, "
                     "%s calls, one thread per level larger than the block\n",
@@ -638,9 +667,9 @@ int main(int argc, char** argv)
 
         auto run_ours = [&](int round) {
             if (round == 0 && !options.profile_ours) ours_out = StereoSignal(frames);
-            Run const run = run_engine([&] { return std::make_unique<OurEngine>(work, ir, phase_base, options.fused); },
-                                       input, result.ours.block_seconds,
-                                       round == 0 && !options.profile_ours ? &ours_out : nullptr);
+            Run const run = run_engine(
+                [&] { return std::make_unique<OurEngine>(work, ir, phase_base, options.fusion); }, input,
+                result.ours.block_seconds, round == 0 && !options.profile_ours ? &ours_out : nullptr);
             result.ours.cpu.push_back(run.cpu_per_second);
             result.ours.caller_cpu.push_back(run.caller_per_second);
             result.ours.threads = run.threads;
