@@ -2,7 +2,9 @@
 // responses and host blocks of 128 frames, processed offline as fast as possible under SCHED_OTHER.
 // Per engine it reports process CPU seconds per second of audio (worker threads included), the
 // caller's time per block as a share of the block period, zita's late cycles, and how far the two
-// outputs differ once each engine's processing delay is taken out.
+// outputs differ once each engine's processing delay is taken out. With --paced the same runs
+// follow paced, as a host runs them: each block at its real-time deadline, the caller at SCHED_FIFO
+// and both engines' workers at real-time priority; both ratios are printed.
 //
 // Threads. Ours: the caller runs the direct FIR heads and the levels of up to 4096 samples; each
 // fft_conv_worker_thread has one worker for its larger levels (two in true stereo, one in plain
@@ -16,6 +18,7 @@
 #include "convolution/ipps.h"
 #include "platform/message_box.h"
 #include "platform/reproducibility.h"
+#include "platform/threading.h"
 
 #include <zita-convolver.h>
 
@@ -60,6 +63,13 @@ constexpr Workload workloads[] = {
     {"ps3-0", "plain stereo, 3 s IR, latency 0", false, 3, 0},
 };
 constexpr int headline_workload = 0; // the one ratio_vs_zita reports
+
+// Paced runs: the calling thread at this real-time priority, and both engines' worker threads at
+// the priority our engine gives its workers under a real-time audio thread (one below it, at most
+// 20); 0 while running offline.
+constexpr int paced_caller_priority = 70;
+constexpr int paced_worker_priority = 20;
+int worker_priority = 0;
 
 // Paths of a true-stereo set, in the order of the four-channel IR buffer: A left, A right, B left,
 // B right, that is L->L, L->R, R->L, R->R. Plain stereo uses L->L and R->R.
@@ -274,6 +284,7 @@ private:
             if (!fft_conv_worker_thread_true_stereo::fft_conv_worker_thread_initialise_true_stereo(
                     &true_stereo_fft_, &handle, nullptr, n_))
                 throw std::runtime_error(failure[0]);
+            if (worker_priority > 0) corvella::promote_thread_to_realtime(handle, worker_priority);
             true_stereo_fft_->phase_offset = phase_base + phase_step[0];
         }
         for (int side = 0; side < sides() && !fused_; ++side) {
@@ -281,6 +292,7 @@ private:
             if (!fft_conv_worker_thread::fft_conv_worker_thread_initialise(&fft_[side], &handle, nullptr, 2,
                                                                            n_))
                 throw std::runtime_error(failure[side]);
+            if (worker_priority > 0) corvella::promote_thread_to_realtime(handle, worker_priority);
             fft_[side]->phase_offset = phase_base + phase_step[side];
         }
         if (fused_head_)
@@ -392,7 +404,7 @@ public:
             load(0, 0, path_ll);
             load(1, 1, path_rr);
         }
-        if (proc_.start_process(0, SCHED_OTHER) != 0)
+        if (proc_.start_process(worker_priority, worker_priority > 0 ? SCHED_FIFO : SCHED_OTHER) != 0)
             throw std::runtime_error("zita-convolver: start_process failed");
     }
     ~ZitaEngine() override
@@ -460,7 +472,8 @@ struct Side {
 // Settles the engine's threads, then feeds the whole input block by block. When `record` is given,
 // it receives the output.
 template <class Make>
-Run run_engine(Make make, StereoSignal const& in, std::vector<float>& block_seconds, StereoSignal* record)
+Run run_engine(Make make, StereoSignal const& in, std::vector<float>& block_seconds, StereoSignal* record,
+               bool paced)
 {
     int const before = thread_count();
     Run run;
@@ -475,10 +488,15 @@ Run run_engine(Make make, StereoSignal const& in, std::vector<float>& block_seco
     float scratch[2][block];
     double const cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
     double const caller_start = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+    auto const first_deadline = std::chrono::steady_clock::now();
+    auto const period = std::chrono::duration<double>(block_period);
     for (int b = 0; b < blocks; ++b) {
         std::size_t const at = std::size_t(b) * block;
         float* out_l = record ? record->channel[0].data() + at : scratch[0];
         float* out_r = record ? record->channel[1].data() + at : scratch[1];
+        // Paced: each block at its deadline, as an audio device asks for it.
+        if (paced)
+            std::this_thread::sleep_until(first_deadline + std::chrono::duration_cast<std::chrono::steady_clock::duration>(b * period));
         auto const start = std::chrono::steady_clock::now();
         engine->process(in.channel[0].data() + at, in.channel[1].data() + at, out_l, out_r);
         block_seconds.push_back(float(seconds_since(start)));
@@ -518,6 +536,7 @@ struct Options {
     bool profile_ours = false;
     bool estimate_plans = false;
     bool zita_async = false;
+    bool paced = false;
     Fusion fusion = Fusion::none;
     std::string workload;
 };
@@ -525,7 +544,7 @@ struct Options {
 void usage(FILE* to)
 {
     std::fprintf(to, "usage: compare_peers [--duration S] [--rounds R] [--workload NAME] [--profile-ours] "
-                     "[--estimate-plans] [--zita-async] [--fused | --fused-fft-only]\n"
+                     "[--estimate-plans] [--zita-async] [--fused | --fused-fft-only] [--paced]\n"
                      "  --duration S     seconds of stereo noise per run (default 20)\n"
                      "  --rounds R       runs per engine and workload; CPU is the median (default 5)\n"
                      "  --workload NAME  only one of:");
@@ -535,7 +554,10 @@ void usage(FILE* to)
                      "  --estimate-plans both sides' FFT plans made without timing (for callgrind: fast, repeatable)\n"
                      "  --zita-async     run zita's real-time call, which does not wait for late levels\n"
                      "  --fused          true stereo through the four-path FFT convolver and head\n"
-                     "  --fused-fft-only the four-path FFT convolver with one head per side\n");
+                     "  --fused-fft-only the four-path FFT convolver with one head per side\n"
+                     "  --paced          after the offline runs, the same again paced: blocks at their real-time\n"
+                     "                   deadlines, the caller at SCHED_FIFO %d, both engines' workers at %d\n",
+                 paced_caller_priority, paced_worker_priority);
 }
 
 bool parse_options(int argc, char** argv, Options& options)
@@ -574,6 +596,8 @@ bool parse_options(int argc, char** argv, Options& options)
             options.fusion = Fusion::fft_and_head;
         } else if (arg == "--fused-fft-only") {
             options.fusion = Fusion::fft_only;
+        } else if (arg == "--paced") {
+            options.paced = true;
         } else if (arg == "--zita-async") {
             options.zita_async = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -626,9 +650,9 @@ int main(int argc, char** argv)
     int const phase_base = int(std::mt19937(7u)() % 32768u) / 4;
 
     std::printf("compare_peers: %.1f s of stereo noise at %d Hz in blocks of %d frames (period %.3f ms), "
-                "offline, SCHED_OTHER, %d round%s\n",
-                double(frames) / sample_rate, sample_rate, block, 1000.0 * block_period, options.rounds,
-                options.rounds == 1 ? "" : "s");
+                "offline under SCHED_OTHER%s, %d round%s\n",
+                double(frames) / sample_rate, sample_rate, block, 1000.0 * block_period,
+                options.paced ? ", then paced" : "", options.rounds, options.rounds == 1 ? "" : "s");
     if (options.fusion == Fusion::none)
         std::printf("ours: fft_conv_worker_thread per side (+ %d-tap direct_fir head at latency 0), one "
                     "worker thread each\n",
@@ -651,77 +675,99 @@ int main(int argc, char** argv)
         double error_db = 0.0;
         bool compared = false;
     };
-    std::vector<Result> results;
-
-    std::printf("%-36s %-6s %5s %7s %8s %8s %9s %9s %6s\n", "workload", "engine", "delay", "threads",
-                "CPU s/s", "caller", "p99.9 blk", "worst blk", "late");
-    for (auto const& work : workloads) {
-        if (!options.workload.empty() && options.workload != work.name) continue;
-        Result result;
-        result.work = &work;
-        Impulses const ir = make_impulses(work.ir_seconds);
-        int const blocks = frames / block;
-        result.ours.block_seconds.reserve(std::size_t(blocks) * std::size_t(options.rounds));
-        result.zita.block_seconds.reserve(std::size_t(blocks) * std::size_t(options.rounds));
-        StereoSignal ours_out, zita_out;
-
-        auto run_ours = [&](int round) {
-            if (round == 0 && !options.profile_ours) ours_out = StereoSignal(frames);
-            Run const run = run_engine(
-                [&] { return std::make_unique<OurEngine>(work, ir, phase_base, options.fusion); }, input,
-                result.ours.block_seconds, round == 0 && !options.profile_ours ? &ours_out : nullptr);
-            result.ours.cpu.push_back(run.cpu_per_second);
-            result.ours.caller_cpu.push_back(run.caller_per_second);
-            result.ours.threads = run.threads;
-            result.ours.delay = run.delay;
-            result.ours.measured = true;
-        };
-        auto run_zita = [&](int round) {
-            if (round == 0) zita_out = StereoSignal(frames);
-            Run const run =
-                run_engine([&] { return std::make_unique<ZitaEngine>(work, ir, !options.zita_async); }, input,
-                           result.zita.block_seconds, round == 0 ? &zita_out : nullptr);
-            result.zita.cpu.push_back(run.cpu_per_second);
-            result.zita.caller_cpu.push_back(run.caller_per_second);
-            result.zita.late += run.late;
-            result.zita.threads = run.threads;
-            result.zita.delay = run.delay;
-            result.zita.measured = true;
-        };
-
-        try {
-            for (int round = 0; round < options.rounds; ++round) {
-                // Alternate which engine goes first, so neither always runs on a warmer cache.
-                bool const ours_first = round % 2 == 0;
-                if (ours_first || options.profile_ours) run_ours(round);
-                if (!options.profile_ours) run_zita(round);
-                if (!ours_first && !options.profile_ours) run_ours(round);
+    // One pass over the workloads, offline or paced; false when an engine failed.
+    auto measure = [&](bool paced, std::vector<Result>& results) {
+        worker_priority = paced ? paced_worker_priority : 0;
+        if (paced) {
+            sched_param fifo{};
+            fifo.sched_priority = paced_caller_priority;
+            if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) != 0) {
+                std::fprintf(stderr, "compare_peers: the system does not permit SCHED_FIFO; the paced runs "
+                                     "are skipped\n");
+                return true;
             }
-        } catch (std::exception const& e) {
-            std::fprintf(stderr, "compare_peers: %s (%s)\n", e.what(), work.name);
-            return 1;
+            std::printf("\npaced: each block at its deadline, caller SCHED_FIFO %d, workers SCHED_FIFO %d\n",
+                        paced_caller_priority, paced_worker_priority);
+        }
+        std::printf("%-36s %-6s %5s %7s %8s %8s %9s %9s %6s\n", "workload", "engine", "delay", "threads",
+                    "CPU s/s", "caller", "p99.9 blk", "worst blk", "late");
+        for (auto const& work : workloads) {
+            if (!options.workload.empty() && options.workload != work.name) continue;
+            Result result;
+            result.work = &work;
+            Impulses const ir = make_impulses(work.ir_seconds);
+            int const blocks = frames / block;
+            result.ours.block_seconds.reserve(std::size_t(blocks) * std::size_t(options.rounds));
+            result.zita.block_seconds.reserve(std::size_t(blocks) * std::size_t(options.rounds));
+            StereoSignal ours_out, zita_out;
+
+            auto run_ours = [&](int round) {
+                if (round == 0 && !options.profile_ours) ours_out = StereoSignal(frames);
+                Run const run = run_engine(
+                    [&] { return std::make_unique<OurEngine>(work, ir, phase_base, options.fusion); }, input,
+                    result.ours.block_seconds, round == 0 && !options.profile_ours ? &ours_out : nullptr, paced);
+                result.ours.cpu.push_back(run.cpu_per_second);
+                result.ours.caller_cpu.push_back(run.caller_per_second);
+                result.ours.threads = run.threads;
+                result.ours.delay = run.delay;
+                result.ours.measured = true;
+            };
+            auto run_zita = [&](int round) {
+                if (round == 0) zita_out = StereoSignal(frames);
+                Run const run =
+                    run_engine([&] { return std::make_unique<ZitaEngine>(work, ir, !options.zita_async); }, input,
+                               result.zita.block_seconds, round == 0 ? &zita_out : nullptr, paced);
+                result.zita.cpu.push_back(run.cpu_per_second);
+                result.zita.caller_cpu.push_back(run.caller_per_second);
+                result.zita.late += run.late;
+                result.zita.threads = run.threads;
+                result.zita.delay = run.delay;
+                result.zita.measured = true;
+            };
+
+            try {
+                for (int round = 0; round < options.rounds; ++round) {
+                    // Alternate which engine goes first, so neither always runs on a warmer cache.
+                    bool const ours_first = round % 2 == 0;
+                    if (ours_first || options.profile_ours) run_ours(round);
+                    if (!options.profile_ours) run_zita(round);
+                    if (!ours_first && !options.profile_ours) run_ours(round);
+                }
+            } catch (std::exception const& e) {
+                std::fprintf(stderr, "compare_peers: %s (%s)\n", e.what(), work.name);
+                return false;
+            }
+
+            if (!options.profile_ours) {
+                result.error_db = relative_error_db(ours_out, result.ours.delay, zita_out, result.zita.delay);
+                result.compared = true;
+            }
+
+            auto print_side = [&](char const* label, char const* engine, Side const& side, bool late) {
+                char late_text[24] = "-";
+                if (late) std::snprintf(late_text, sizeof late_text, "%ld", side.late);
+                std::printf("%-36s %-6s %5d %7d %8.4f %8.4f %8.1f%% %8.1f%% %6s\n", label, engine, side.delay,
+                            side.threads, side.median_cpu(), median(side.caller_cpu),
+                            percent_of_period(side.percentile(0.999)), percent_of_period(side.worst()),
+                            late_text);
+            };
+            print_side(work.label, "ours", result.ours, false);
+            if (result.zita.measured) print_side("", "zita", result.zita, true);
+            if (result.compared)
+                std::printf("%-36s ours vs zita over the second half: %.1f dB\n", "", result.error_db);
+            std::fflush(stdout);
+            results.push_back(std::move(result));
         }
 
-        if (!options.profile_ours) {
-            result.error_db = relative_error_db(ours_out, result.ours.delay, zita_out, result.zita.delay);
-            result.compared = true;
+        if (paced) {
+            sched_param time_sharing{};
+            pthread_setschedparam(pthread_self(), SCHED_OTHER, &time_sharing);
         }
-
-        auto print_side = [&](char const* label, char const* engine, Side const& side, bool late) {
-            char late_text[24] = "-";
-            if (late) std::snprintf(late_text, sizeof late_text, "%ld", side.late);
-            std::printf("%-36s %-6s %5d %7d %8.4f %8.4f %8.1f%% %8.1f%% %6s\n", label, engine, side.delay,
-                        side.threads, side.median_cpu(), median(side.caller_cpu),
-                        percent_of_period(side.percentile(0.999)), percent_of_period(side.worst()),
-                        late_text);
-        };
-        print_side(work.label, "ours", result.ours, false);
-        if (result.zita.measured) print_side("", "zita", result.zita, true);
-        if (result.compared)
-            std::printf("%-36s ours vs zita over the second half: %.1f dB\n", "", result.error_db);
-        std::fflush(stdout);
-        results.push_back(std::move(result));
-    }
+        return true;
+    };
+    std::vector<Result> offline, paced;
+    if (!measure(false, offline)) return 1;
+    if (options.paced && !options.profile_ours && !measure(true, paced)) return 1;
 
     std::printf(
         "\nCPU s/s: process CPU seconds per second of audio, worker threads included; caller: the "
@@ -740,13 +786,19 @@ int main(int argc, char** argv)
     }
     if (options.profile_ours) return 0;
 
-    std::printf("\nratio (our CPU / zita's CPU):\n");
-    Result const* headline = nullptr;
-    for (auto const& r : results) {
-        std::printf("  %-36s %.3f\n", r.work->label, r.ours.median_cpu() / r.zita.median_cpu());
-        if (r.work == &workloads[headline_workload]) headline = &r;
-    }
-    if (headline != nullptr)
-        std::printf("ratio_vs_zita: %.3f\n", headline->ours.median_cpu() / headline->zita.median_cpu());
+    auto print_ratios = [](char const* mode, std::vector<Result> const& results) {
+        if (results.empty()) return;
+        std::printf("\nratio (our CPU / zita's CPU), %s:\n", mode);
+        Result const* headline = nullptr;
+        for (auto const& r : results) {
+            std::printf("  %-36s %.3f\n", r.work->label, r.ours.median_cpu() / r.zita.median_cpu());
+            if (r.work == &workloads[headline_workload]) headline = &r;
+        }
+        if (headline != nullptr)
+            std::printf("ratio_vs_zita%s: %.3f\n", std::string(mode) == "paced" ? "_paced" : "",
+                        headline->ours.median_cpu() / headline->zita.median_cpu());
+    };
+    print_ratios("offline", offline);
+    print_ratios("paced", paced);
     return 0;
 }
