@@ -1,5 +1,7 @@
 #include "engine/engine_helpers.h"
 
+#include "convolution/ipps.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -30,4 +32,16 @@ float calculate_signal_level_db_unity(float const* samples, int count, int mode,
     float db = 20.0f * std::log10(value);
     if (!(db > floor_db)) db = floor_db;
     return 1.0f - db / floor_db;
+}
+
+void add_run_output(float* const* source, float** output, int frames, float fade_from, float fade_to, bool cross)
+{
+    if (fade_from != 1.0f || fade_to != 1.0f) {
+        float const step = (fade_to - fade_from) / static_cast<float>(frames);
+        for (int channel = 0; channel < 2; ++channel)
+            for (int i = 0; i < frames; ++i)
+                source[channel][i] *= fade_from + step * static_cast<float>(i + 1);
+    }
+    ippsAdd_32f_I(source[0], output[cross ? 1 : 0], frames);
+    ippsAdd_32f_I(source[1], output[cross ? 0 : 1], frames);
 }

@@ -8,7 +8,8 @@
 // vst_plugin_process.cpp (host entry, formatted chunk, step, convolution, dry delay),
 // vst_plugin_mixer.cpp (IR1/IR2 mixer, dry/wet, meters), vst_plugin_equalisers.cpp (post and IR
 // equaliser bands, STS high-pass), vst_plugin_ir_build.cpp (the IR build pipeline and section
-// loading), vst_plugin_signalling.cpp (requests, settings pushes, parameter reads) and
+// loading), vst_plugin_true_stereo.cpp (the four-path convolvers of true-stereo slots),
+// vst_plugin_signalling.cpp (requests, settings pushes, parameter reads) and
 // worker_thread_01.cpp (the IR computation thread).
 //
 // Objects of later stages (pitch modulators, reflection and tail generators, modulated
@@ -30,7 +31,10 @@
 //   thread never takes: the IR builds, getParameter, the settings pushes, the host binding.
 // - The IR builds (change_ir1/2_file_standard_format and everything they call) and
 //   load_ir_into_slot: one non-audio thread at a time, normally the IR computation thread. The
-//   convolvers make a load safe while audio runs.
+//   convolvers make a load safe while audio runs. When a build needs the other kind of FFT
+//   convolver in a slot (set_generation_kind), that thread makes the new ones, exchanges the
+//   pointers under process_lock (the only time another thread takes it, for the exchange alone)
+//   and stops the old ones afterwards.
 // - Request and push operations: the host binding's threads. A batch of requests raised under
 //   RequestBatch is seen whole by the IR worker (a program-change mute is never released between
 //   the mute and the rebuild requests that follow it).
@@ -45,6 +49,7 @@
 #include <string>
 
 class fft_conv_worker_thread;
+class fft_conv_worker_thread_true_stereo;
 class direct_fir;
 struct VST_Plugin_Program_Chorus_Scratch;
 
@@ -323,7 +328,8 @@ public:
 
     // ---- Locks ----
     void* ir_build_lock = nullptr; // guards the hand-over of the IR drawings to the editor
-    void* process_lock = nullptr;  // held by the audio thread for each formatted chunk, by no other
+    void* process_lock = nullptr;  // held by the audio thread for each formatted chunk; by the
+                                   // loading thread only to exchange convolver pointers
     void* bank_lock = nullptr;     // the control copy of the bank; never taken by the audio thread
     void* request_lock = nullptr;  // a batch of requests against the IR worker's mute release
 
@@ -372,7 +378,8 @@ public:
     // The other generation of a slot: idle (the IR worker may take it), loading (the worker fills
     // it), ready (the audio thread switches to it at its next chunk), switching (the audio thread is
     // switching), ringing (the old live one, on silent input), fading (asked to fall silent).
-    enum spare_state : int { spare_idle, spare_loading, spare_ready, spare_switching, spare_ringing, spare_fading };
+    // reshaping: the IR worker changes an idle generation's kind (set_generation_kind).
+    enum spare_state : int { spare_idle, spare_loading, spare_ready, spare_switching, spare_ringing, spare_fading, spare_reshaping };
     fft_conv_worker_thread* spare_fft_convolvers[convolver_count] = {};
     void* spare_fft_thread_handles[convolver_count] = {};
     unsigned int spare_fft_thread_ids[convolver_count] = {};
@@ -401,6 +408,41 @@ public:
 
     fft_conv_worker_thread* const* fft_generation(int g) const { return g == 0 ? fft_convolvers : spare_fft_convolvers; }
     direct_fir* const* head_generation(int g) const { return g == 0 ? direct_firs : spare_direct_firs; }
+
+    // ---- Four-path FFT convolvers (vst_plugin_true_stereo.cpp) ----
+    // A generation of a slot whose IR was built for True Stereo, or for Parallel Stereo with its
+    // STS side, runs both sides of each section in one fft_conv_worker_thread_true_stereo (one
+    // worker thread, about half the transforms) instead of its side-A and side-B convolvers: its
+    // four-path slots are set and its two plain FFT slots of each section are null. The other
+    // topologies keep the plain convolvers, so they cost what they did. Path inputs: True Stereo
+    // (L, L, R, R) as the pre-mixer scaled them; Parallel Stereo with STS (L, R, R, L) with the B
+    // channels loaded swapped, which gives its crossed outputs. The heads stay per side
+    // (run_true_stereo_head). Generations start plain; the build that needs the other kind makes
+    // it (IR worker), and the idle generation of a slot follows the live one's kind.
+    static constexpr int four_path_count = 4; // per generation: IR1 and IR2, sections 1 and 2
+    static constexpr int four_path_index(int ir, int section) { return 2 * (section - 1) + (ir - 1); }
+    fft_conv_worker_thread_true_stereo* four_path_convolvers[four_path_count] = {};
+    fft_conv_worker_thread_true_stereo* spare_four_path_convolvers[four_path_count] = {};
+    void* four_path_thread_handles[four_path_count] = {};
+    void* spare_four_path_thread_handles[four_path_count] = {};
+    fft_conv_worker_thread_true_stereo* const* four_path_generation(int g) const
+    {
+        return g == 0 ? four_path_convolvers : spare_four_path_convolvers;
+    }
+    // Whether generation g of IR `ir` runs four-path convolvers (both sections change together).
+    // Set with the exchange, under process_lock; the audio thread reads it under that lock too.
+    std::atomic<bool> four_path_kind[2][generation_count] = {};
+    bool generation_four_path(int ir, int g) const;
+    static bool routing_four_path(int topology, bool sts);
+    // IR worker (or the one thread loading): makes generation g of `slot` hold the kind of FFT
+    // convolvers `four_path` asks for. The new ones start empty; a failure throws and leaves the
+    // generation as it was.
+    void set_generation_kind(int slot, int g, bool four_path);
+    // IR worker, each poll: an idle generation takes the kind of its slot's live one, so that a
+    // true-stereo slot runs one worker per section and generation.
+    void match_idle_generation_kinds();
+    bool reshaping_failed = false; // IR worker
+    int generations_made = 1;      // 2 with smooth_changes; set at construction
     // IR worker. acquire_spare waits until the slot's other generation is free (a ringing one is
     // faded out; one the audio thread has not touched for 250 ms is taken) and makes builds load
     // into it; publish_spare hands it to the audio thread with the routing it was built for;
@@ -511,7 +553,14 @@ private:
     void generate_source(int slot, corvella::ir_slot_settings const& s, int channels);
     void release_generators();
     unsigned char generated_from[2][96] = {};
-    void load_section(int slot, int section, float* const* ir, int frames, bool load_b);
+    // Which side-B channels a section load gives the convolvers: none; channels 2 and 3; or, for the
+    // STS side, crossed (a four-path convolver takes them swapped, plain ones as they are).
+    enum class side_b { none, straight, crossed };
+    void load_section(int slot, int section, float* const* ir, int frames, side_b b);
+    void load_four_path_section(int slot, int section, int g, float* const* ir, int frames, bool crossed);
+    // The zero-latency heads of one true-stereo section from the four paths' first frames (at most
+    // the head length, which it returns; 0 without heads).
+    int load_true_stereo_head(int slot, int section, int g, float* const* paths, int frames);
     void release_ir_data(int slot);
     void draw_ir(int slot, float* const* ir, int channels, int frames, int bits);
     void update_ir_filter_coeffs(int slot, int band);
@@ -525,6 +574,12 @@ private:
     void read_sample_rate_settings();
     void check_install_paths();
     void destroy_convolvers();
+    // One FFT convolver of `ir` and `side` for generation g (four-path: side A's place), its worker
+    // started, staggered and prioritised as at construction; throws the creation message.
+    fft_conv_worker_thread* create_fft_convolver(int ir, int side, int g, bool four_path, void** handle);
+    static void destroy_fft_convolver(fft_conv_worker_thread* convolver);
+    int phase_offset_for(int ir, int side, int g) const;
+    int phase_spread = 0; // the random part of every convolver's load-spreading offset
     void report(char const* text) const;
 
     // One generation's convolvers of `ir` (heads or FFT) on `input_a`/`input_b`, routed for
@@ -540,6 +595,14 @@ private:
     template <typename Convolver>
     void run_ir_convolvers(Convolver* const* slots, int ir, int frames, bool split, convolver_run const& run);
     void run_generation(int ir, int g, int frames, bool split, convolver_run const& run);
+    // A generation's heads (zero latency only) or FFT convolvers, whichever kind it holds.
+    void run_generation_heads(int ir, int g, int frames, bool split, convolver_run const& run);
+    void run_generation_tails(int ir, int g, int frames, bool split, convolver_run const& run);
+    void run_four_paths(int ir, int g, int frames, bool split, convolver_run const& run, bool heads);
+    // The zero-latency heads of one true-stereo section on the four path inputs, faded as the run
+    // says and added into `output` (path c into output c mod 2). Audio thread.
+    void run_true_stereo_head(int ir, int section, int g, float* const* paths, float** output, int frames,
+                              convolver_run const& run);
     convolver_run live_run(int ir) const; // the live generation on the IR's own inputs
     int live_generation(int ir) const;
     void route_inputs(int ir, float** input, int frames);

@@ -4,6 +4,7 @@
 
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
+#include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
 #include "effects/chorus.h"
 #include "effects/math_lookup.h"
@@ -287,6 +288,16 @@ void VST_Plugin::report(char const* text) const
     MessageBoxA(editor, text, corvella::caption::engine, corvella::message_box_ok);
 }
 
+void VST_Plugin::destroy_fft_convolver(fft_conv_worker_thread* convolver)
+{
+    if (convolver == nullptr) return;
+    convolver->trigger_kill();
+    // The convolver may only go once its worker has left its loop.
+    while (!convolver->has_thread_finished())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    delete convolver;
+}
+
 void VST_Plugin::destroy_convolvers()
 {
     for (int g = 0; g < generation_count; ++g) {
@@ -296,15 +307,16 @@ void VST_Plugin::destroy_convolvers()
         for (int index = 0; index < convolver_count; ++index) {
             delete heads[index];
             heads[index] = nullptr;
-            fft_conv_worker_thread* convolver = convolvers[index];
-            if (convolver == nullptr) continue;
-            convolver->trigger_kill();
-            // The convolver may only go once its worker has left its loop.
-            while (!convolver->has_thread_finished())
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            delete convolver;
+            destroy_fft_convolver(convolvers[index]);
             convolvers[index] = nullptr;
             handles[index] = nullptr;
+        }
+        fft_conv_worker_thread_true_stereo** four_paths = g == 0 ? four_path_convolvers : spare_four_path_convolvers;
+        void** four_path_handles = g == 0 ? four_path_thread_handles : spare_four_path_thread_handles;
+        for (int index = 0; index < four_path_count; ++index) {
+            destroy_fft_convolver(four_paths[index]);
+            four_paths[index] = nullptr;
+            four_path_handles[index] = nullptr;
         }
     }
 }
@@ -494,6 +506,10 @@ void VST_Plugin::follow_audio_thread_priority()
         for (int index = 0; index < convolver_count; ++index)
             if (handles[index] != nullptr && GetThreadPriority(handles[index]) > 0)
                 corvella::promote_thread_to_realtime(handles[index], wanted);
+    for (void* const* handles : {four_path_thread_handles, spare_four_path_thread_handles})
+        for (int index = 0; index < four_path_count; ++index)
+            if (handles[index] != nullptr && GetThreadPriority(handles[index]) > 0)
+                corvella::promote_thread_to_realtime(handles[index], wanted);
 }
 
 void VST_Plugin::allocate_aligned_memory()
@@ -544,7 +560,7 @@ void VST_Plugin::initialise_fft(int N)
 {
     // With smooth changes each slot gets its second generation now, so that no change ever waits
     // for a convolver (or its thread) to be made.
-    int const generations_made = smooth_changes ? generation_count : 1;
+    generations_made = smooth_changes ? generation_count : 1;
     for (int g = 0; g < generations_made; ++g) {
         fft_conv_worker_thread** convolvers = g == 0 ? fft_convolvers : spare_fft_convolvers;
         void** handles = g == 0 ? fft_thread_handles : spare_fft_thread_handles;
@@ -564,15 +580,48 @@ void VST_Plugin::initialise_fft(int N)
                                   "a convolver worker thread", priority_refusal_reported);
     }
 
-    // Stagger the large partitions so that the convolvers do not compute them in the same block;
-    // a ringing generation sits between the live one's.
-    int const q = (std::rand() % 32768) / 4;
+    // Stagger the large partitions so that the convolvers do not compute them in the same block.
+    phase_spread = (std::rand() % 32768) / 4;
     for (int g = 0; g < generations_made; ++g)
         for (int section = 1; section <= 2; ++section)
             for (int side = 0; side < 2; ++side)
                 for (int ir = 1; ir <= 2; ++ir)
                     fft_generation(g)[convolver_index(ir, side, section)]->phase_offset =
-                        q + phase_offset_base[ir - 1][side] + g * phase_offset_base[0][0] / 2;
+                        phase_offset_for(ir, side, g);
+}
+
+// A ringing generation sits between the live one's.
+int VST_Plugin::phase_offset_for(int ir, int side, int g) const
+{
+    return phase_spread + phase_offset_base[ir - 1][side] + g * phase_offset_base[0][0] / 2;
+}
+
+fft_conv_worker_thread* VST_Plugin::create_fft_convolver(int ir, int side, int g, bool four_path, void** handle)
+{
+    fft_conv_worker_thread* convolver = nullptr;
+    unsigned int id = 0;
+    bool made = false;
+    if (four_path) {
+        fft_conv_worker_thread_true_stereo* paths = nullptr;
+        made = fft_conv_worker_thread_true_stereo::fft_conv_worker_thread_initialise_true_stereo(
+            &paths, handle, &id, partition_length);
+        convolver = paths;
+    } else {
+        made = fft_conv_worker_thread::fft_conv_worker_thread_initialise(&convolver, handle, &id, channel_count,
+                                                                         partition_length);
+    }
+    if (!made) {
+        destroy_fft_convolver(convolver); // a worker that could not start has finished already
+        *handle = nullptr;
+        fail(fft_creation_errors[ir - 1][side]);
+    }
+    convolver->phase_offset = phase_offset_for(ir, side, g);
+    auto const thread = reinterpret_cast<std::uintptr_t>(*handle);
+    raise_thread_priority(thread, 20, "a convolver worker thread", priority_refusal_reported);
+    // Where the workers now sit below the audio thread, this one joins them.
+    if (convolver_worker_priority != 20 && GetThreadPriority(thread) > 0)
+        corvella::promote_thread_to_realtime(*handle, convolver_worker_priority);
+    return convolver;
 }
 
 void VST_Plugin::initialise_direct_fir(int taps)
@@ -712,9 +761,17 @@ bool VST_Plugin::load_ir_into_slot(int slot, float* const channels[4], int lengt
         VST_Plugin_Program::get_topology_from_unity(slot == 1 ? p.ir1_topology : p.ir2_topology, false, false);
     routing.sts = routing.topology == 0 && (slot == 1 ? p.ir1_sts_toggle : p.ir2_sts_toggle) * 2.0f >= 1.0f;
     routing.tail_frames = length + (zero_latency ? 0 : 2 * partition_length);
+    bool const four_path = routing_four_path(routing.topology, routing.sts);
+    side_b const b = routing.sts ? side_b::crossed : side_b::straight;
     if (take_over && smooth_changes) {
         acquire_spare(slot);
-        load_section(slot, 1, channels, length, true);
+        try {
+            set_generation_kind(slot, build_generation[slot - 1], four_path);
+        } catch (...) {
+            abandon_spare(slot);
+            throw;
+        }
+        load_section(slot, 1, channels, length, b);
         publish_spare(slot, routing);
         return true;
     }
@@ -726,6 +783,7 @@ bool VST_Plugin::load_ir_into_slot(int slot, float* const channels[4], int lengt
     int const g = s.live.load(std::memory_order_acquire);
     build_generation[slot - 1] = g;
     s.routing[g] = routing;
-    load_section(slot, 1, channels, length, true);
+    set_generation_kind(slot, g, four_path);
+    load_section(slot, 1, channels, length, b);
     return true;
 }

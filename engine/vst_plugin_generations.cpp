@@ -4,7 +4,8 @@
 // decays through the old IR and input after it goes through the new one.
 //
 // The spare's state is the only thing both threads write, always by compare-and-exchange:
-//   IR worker:    idle|ready -> loading -> ready;  ringing -> fading;  stalled ringing|fading -> loading
+//   IR worker:    idle|ready -> loading -> ready;  ringing -> fading;  stalled ringing|fading -> loading;
+//                 idle -> reshaping -> idle (match_idle_generation_kinds)
 //   audio thread: ready -> switching -> ringing|idle;  ringing|fading -> idle when silent
 // The audio thread alone changes which generation is live, inside `switching`, and the worker
 // reads it only once it holds the spare (loading), so they never disagree about which is which.
@@ -13,6 +14,7 @@
 
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
+#include "convolution/fft_conv_worker_thread_true_stereo.h"
 
 #include <algorithm>
 #include <chrono>
@@ -85,6 +87,9 @@ void VST_Plugin::acquire_spare(int slot)
         if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->silence_x_y_buffers();
         if (direct_fir* head = head_generation(g)[index]) head->clear_delay_line();
     }
+    for (int index = 0; index < four_path_count; ++index)
+        if (fft_conv_worker_thread_true_stereo* convolver = four_path_generation(g)[index])
+            convolver->silence_x_y_buffers();
 }
 
 void VST_Plugin::publish_spare(int slot, generation_routing const& routing)

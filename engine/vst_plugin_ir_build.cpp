@@ -10,6 +10,7 @@
 #include "convolution/convolver_ts_stack_modulated.h"
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
+#include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
 #include "ir/audio_file_loader.h"
 #include "ir/fir_file.h"
@@ -222,33 +223,42 @@ void VST_Plugin::change_ir2_file_standard_format(char const* file_a, char const*
 
 void VST_Plugin::set_ir_1_sample_frames_section1(float** ir, int frames)
 {
-    load_section(1, 1, ir, frames, true);
+    load_section(1, 1, ir, frames, side_b::straight);
 }
 
 void VST_Plugin::set_ir_1_sample_frames_section2(float** ir, int frames)
 {
-    load_section(1, 2, ir, frames, true);
+    load_section(1, 2, ir, frames, side_b::straight);
 }
 
 void VST_Plugin::set_ir_2_sample_frames_section1(float** ir, int frames)
 {
-    load_section(2, 1, ir, frames, true);
+    load_section(2, 1, ir, frames, side_b::straight);
 }
 
 void VST_Plugin::set_ir_2_sample_frames_section2(float** ir, int frames)
 {
-    load_section(2, 2, ir, frames, true);
+    load_section(2, 2, ir, frames, side_b::straight);
 }
 
 // Section loading: the first 2N frames into the zero-latency heads (when they exist), the rest
 // into the FFT convolvers, side A from channels 0-1 and, when asked, side B from channels 2-3. An IR
 // that fits in the head leaves the FFT convolvers a silent response, never the previous IR's tail.
-void VST_Plugin::load_section(int slot, int section, float* const* ir, int frames, bool load_b)
+// A generation of four-path convolvers takes all four channels at once.
+void VST_Plugin::load_section(int slot, int section, float* const* ir, int frames, side_b b)
 {
     if (ir == nullptr) return;
     frames = std::max(frames, 0);
     int const g = build_generation[slot - 1];
-    for (int side = 0; side < (load_b ? 2 : 1); ++side) {
+    if (generation_four_path(slot, g) && b != side_b::none && ir[0] != nullptr && ir[1] != nullptr &&
+        ir[2] != nullptr && ir[3] != nullptr) {
+        if (build_cancelled()) throw build_cancelled_exception{};
+        load_four_path_section(slot, section, g, ir, frames, b == side_b::crossed);
+        if (section == 1 && slot >= 1 && slot <= 2 && frames > 0)
+            (slot == 1 ? ir1_length_ms : ir2_length_ms) = ms_rounded_up(frames, sample_rate);
+        return;
+    }
+    for (int side = 0; side < (b != side_b::none ? 2 : 1); ++side) {
         int const index = convolver_index(slot, side, section);
         float* pair[channel_count] = {ir[2 * side], ir[2 * side + 1]};
         if (pair[0] == nullptr || pair[1] == nullptr) continue;
@@ -276,6 +286,9 @@ void VST_Plugin::release_ir_data(int slot)
     // With smooth changes a silent response takes over like any other, and the old one rings out.
     acquire_spare(slot);
     int const g = build_generation[slot - 1];
+    for (int section = 1; section <= 2; ++section)
+        if (fft_conv_worker_thread_true_stereo* convolver = four_path_generation(g)[four_path_index(slot, section)])
+            convolver->minimise_ir_data_memory();
     for (int section = 1; section <= 2; ++section)
         for (int side = 0; side < 2; ++side) {
             int const index = convolver_index(slot, side, section);
@@ -514,8 +527,11 @@ void VST_Plugin::change_ir_file_standard_format(int slot, char const* file_a_arg
 
         if (build_cancelled()) throw build_cancelled_exception{};
         // 23. Sections and loading.
-        bool const load_b = topology == topology_true_stereo || topology == topology_mono_stereo || sts_on;
+        side_b const load_b = sts_on ? side_b::crossed
+                              : topology == topology_true_stereo || topology == topology_mono_stereo ? side_b::straight
+                                                                                                     : side_b::none;
         acquire_spare(slot);
+        set_generation_kind(slot, build_generation[slot - 1], routing_four_path(topology, sts_on));
         int loaded = frames;
         if (s.toggle != 1.0f) {
             // Off: the convolvers keep a short, cheap IR.

@@ -7,6 +7,7 @@
 
 #include "convolution/direct_fir.h"
 #include "convolution/fft_conv_worker_thread.h"
+#include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
 #include "effects/chorus.h"
 #include "effects/pitch_mod.h"
@@ -256,19 +257,11 @@ void VST_Plugin::run_ir_convolvers(Convolver* const* slots, int ir, int frames, 
 {
     float** const section_out[2] = {ir == 1 ? ir1_section1_out : ir2_section1_out,
                                     ir == 1 ? ir1_section2_out : ir2_section2_out};
-    bool const fading = run.fade_from != 1.0f || run.fade_to != 1.0f;
 
     auto pass = [&](Convolver* convolver, float** input, float** output, bool cross) {
         if (convolver == nullptr) return;
         convolver->process_not_replacing(input, convolver_scratch, frames);
-        if (fading) {
-            float const step = (run.fade_to - run.fade_from) / static_cast<float>(frames);
-            for (int channel = 0; channel < channel_count; ++channel)
-                for (int i = 0; i < frames; ++i)
-                    convolver_scratch[channel][i] *= run.fade_from + step * static_cast<float>(i + 1);
-        }
-        ippsAdd_32f_I(convolver_scratch[0], output[cross ? 1 : 0], frames);
-        ippsAdd_32f_I(convolver_scratch[1], output[cross ? 0 : 1], frames);
+        add_run_output(convolver_scratch, output, frames, run.fade_from, run.fade_to, cross);
     };
 
     pass(slots[convolver_index(ir, 0, 1)], run.input_a, section_out[0], false);
@@ -282,10 +275,27 @@ void VST_Plugin::run_ir_convolvers(Convolver* const* slots, int ir, int frames, 
     if (split) pass(slots[convolver_index(ir, 1, 2)], run.input_b, section_out[1], sts);
 }
 
+void VST_Plugin::run_generation_heads(int ir, int g, int frames, bool split, convolver_run const& run)
+{
+    if (!zero_latency) return;
+    if (generation_four_path(ir, g))
+        run_four_paths(ir, g, frames, split, run, true);
+    else
+        run_ir_convolvers(head_generation(g), ir, frames, split, run);
+}
+
+void VST_Plugin::run_generation_tails(int ir, int g, int frames, bool split, convolver_run const& run)
+{
+    if (generation_four_path(ir, g))
+        run_four_paths(ir, g, frames, split, run, false);
+    else
+        run_ir_convolvers(fft_generation(g), ir, frames, split, run);
+}
+
 void VST_Plugin::run_generation(int ir, int g, int frames, bool split, convolver_run const& run)
 {
-    if (zero_latency) run_ir_convolvers(head_generation(g), ir, frames, split, run);
-    run_ir_convolvers(fft_generation(g), ir, frames, split, run);
+    run_generation_heads(ir, g, frames, split, run);
+    run_generation_tails(ir, g, frames, split, run);
 }
 
 VST_Plugin::convolver_run VST_Plugin::live_run(int ir) const
@@ -304,22 +314,22 @@ int VST_Plugin::live_generation(int ir) const
 
 void VST_Plugin::process_initial_ir1_blocks(int frames, bool split)
 {
-    if (zero_latency) run_ir_convolvers(head_generation(live_generation(1)), 1, frames, split, live_run(1));
+    run_generation_heads(1, live_generation(1), frames, split, live_run(1));
 }
 
 void VST_Plugin::process_remaining_ir1_blocks(int frames, bool split)
 {
-    run_ir_convolvers(fft_generation(live_generation(1)), 1, frames, split, live_run(1));
+    run_generation_tails(1, live_generation(1), frames, split, live_run(1));
 }
 
 void VST_Plugin::process_initial_ir2_blocks(int frames, bool split)
 {
-    if (zero_latency) run_ir_convolvers(head_generation(live_generation(2)), 2, frames, split, live_run(2));
+    run_generation_heads(2, live_generation(2), frames, split, live_run(2));
 }
 
 void VST_Plugin::process_remaining_ir2_blocks(int frames, bool split)
 {
-    run_ir_convolvers(fft_generation(live_generation(2)), 2, frames, split, live_run(2));
+    run_generation_tails(2, live_generation(2), frames, split, live_run(2));
 }
 
 // Convolution, pitch modulation, section sum and gain of one IR (steps 7 to 10 of the step).
@@ -558,6 +568,9 @@ void VST_Plugin::serve_audio_thread_requests()
             if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->silence_x_y_buffers();
             if (direct_fir* head = head_generation(g)[index]) head->clear_delay_line();
         }
+        for (int index = 0; index < four_path_count; ++index)
+            if (fft_conv_worker_thread_true_stereo* convolver = four_path_generation(g)[index])
+                convolver->silence_x_y_buffers();
     }
     for (slot_generations& slot : generations) {
         slot.live_ring_frames_left = 0;

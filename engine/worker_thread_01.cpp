@@ -80,6 +80,7 @@ void WorkerThread_01::ThreadEntryPoint()
             plugin->follow_audio_thread_priority();
             corvella::drain_audio_thread_messages();
             run_pass();
+            plugin->match_idle_generation_kinds();
             // The poll, cut short by a request or by trigger_kill.
             if (running) wait_for_event(event, poll_interval_ms);
             passes.fetch_add(1, std::memory_order_relaxed);
