@@ -32,6 +32,7 @@
 
 #include "bench/bench_support.h"
 #include "convolution/fft_conv_worker_thread.h"
+#include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "engine/vst_plugin.h"
 #include "platform/settings_store.h"
 #include "platform/temporary_folder.h"
@@ -71,13 +72,19 @@ std::unique_ptr<VST_Plugin> make_engine(int ir1_seconds = 3, int ir2_seconds = 2
     set_latency_in_registry(0);
     set_sr_gain_in_registry(0);
     auto engine = std::make_unique<VST_Plugin>(rate);
-    VST_Plugin_Program& p = *engine->program;
+    // Through the control copy, as the host binding sets a program: the loads read the topology
+    // there (True Stereo runs the four-path convolvers).
+    std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + corvella::programs_per_bank);
+    int const current = static_cast<int>(engine->program - engine->programs);
+    VST_Plugin_Program& p = bank[static_cast<size_t>(current)];
     p.ir1_toggle = 1.0f;
     p.ir2_toggle = 1.0f;
     p.ir1_topology = 1.0f / 3.0f; // True Stereo
     p.ir2_topology = both_true_stereo ? 1.0f / 3.0f : 0.0f; // else Parallel Stereo
     p.master_ir1_ir2_mix = 0.5f;
     p.master_mix = 0.5f;
+    engine->update_programs(bank.data(), current);
+    engine->adopt_published_programs();
 
     std::vector<std::vector<float>> ir1, ir2;
     for (unsigned c = 0; c < 4; ++c) {
@@ -196,6 +203,9 @@ void BM_EngineProcessIdle(benchmark::State& state)
     for (fft_conv_worker_thread** generation : {engine->fft_convolvers, engine->spare_fft_convolvers})
         for (int index = 0; index < VST_Plugin::convolver_count; ++index)
             if (generation[index] != nullptr) generation[index]->set_idle_skipping(skipping);
+    for (auto** generation : {engine->four_path_convolvers, engine->spare_four_path_convolvers})
+        for (int index = 0; index < VST_Plugin::four_path_count; ++index)
+            if (generation[index] != nullptr) generation[index]->set_idle_skipping(skipping);
 
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
@@ -214,8 +224,12 @@ void BM_EngineProcessIdle(benchmark::State& state)
     // is left out: it polls whether audio runs or not.
     std::vector<clockid_t> clocks(1);
     pthread_getcpuclockid(pthread_self(), &clocks[0]);
-    for (void* const* handles : {engine->fft_thread_handles, engine->spare_fft_thread_handles}) {
-        for (int index = 0; index < VST_Plugin::convolver_count; ++index) {
+    for (void* const* handles : {engine->fft_thread_handles, engine->spare_fft_thread_handles,
+                                 engine->four_path_thread_handles, engine->spare_four_path_thread_handles}) {
+        int const count = handles == engine->four_path_thread_handles || handles == engine->spare_four_path_thread_handles
+                              ? VST_Plugin::four_path_count
+                              : VST_Plugin::convolver_count;
+        for (int index = 0; index < count; ++index) {
             pthread_t thread{};
             auto const handle = reinterpret_cast<std::uintptr_t>(handles[index]);
             std::memcpy(&thread, &handle, sizeof thread);
@@ -417,7 +431,12 @@ void BM_EightInstancesPaced(benchmark::State& state)
     std::vector<std::unique_ptr<VST_Plugin>> engines;
     for (int i = 0; i < 8; ++i) {
         engines.push_back(make_engine(3, 2));
-        engines.back()->program->ir2_toggle = 0.0f;
+        VST_Plugin& engine = *engines.back();
+        std::vector<VST_Plugin_Program> bank(engine.programs, engine.programs + corvella::programs_per_bank);
+        int const current = static_cast<int>(engine.program - engine.programs);
+        bank[static_cast<size_t>(current)].ir2_toggle = 0.0f;
+        engine.update_programs(bank.data(), current);
+        engine.adopt_published_programs();
         if (!engines.back()->processing_enabled.load()) {
             state.SkipWithError("engine locked");
             return;

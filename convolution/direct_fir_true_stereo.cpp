@@ -203,7 +203,22 @@ void direct_fir_true_stereo::initialise_fir_memory()
         work_bytes = std::max(work_bytes, bytes_b);
     }
     fft_work = ippsMalloc_8u(work_bytes); // shared by every transform size
-    if (fft_work == nullptr) fail("FIR memory allocation error (state initialisation error)");
+    load_work = ippsMalloc_8u(work_bytes);
+    if (fft_work == nullptr || load_work == nullptr) fail("FIR memory allocation error (state initialisation error)");
+    int const staged_total = 2 * paths * reversed + (paths + 1) * spectrum + block_tap_floats;
+    staging = ippsMalloc_32f(staged_total);
+    if (staging == nullptr) fail("FIR memory allocation error (taps)");
+    ippsSet_32f(0.0f, staging, staged_total);
+    next = staging;
+    for (int c = 0; c < paths; ++c) {
+        staged_taps[c] = take(reversed);
+        staged_reversed[c] = take(reversed);
+        staged_spectra[c] = take(spectrum);
+    }
+    staged_window = take(spectrum);
+    for (int b = 0; b < block_set_count; ++b)
+        for (auto& t : block_sets[b].staged_tap_spectra)
+            t = take(block_sets[b].parts * block_sets[b].stride);
     for (auto& state : fir)
         if (ippsFIRInitAlloc_32f(&state, window, num_taps, nullptr) != ippStsNoErr || state == nullptr)
             fail("FIR memory allocation error (state initialisation error)");
@@ -225,8 +240,12 @@ void direct_fir_true_stereo::destroy_fir_memory()
     }
     ippsFree(fft_work);
     fft_work = nullptr;
+    ippsFree(load_work);
+    load_work = nullptr;
     ippsFree(memory);
     memory = nullptr;
+    ippsFree(staging);
+    staging = nullptr;
 }
 
 void direct_fir_true_stereo::set_direct_threshold(int frames)
@@ -237,30 +256,44 @@ void direct_fir_true_stereo::set_direct_threshold(int frames)
 
 void direct_fir_true_stereo::load_ir_data(float** ir, int count)
 {
-    corvella::CriticalSectionLock guard(&lock);
+    std::lock_guard<std::mutex> loading(load_mutex);
     if (count > num_taps) fail(refused_load);
-    if (memory == nullptr) fail("FIR memory allocation error (taps)");
+    if (memory == nullptr || staging == nullptr) fail("FIR memory allocation error (taps)");
     if (count > 0 && ir == nullptr) fail(refused_load);
     for (int channel = 0; channel < paths; ++channel)
         if (count > 0 && ir[channel] == nullptr) fail(refused_load);
+    // The transforms outside the lock, so that processing never waits for them.
     for (int channel = 0; channel < paths; ++channel) {
-        ippsSet_32f(0.0f, window, fft_size);
-        if (count > 0) ippsCopy_32f(ir[channel], window, count);
-        float* r = reversed_taps[channel]; // tap k at padded_taps - 1 - k, zeros in front
+        float* const taps = staged_taps[channel];
+        ippsSet_32f(0.0f, taps, padded_taps);
+        if (count > 0) ippsCopy_32f(ir[channel], taps, count);
+        float* r = staged_reversed[channel]; // tap k at padded_taps - 1 - k, zeros in front
         for (int k = 0; k < padded_taps; ++k)
-            r[padded_taps - 1 - k] = window[k];
-        ippsFIRSetTaps_32f(window, fir[channel]);
+            r[padded_taps - 1 - k] = taps[k];
         // Per block size, the taps in parts of one block, each zero-padded to two (parts x size <= M).
         for (int b = 0; b < block_set_count; ++b) {
             BlockSet const& set = block_sets[b];
             for (int part = 0; part < set.parts; ++part) {
-                float* spectrum = set.tap_spectra[channel] + part * set.stride;
-                ippsSet_32f(0.0f, spectrum + set.size, set.size);
-                ippsCopy_32f(window + part * set.size, spectrum, set.size);
-                ippsFFTFwd_RToCCS_32f_I(spectrum, set.spec, fft_work);
+                float* spectrum = set.staged_tap_spectra[channel] + part * set.stride;
+                ippsSet_32f(0.0f, spectrum, 2 * set.size);
+                int const from = part * set.size;
+                int const n = std::clamp(padded_taps - from, 0, set.size);
+                if (n > 0) ippsCopy_32f(taps + from, spectrum, n);
+                ippsFFTFwd_RToCCS_32f_I(spectrum, set.spec, load_work);
             }
         }
-        ippsFFTFwd_RToCCS_32f(window, tap_spectra[channel], fft_spec, fft_work); // overwrites window
+        ippsSet_32f(0.0f, staged_window, fft_size);
+        ippsCopy_32f(taps, staged_window, padded_taps);
+        ippsFFTFwd_RToCCS_32f(staged_window, staged_spectra[channel], fft_spec, load_work);
+    }
+    corvella::CriticalSectionLock guard(&lock);
+    for (int channel = 0; channel < paths; ++channel) {
+        ippsFIRSetTaps_32f(staged_taps[channel], fir[channel]);
+        ippsCopy_32f(staged_reversed[channel], reversed_taps[channel], padded_taps);
+        ippsCopy_32f(staged_spectra[channel], tap_spectra[channel], 2 * spectrum_bins);
+        for (int b = 0; b < block_set_count; ++b)
+            ippsCopy_32f(block_sets[b].staged_tap_spectra[channel], block_sets[b].tap_spectra[channel],
+                         block_sets[b].parts * block_sets[b].stride);
     }
 }
 

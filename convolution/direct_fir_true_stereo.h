@@ -27,7 +27,8 @@
 //
 // Threading: as direct_fir. One lock serialises loading and processing, so a block is filtered
 // entirely with the old or entirely with the new taps; it is held for one call only. load_ir_data
-// runs on a non-audio thread (it transforms the four tap sets under the lock: tens of microseconds);
+// runs on a non-audio thread: it transforms the four tap sets into a staging area first (tens of
+// microseconds, outside the lock) and holds the lock only to copy them in;
 // process_not_replacing runs on the audio thread, never allocates and restores the caller's
 // floating-point mode on return. clear_delay_line may be called from any thread: it only raises a
 // flag, and the next processing call starts from a silent history. Errors are thrown as
@@ -36,6 +37,7 @@
 #include "convolution/ipps.h"
 
 #include <atomic>
+#include <mutex>
 
 class direct_fir_true_stereo {
 public:
@@ -95,6 +97,16 @@ private:
     float* direct_result[2] = {};     // max_chunk each: two paths' direct outputs before summing
     float* reversed_taps[paths] = {}; // padded_taps each: the direct path's taps, last tap first
 
+    // What a load computes before it takes the lock: the same arrays as the live ones, and the taps
+    // for the FIR states. `staging` holds them all; loads are serialised by load_mutex.
+    float* staging = nullptr;
+    float* staged_taps[paths] = {};
+    float* staged_reversed[paths] = {};
+    float* staged_spectra[paths] = {};
+    float* staged_window = nullptr;
+    Ipp8u* load_work = nullptr;
+    std::mutex load_mutex;
+
     // Chunks of exactly `size` frames run through the taps cut into `parts` blocks of that size.
     static constexpr int max_block_sets = 3;
     static constexpr int max_block_parts = 8;
@@ -104,6 +116,7 @@ private:
         int stride = 0;                    // floats from one part's spectrum to the next (2B + 4 rounded)
         IppsFFTSpec_R_32f* spec = nullptr; // 2B points
         float* tap_spectra[paths] = {};    // K spectra per path: taps [jB, (j + 1) B)
+        float* staged_tap_spectra[paths] = {};
     };
     BlockSet block_sets[max_block_sets];
     int block_set_count = 0;

@@ -50,6 +50,7 @@
 
 class fft_conv_worker_thread;
 class fft_conv_worker_thread_true_stereo;
+class direct_fir_true_stereo;
 class direct_fir;
 struct VST_Plugin_Program_Chorus_Scratch;
 
@@ -428,6 +429,14 @@ public:
     fft_conv_worker_thread_true_stereo* const* four_path_generation(int g) const
     {
         return g == 0 ? four_path_convolvers : spare_four_path_convolvers;
+    }
+    // Their zero-latency heads: one four-path head per section and generation, made with the
+    // per-side heads (zero latency only) and used whenever the generation runs four paths.
+    direct_fir_true_stereo* four_path_heads[four_path_count] = {};
+    direct_fir_true_stereo* spare_four_path_heads[four_path_count] = {};
+    direct_fir_true_stereo* const* four_path_head_generation(int g) const
+    {
+        return g == 0 ? four_path_heads : spare_four_path_heads;
     }
     // Whether generation g of IR `ir` runs four-path convolvers (both sections change together).
     // Set with the exchange, under process_lock; the audio thread reads it under that lock too.

@@ -3,6 +3,7 @@
 #include "engine/vst_plugin.h"
 
 #include "convolution/direct_fir.h"
+#include "convolution/direct_fir_true_stereo.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
@@ -313,7 +314,10 @@ void VST_Plugin::destroy_convolvers()
         }
         fft_conv_worker_thread_true_stereo** four_paths = g == 0 ? four_path_convolvers : spare_four_path_convolvers;
         void** four_path_handles = g == 0 ? four_path_thread_handles : spare_four_path_thread_handles;
+        direct_fir_true_stereo** four_path_head_slots = g == 0 ? four_path_heads : spare_four_path_heads;
         for (int index = 0; index < four_path_count; ++index) {
+            delete four_path_head_slots[index];
+            four_path_head_slots[index] = nullptr;
             destroy_fft_convolver(four_paths[index]);
             four_paths[index] = nullptr;
             four_path_handles[index] = nullptr;
@@ -633,6 +637,16 @@ void VST_Plugin::initialise_direct_fir(int taps)
                 heads[index] = new direct_fir(channel_count, taps);
             } catch (std::exception const& error) {
                 heads[index] = nullptr;
+                report((std::string(error.what()) + ": \nSeen during constructor").c_str());
+            }
+        }
+        // Without one, a four-path generation falls back to the per-side heads.
+        direct_fir_true_stereo** four_path_head_slots = g == 0 ? four_path_heads : spare_four_path_heads;
+        for (int index = 0; index < four_path_count; ++index) {
+            try {
+                four_path_head_slots[index] = new direct_fir_true_stereo(taps);
+            } catch (std::exception const& error) {
+                four_path_head_slots[index] = nullptr;
                 report((std::string(error.what()) + ": \nSeen during constructor").c_str());
             }
         }

@@ -13,6 +13,7 @@
 #include "engine/vst_plugin.h"
 
 #include "convolution/direct_fir.h"
+#include "convolution/direct_fir_true_stereo.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/fft_conv_worker_thread_true_stereo.h"
 
@@ -87,9 +88,11 @@ void VST_Plugin::acquire_spare(int slot)
         if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->silence_x_y_buffers();
         if (direct_fir* head = head_generation(g)[index]) head->clear_delay_line();
     }
-    for (int index = 0; index < four_path_count; ++index)
+    for (int index = 0; index < four_path_count; ++index) {
         if (fft_conv_worker_thread_true_stereo* convolver = four_path_generation(g)[index])
             convolver->silence_x_y_buffers();
+        if (direct_fir_true_stereo* head = four_path_head_generation(g)[index]) head->clear_delay_line();
+    }
 }
 
 void VST_Plugin::publish_spare(int slot, generation_routing const& routing)

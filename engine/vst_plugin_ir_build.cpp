@@ -9,6 +9,7 @@
 
 #include "convolution/convolver_ts_stack_modulated.h"
 #include "convolution/direct_fir.h"
+#include "convolution/direct_fir_true_stereo.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
@@ -286,9 +287,13 @@ void VST_Plugin::release_ir_data(int slot)
     // With smooth changes a silent response takes over like any other, and the old one rings out.
     acquire_spare(slot);
     int const g = build_generation[slot - 1];
-    for (int section = 1; section <= 2; ++section)
+    for (int section = 1; section <= 2; ++section) {
         if (fft_conv_worker_thread_true_stereo* convolver = four_path_generation(g)[four_path_index(slot, section)])
             convolver->minimise_ir_data_memory();
+        if (smooth_changes)
+            if (direct_fir_true_stereo* head = four_path_head_generation(g)[four_path_index(slot, section)])
+                head->load_ir_data(nullptr, 0);
+    }
     for (int section = 1; section <= 2; ++section)
         for (int side = 0; side < 2; ++side) {
             int const index = convolver_index(slot, side, section);

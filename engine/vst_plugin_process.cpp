@@ -6,6 +6,7 @@
 #include "convolution/convolver_ts_stack_modulated.h"
 
 #include "convolution/direct_fir.h"
+#include "convolution/direct_fir_true_stereo.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "convolution/ipps.h"
@@ -568,9 +569,11 @@ void VST_Plugin::serve_audio_thread_requests()
             if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->silence_x_y_buffers();
             if (direct_fir* head = head_generation(g)[index]) head->clear_delay_line();
         }
-        for (int index = 0; index < four_path_count; ++index)
+        for (int index = 0; index < four_path_count; ++index) {
             if (fft_conv_worker_thread_true_stereo* convolver = four_path_generation(g)[index])
                 convolver->silence_x_y_buffers();
+            if (direct_fir_true_stereo* head = four_path_head_generation(g)[index]) head->clear_delay_line();
+        }
     }
     for (slot_generations& slot : generations) {
         slot.live_ring_frames_left = 0;

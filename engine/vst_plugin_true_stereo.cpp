@@ -5,6 +5,7 @@
 #include "engine/vst_plugin.h"
 
 #include "convolution/direct_fir.h"
+#include "convolution/direct_fir_true_stereo.h"
 #include "convolution/fft_conv_worker_thread.h"
 #include "convolution/fft_conv_worker_thread_true_stereo.h"
 #include "engine/engine_helpers.h"
@@ -138,7 +139,13 @@ void VST_Plugin::load_four_path_section(int slot, int section, int g, float* con
 
 int VST_Plugin::load_true_stereo_head(int slot, int section, int g, float* const* paths, int frames)
 {
-    // One head per side for now: side A takes paths 0 and 1, side B paths 2 and 3.
+    if (direct_fir_true_stereo* const head = four_path_head_generation(g)[four_path_index(slot, section)]) {
+        int const head_length = std::min(frames, head->get_length());
+        float* taps[4] = {paths[0], paths[1], paths[2], paths[3]};
+        head->load_ir_data(taps, head_length);
+        return head_length;
+    }
+    // Without a four-path head, one per side: side A takes paths 0 and 1, side B paths 2 and 3.
     int head_length = 0;
     for (int side = 0; side < 2; ++side) {
         direct_fir* const head = head_generation(g)[convolver_index(slot, side, section)];
@@ -156,7 +163,13 @@ int VST_Plugin::load_true_stereo_head(int slot, int section, int g, float* const
 void VST_Plugin::run_true_stereo_head(int ir, int section, int g, float* const* paths, float** output, int frames,
                                       convolver_run const& run)
 {
-    // One head per side for now: side A on paths 0 and 1, side B on paths 2 and 3.
+    if (direct_fir_true_stereo* const head = four_path_head_generation(g)[four_path_index(ir, section)]) {
+        float* inputs[4] = {paths[0], paths[1], paths[2], paths[3]};
+        head->process_not_replacing(inputs, convolver_scratch, frames);
+        add_run_output(convolver_scratch, output, frames, run.fade_from, run.fade_to, false);
+        return;
+    }
+    // Without a four-path head, one per side: side A on paths 0 and 1, side B on paths 2 and 3.
     for (int side = 0; side < 2; ++side) {
         direct_fir* const head = head_generation(g)[convolver_index(ir, side, section)];
         if (head == nullptr) continue;
