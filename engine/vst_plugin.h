@@ -473,12 +473,18 @@ public:
 
     // Fusion IR: the modulated stacked convolvers (36 channels: a head set and eight tail sets).
     // They run at the engine's latency: zero-latency heads in zero-latency mode, else delayed by 2N
-    // like the other convolvers and the dry bus.
+    // like the other convolvers and the dry bus. Each is made by the IR worker for the first Fusion
+    // response of its slot (most instances never use one, and they are the largest part of an
+    // instance's memory), then kept; the audio thread sees it once it is complete.
     static constexpr int stacked_channels = 36;
-    convolver_ts_stack_modulated* ir1_stacked = nullptr;
-    convolver_ts_stack_modulated* ir2_stacked = nullptr;
-    convolver_ts_stack_modulated* stacked_convolver(int ir) const { return ir == 1 ? ir1_stacked : ir2_stacked; }
-    void create_stacked_convolvers();
+    std::atomic<convolver_ts_stack_modulated*> ir1_stacked{nullptr};
+    std::atomic<convolver_ts_stack_modulated*> ir2_stacked{nullptr};
+    convolver_ts_stack_modulated* stacked_convolver(int ir) const
+    {
+        return (ir == 1 ? ir1_stacked : ir2_stacked).load(std::memory_order_acquire);
+    }
+    // IR worker: the slot's Fusion convolver, made (with the program's modulation) if need be.
+    convolver_ts_stack_modulated* make_stacked_convolver(int slot);
     static std::string fft_plans_file();
     void destroy_stacked_convolvers();
     // Audio thread: whether IR `ir` runs its Fusion convolver (a stacked response is loaded); then
@@ -489,6 +495,7 @@ public:
     void ring_stacked(int ir, int frames, bool fed);
     int stacked_ring_frames_left[2] = {};
     void push_stacked_modulation(int ir, VST_Plugin_Program const& p);
+    void push_stacked_modulation_to(convolver_ts_stack_modulated* stacked, int ir, VST_Plugin_Program const& p);
 
     // ---- Effects (created by init_chorus, init_delay, init_biquads) ----
     // The choruses and stereo delays run at sample_rate on the audio thread; the settings pushes

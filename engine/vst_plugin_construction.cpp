@@ -165,8 +165,8 @@ VST_Plugin::VST_Plugin(int sample_rate_argument)
         corvella::ipps_fft_keep_plans_in(fft_plans_file());
         initial_plugin_startup();
 
-        // 10. The two modulated stacked convolvers (Fusion IR).
-        create_stacked_convolvers();
+        // 10. The two modulated stacked convolvers (Fusion IR) are made with their slot's first
+        //     Fusion response (make_stacked_convolver).
 
         // 11. Sample-rate behaviour.
         read_sample_rate_settings();

@@ -6,20 +6,21 @@
 #include "convolution/convolver_ts_stack_modulated.h"
 #include "convolution/ipps.h"
 
-void VST_Plugin::create_stacked_convolvers()
+convolver_ts_stack_modulated* VST_Plugin::make_stacked_convolver(int slot)
 {
+    if (convolver_ts_stack_modulated* const made = stacked_convolver(slot)) return made;
     // Zero latency: the stack's own 128-tap heads. Otherwise a delay of 2N, as the dry bus has.
     int const buffer_length = zero_latency ? 0 : 2 * partition_length;
-    ir1_stacked = new convolver_ts_stack_modulated(stacked_channels, buffer_length);
-    ir2_stacked = new convolver_ts_stack_modulated(stacked_channels, buffer_length);
+    auto* const stacked = new convolver_ts_stack_modulated(stacked_channels, buffer_length);
+    push_stacked_modulation_to(stacked, slot, build_program);
+    (slot == 1 ? ir1_stacked : ir2_stacked).store(stacked, std::memory_order_release);
+    return stacked;
 }
 
 void VST_Plugin::destroy_stacked_convolvers()
 {
-    delete ir1_stacked; // each stops and waits for its worker
-    ir1_stacked = nullptr;
-    delete ir2_stacked;
-    ir2_stacked = nullptr;
+    delete ir1_stacked.exchange(nullptr); // each stops and waits for its worker
+    delete ir2_stacked.exchange(nullptr);
 }
 
 bool VST_Plugin::run_stacked(int ir, int frames, float** input)
@@ -56,8 +57,12 @@ void VST_Plugin::ring_stacked(int ir, int frames, bool fed)
 // changes with smooth changes (a switch clears the modulators' lines).
 void VST_Plugin::push_stacked_modulation(int ir, VST_Plugin_Program const& p)
 {
-    convolver_ts_stack_modulated* const stacked = stacked_convolver(ir);
-    if (stacked == nullptr) return;
+    if (convolver_ts_stack_modulated* const stacked = stacked_convolver(ir))
+        push_stacked_modulation_to(stacked, ir, p);
+}
+
+void VST_Plugin::push_stacked_modulation_to(convolver_ts_stack_modulated* stacked, int ir, VST_Plugin_Program const& p)
+{
     struct Section {
         float toggle, depth, rate;
     };

@@ -627,8 +627,7 @@ void place_channels(std::vector<std::vector<float>> const& part, int first_set, 
 
 void VST_Plugin::change_ir_file_stacked_format(int slot, std::string const& file)
 {
-    convolver_ts_stack_modulated* const stacked = stacked_convolver(slot);
-    if (stacked == nullptr) return;
+    convolver_ts_stack_modulated* const stacked = make_stacked_convolver(slot);
     std::string why;
     std::optional<corvella::fir_contents> const contents = corvella::read_fir_file(file, &why);
     if (!contents) {

@@ -547,7 +547,7 @@ void VST_Plugin::silence_buffers()
         if (effect != nullptr) effect->silence_delay_lines();
     for (pitch_mod* modulator : {pitch_mod_ir1_section1, pitch_mod_ir1_section2, pitch_mod_ir2_section1, pitch_mod_ir2_section2})
         if (modulator != nullptr) modulator->silence_delay_lines();
-    for (convolver_ts_stack_modulated* stacked : {ir1_stacked, ir2_stacked})
+    for (convolver_ts_stack_modulated* stacked : {stacked_convolver(1), stacked_convolver(2)})
         if (stacked != nullptr) stacked->silence_modulators();
 }
 
@@ -579,7 +579,7 @@ void VST_Plugin::serve_audio_thread_requests()
         slot.live_ring_frames_left = 0;
         slot.ring_frames_left = 0; // a ringing generation goes idle at its next step
     }
-    for (convolver_ts_stack_modulated* stacked : {ir1_stacked, ir2_stacked})
+    for (convolver_ts_stack_modulated* stacked : {stacked_convolver(1), stacked_convolver(2)})
         if (stacked != nullptr) stacked->clear_buffers();
     stacked_ring_frames_left[0] = stacked_ring_frames_left[1] = 0;
     if (dry_delay != nullptr) clear(dry_delay, dry_delay_length);

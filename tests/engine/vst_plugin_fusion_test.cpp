@@ -149,7 +149,7 @@ TEST_F(FusionEngine, AMalformedFileLoadsNothingSaysWhyAndTheInstanceGoesOn)
         use_file(*engine, write("bad.fir", bad.bytes));
         StereoSignal const out = respond(*engine, 1.0f, 0.0f, 4096);
         EXPECT_EQ(max_difference(out.left, Signal(4096, 0.0f)), 0.0f);
-        EXPECT_FALSE(engine->ir1_stacked->is_loaded());
+        EXPECT_FALSE(engine->stacked_convolver(1)->is_loaded());
         auto const messages = engine_messages();
         ASSERT_EQ(messages.size(), messages_before + 1);
         EXPECT_EQ(messages.back().text.rfind("Fusion IR file not loaded: ", 0), 0u) << messages.back().text;
