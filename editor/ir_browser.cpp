@@ -188,7 +188,7 @@ CIrBrowser::CIrBrowser(CWidget& page, EditorHost& host, std::function<int()> ope
     add_button(page, {pad, 6, 36, line_h}, "Up", [this] { up(); });
     add_button(page, {pad + 36 + button_gap, 6, 48, line_h}, "Home", [this] { home(); });
     path_ = &page.add<CLabel>({0, 6, 10, line_h}, "", Font::small);
-    filter_ = &page.add<CTextField>({0, 6, 10, line_h}, "Filter: words*words");
+    filter_ = &page.add<CTextField>({0, 6, 10, line_h}, "Filter, e.g. hall*96k");
     add_button(page, {w - pad - 2 * 28 - button_gap, 6, 28, line_h}, "\xE2\x97\x80", [this] { step(false); })
         .set_id("browser:previous");
     add_button(page, {w - pad - 28, 6, 28, line_h}, "\xE2\x96\xB6", [this] { step(true); }).set_id("browser:next");

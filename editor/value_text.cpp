@@ -120,7 +120,7 @@ std::string value_text(Unit unit, float u)
     case Unit::eq_gain_db: // the bands' own taper: fine near 0 dB, coarse towards +-20
         return decibels(20.0f * (2.0f * log_extend_low_unity_range_mid_pointed(u) - 1.0f));
     case Unit::eq_q:
-        return format("Q %.2f", 0.1 * std::pow(100.0, d));
+        return format("%.2f", 0.1 * std::pow(100.0, d)); // the dial's label says "Q"
     case Unit::eq_freq: {
         float const hz = eq_frequency_hz(u);
         return hz >= 1000.0f ? format("%.2f kHz", hz / 1000.0) : format("%.0f Hz", static_cast<double>(hz));

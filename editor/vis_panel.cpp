@@ -510,6 +510,15 @@ void CVisPanel::draw_ir(cairo_t* cr, CTheme const& theme, int slot)
     }
     cairo_restore(cr);
     level_labels();
+    // A response that is all silence is usually a file that could not be read (the slot then plays
+    // a second of silence while its header still names the file).
+    bool silent = true;
+    for (int c = 0; c < channels && silent; ++c)
+        silent = std::all_of(display_->rows[s][c], display_->rows[s][c] + EngineStatusDisplay::width,
+                             [](float v) { return v <= 0.0f; });
+    if (silent && on)
+        draw_text(cr, "Silent response: is the file missing or unreadable?", {ir_left, ir_top, plot_w, plot_h},
+                  Font::body, Align::centre, theme.text_dim, theme);
     if (!on)
         draw_text(cr, "IR" + std::to_string(slot) + " Off", {ir_left, ir_top, plot_w, plot_h}, Font::title,
                   Align::centre, theme.text_dim, theme);
