@@ -289,6 +289,51 @@ struct AlternateIr {
     }
 };
 
+// Runs `seconds` of `block`-frame periods on this thread at their real-time deadlines (SCHED_FIFO
+// where the system permits it), each period's noise made before its deadline, `process(in, out)`
+// timed; then sets the counters for the periods' times over the period (the first second, in which
+// every partition level runs once, left out) and returns how many periods overran.
+template <typename Process>
+long run_paced_periods(benchmark::State& state, int block, long seconds, Process&& process)
+{
+    sched_param fifo{};
+    fifo.sched_priority = 70;
+    bool const realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) == 0;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    std::vector<float> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
+    std::vector<float> out_left(static_cast<size_t>(block)), out_right(static_cast<size_t>(block));
+    auto const period = std::chrono::duration<double>(static_cast<double>(block) / rate);
+    long const blocks = seconds * rate / block;
+    std::vector<double> times;
+    times.reserve(static_cast<size_t>(blocks));
+    for (auto _ : state) {
+        auto deadline = std::chrono::steady_clock::now();
+        for (long b = 0; b < blocks; ++b) {
+            for (size_t i = 0; i < left.size(); ++i) {
+                left[i] = noise(rng);
+                right[i] = noise(rng);
+            }
+            std::this_thread::sleep_until(deadline);
+            auto const start = std::chrono::steady_clock::now();
+            float* ins[2] = {left.data(), right.data()};
+            float* outs[2] = {out_left.data(), out_right.data()};
+            process(ins, outs);
+            times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            deadline += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+            benchmark::DoNotOptimize(out_left.data());
+        }
+    }
+    times.erase(times.begin(), times.begin() + std::min<long>(rate / block, static_cast<long>(times.size())));
+    std::sort(times.begin(), times.end());
+    double const p = period.count();
+    state.counters["median_fraction"] = times[times.size() / 2] / p;
+    state.counters["p999_fraction"] = times[static_cast<size_t>(0.999 * static_cast<double>(times.size() - 1))] / p;
+    state.counters["worst_fraction"] = times.back() / p;
+    state.counters["sched_fifo"] = realtime ? 1.0 : 0.0;
+    return static_cast<long>(std::count_if(times.begin(), times.end(), [p](double t) { return t > p; }));
+}
+
 void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, Disturbance disturbance)
 {
     int const block = static_cast<int>(state.range(0));
@@ -296,18 +341,6 @@ void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, Dist
         state.SkipWithError("engine locked");
         return;
     }
-    sched_param fifo{};
-    fifo.sched_priority = 70;
-    bool const realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) == 0;
-
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-    std::vector<float> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
-    std::vector<float> out_left(static_cast<size_t>(block)), out_right(static_cast<size_t>(block));
-    auto const period = std::chrono::duration<double>(static_cast<double>(block) / rate);
-    long const blocks = 10L * rate / block; // ten seconds of audio
-    std::vector<double> times;
-    times.reserve(static_cast<size_t>(blocks));
     std::atomic<bool> stop{false};
     double change_seconds = 0.0;
     int changes = 0;
@@ -327,35 +360,12 @@ void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, Dist
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
     });
-    for (auto _ : state) {
-        auto deadline = std::chrono::steady_clock::now();
-        for (long b = 0; b < blocks; ++b) {
-            for (size_t i = 0; i < left.size(); ++i) {
-                left[i] = noise(rng);
-                right[i] = noise(rng);
-            }
-            std::this_thread::sleep_until(deadline);
-            auto const start = std::chrono::steady_clock::now();
-            float* ins[2] = {left.data(), right.data()};
-            float* outs[2] = {out_left.data(), out_right.data()};
-            engine->processReplacing(ins, outs, block);
-            times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-            deadline += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
-            benchmark::DoNotOptimize(out_left.data());
-        }
-    }
+    long const over = run_paced_periods(state, block, 10, [&](float** in, float** out) {
+        engine->processReplacing(in, out, block);
+    });
     stop = true;
     silencer.join();
-    // The first second lets every partition level run once; it is left out.
-    times.erase(times.begin(), times.begin() + std::min<long>(rate / block, static_cast<long>(times.size())));
-    std::sort(times.begin(), times.end());
-    double const p = period.count();
-    state.counters["worst_fraction"] = times.back() / p;
-    state.counters["p999_fraction"] =
-        times[static_cast<size_t>(0.999 * static_cast<double>(times.size() - 1))] / p;
-    state.counters["sched_fifo"] = realtime ? 1.0 : 0.0;
-    state.counters["over_period"] =
-        static_cast<double>(std::count_if(times.begin(), times.end(), [p](double t) { return t > p; }));
+    state.counters["over_period"] = static_cast<double>(over);
     if (changes > 0) state.counters["change_ms"] = 1000.0 * change_seconds / changes;
 }
 
@@ -443,48 +453,12 @@ void BM_EightInstancesPaced(benchmark::State& state)
         }
     }
     long const threads = thread_count() - threads_before;
-    sched_param fifo{};
-    fifo.sched_priority = 70;
-    bool const realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) == 0;
-
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-    std::vector<float> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
-    std::vector<float> out_left(static_cast<size_t>(block)), out_right(static_cast<size_t>(block));
-    auto const period = std::chrono::duration<double>(static_cast<double>(block) / rate);
-    long const blocks = 20L * rate / block;
-    std::vector<double> times;
-    times.reserve(static_cast<size_t>(blocks));
-    for (auto _ : state) {
-        auto deadline = std::chrono::steady_clock::now();
-        for (long b = 0; b < blocks; ++b) {
-            std::this_thread::sleep_until(deadline);
-            auto const start = std::chrono::steady_clock::now();
-            for (auto& engine : engines) {
-                for (size_t i = 0; i < left.size(); ++i) {
-                    left[i] = noise(rng);
-                    right[i] = noise(rng);
-                }
-                float* ins[2] = {left.data(), right.data()};
-                float* outs[2] = {out_left.data(), out_right.data()};
-                engine->processReplacing(ins, outs, block);
-                benchmark::DoNotOptimize(out_left.data());
-            }
-            times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-            deadline += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
-        }
-    }
-    // The first second lets every partition level of every instance run once; it is left out.
-    times.erase(times.begin(), times.begin() + std::min<long>(rate / block, static_cast<long>(times.size())));
-    std::sort(times.begin(), times.end());
-    double const p = period.count();
-    state.counters["median_fraction"] = times[times.size() / 2] / p;
-    state.counters["p999_fraction"] = times[static_cast<size_t>(0.999 * static_cast<double>(times.size() - 1))] / p;
-    state.counters["worst_fraction"] = times.back() / p;
-    state.counters["late"] =
-        static_cast<double>(std::count_if(times.begin(), times.end(), [p](double t) { return t > p; }));
+    long const late = run_paced_periods(state, block, 20, [&](float** in, float** out) {
+        for (auto& engine : engines)
+            engine->processReplacing(in, out, block);
+    });
+    state.counters["late"] = static_cast<double>(late);
     state.counters["threads"] = static_cast<double>(threads);
-    state.counters["sched_fifo"] = realtime ? 1.0 : 0.0;
 }
 
 // At least five seconds of processing per block size, so the largest partitions run several times.

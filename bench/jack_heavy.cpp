@@ -146,42 +146,23 @@ int main(int argc, char** argv)
     witness.stop();
     graph.stop();
 
-    XrunTimingRules rules;
-    rules.period_us = graph.period_us();
-    rules.witness_period_us = StallWitness::period_us;
-    rules.slack_us = StallWitness::period_us;
-    rules.judged_from_us = judged_from;
-    rules.judged_until_us = judged_until;
-    std::vector<CycleTimes> const cycles = sink.cycle_times();
-    std::vector<std::int64_t> work;
-    for (CycleTimes const& c : cycles)
-        if (c.begin_us >= judged_from && c.done_us <= judged_until) work.push_back(c.done_us - c.begin_us);
-    std::sort(work.begin(), work.end());
-    if (!work.empty()) rules.after_stop_us = work[work.size() / 2];
-    std::vector<std::int64_t> const xrun_times = sink.xrun_times();
-    std::vector<Stall> const stalls = witness.stalls();
-    XrunJudgement const judgement = judge_xruns(cycles, stalls, xrun_times, rules);
-    auto const reported = std::count_if(xrun_times.begin(), xrun_times.end(), [&](std::int64_t t) {
-        return t >= judged_from && t <= judged_until;
-    });
-    std::int64_t stopped_total = 0;
-    for (Stall const& s : stalls)
-        if (s.to_us >= judged_from && s.from_us <= judged_until) stopped_total += s.to_us - s.from_us;
-
+    JudgedRun const run = judge_run(sink, witness, graph.period_us(), judged_from, judged_until);
+    XrunJudgement const& judgement = run.judgement;
+    double const period_us = graph.period_us();
     std::printf("jack_heavy: %.0f s at %u frames, %s server, %s witnesses; jalv %s\n",
                 static_cast<double>(frames) / rate, period, graph.realtime_server() ? "real-time" : "time-sharing",
                 witness.realtime() ? "real-time" : "time-sharing", survived ? "ran throughout" : "DIED");
     std::printf("automation: %ld parameter changes, %ld of them reshaping an IR\n", automated, reshaped);
     std::printf("xruns reported: %ld; late cycles: %zu (%zu explained by the machine stopping, %.1f ms in all)\n",
-                static_cast<long>(reported), judgement.late.size(), judgement.late.size() - judgement.unexcused(),
-                static_cast<double>(stopped_total) * 1e-3);
+                run.reported_xruns, judgement.late.size(), judgement.late.size() - judgement.unexcused(),
+                static_cast<double>(run.stopped_us) * 1e-3);
     std::printf("graph time per cycle over the period: median %.3f, p99.9 %.3f, worst %.3f (%zu cycles)\n",
-                share(work, 0.5, rules.period_us), share(work, 0.999, rules.period_us),
-                share(work, 1.0, rules.period_us), work.size());
+                share(run.work_us, 0.5, period_us), share(run.work_us, 0.999, period_us),
+                share(run.work_us, 1.0, period_us), run.work_us.size());
     std::printf("output: peak %.3f%s\n", static_cast<double>(sink.peak.load()),
                 sink.non_finite.load() ? ", NON-FINITE SAMPLES" : "");
     bool const ok = survived && judgement.unexcused() == 0 && judgement.unexplained_xruns.empty() &&
                     !sink.non_finite.load() && sink.peak.load() > 0.0f;
-    if (!ok) std::printf("%s", describe(judgement, cycles, stalls, judged_from, rules.period_us).c_str());
+    if (!ok) std::printf("%s", describe(judgement, run.cycles, run.stalls, judged_from, period_us).c_str());
     return ok ? 0 : 1;
 }

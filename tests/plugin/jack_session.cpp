@@ -166,6 +166,36 @@ std::string describe(XrunJudgement const& judgement, std::vector<CycleTimes> con
 }
 
 
+JudgedRun judge_run(Sink const& sink, StallWitness const& witness, double period_us, std::int64_t from_us,
+                    std::int64_t until_us)
+{
+    JudgedRun run;
+    run.cycles = sink.cycle_times();
+    run.stalls = witness.stalls();
+    run.xrun_times = sink.xrun_times();
+    run.rules.period_us = period_us;
+    run.rules.witness_period_us = StallWitness::period_us;
+    run.rules.slack_us = StallWitness::period_us;
+    run.rules.judged_from_us = from_us;
+    run.rules.judged_until_us = until_us;
+    if (!run.cycles.empty()) {
+        std::vector<std::int64_t> all;
+        for (CycleTimes const& c : run.cycles)
+            all.push_back(c.done_us - c.begin_us);
+        std::nth_element(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(all.size() / 2), all.end());
+        run.rules.after_stop_us = all[all.size() / 2];
+    }
+    for (CycleTimes const& c : run.cycles)
+        if (c.begin_us >= from_us && c.done_us <= until_us) run.work_us.push_back(c.done_us - c.begin_us);
+    std::sort(run.work_us.begin(), run.work_us.end());
+    run.judgement = judge_xruns(run.cycles, run.stalls, run.xrun_times, run.rules);
+    run.reported_xruns = static_cast<long>(std::count_if(run.xrun_times.begin(), run.xrun_times.end(),
+                                                         [&](std::int64_t t) { return t >= from_us && t <= until_us; }));
+    for (Stall const& s : run.stalls)
+        if (s.to_us >= from_us && s.from_us <= until_us) run.stopped_us += s.to_us - s.from_us;
+    return run;
+}
+
 JackGraph::JackGraph(std::filesystem::path folder, std::size_t cycle_capacity)
     : folder_(std::move(folder)), server_("corvella-test-" + std::to_string(getpid())),
       sink_(std::make_unique<Sink>(cycle_capacity))

@@ -387,6 +387,22 @@ struct Sink {
     }
 };
 
+// What the sink and the witnesses recorded over a run, judged between `from_us` and `until_us`
+// with the witnesses' resolution as slack and the graph's median time per cycle as the work left
+// after a stop.
+struct JudgedRun {
+    std::vector<CycleTimes> cycles;
+    std::vector<Stall> stalls;
+    std::vector<std::int64_t> xrun_times;
+    XrunTimingRules rules;
+    XrunJudgement judgement;
+    std::vector<std::int64_t> work_us; // the graph's time in each judged cycle, sorted
+    long reported_xruns = 0;           // within the judged stretch
+    std::int64_t stopped_us = 0;       // the witnessed stops within it, all cores added
+};
+JudgedRun judge_run(Sink const& sink, StallWitness const& witness, double period_us, std::int64_t from_us,
+                    std::int64_t until_us);
+
 // jalv's environment: the server's name, and the sanitizer runtime preloaded where the plug-in
 // is instrumented (jalv is not).
 std::vector<std::pair<std::string, std::string>> jalv_environment(std::string const& server);

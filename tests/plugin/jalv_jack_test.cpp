@@ -243,42 +243,20 @@ TEST(JalvOnJack, RunsTenSecondsAt128FramesWithoutXrunOrCrash)
 
     graph.stop();
 
-    XrunTimingRules rules;
-    rules.period_us = period_us;
-    rules.witness_period_us = StallWitness::period_us;
-    rules.slack_us = StallWitness::period_us;
-    rules.judged_from_us = judged_from;
-    rules.judged_until_us = judged_until;
-    std::vector<std::int64_t> const xrun_times = sink.xrun_times();
-    std::vector<Stall> const stalls = witness.stalls();
-    std::vector<CycleTimes> const cycles = sink.cycle_times();
-    if (!cycles.empty()) {
-        std::vector<std::int64_t> work;
-        for (CycleTimes const& c : cycles)
-            work.push_back(c.done_us - c.begin_us);
-        std::nth_element(work.begin(), work.begin() + work.size() / 2, work.end());
-        rules.after_stop_us = work[work.size() / 2];
-    }
-    XrunJudgement const judgement = judge_xruns(cycles, stalls, xrun_times, rules);
-    auto const reported = std::count_if(xrun_times.begin(), xrun_times.end(), [&](std::int64_t t) {
-        return t >= judged_from && t <= judged_until;
-    });
-    std::int64_t stopped_total = 0;
-    for (Stall const& s : stalls)
-        if (s.to_us >= judged_from && s.from_us <= judged_until) stopped_total += s.to_us - s.from_us;
+    JudgedRun const run = judge_run(sink, witness, period_us, judged_from, judged_until);
+    XrunJudgement const& judgement = run.judgement;
     std::printf("[ jack     ] %s server, %s witnesses: %ld xruns reported, %zu late cycles (%zu excused), "
                 "machine stopped %.1f ms in total over all cores\n",
                 graph.realtime_server() ? "real-time" : "time-sharing",
-                witness.realtime() ? "real-time" : "time-sharing", static_cast<long>(reported),
-                judgement.late.size(), judgement.late.size() - judgement.unexcused(),
-                static_cast<double>(stopped_total) * 1e-3);
+                witness.realtime() ? "real-time" : "time-sharing", run.reported_xruns, judgement.late.size(),
+                judgement.late.size() - judgement.unexcused(), static_cast<double>(run.stopped_us) * 1e-3);
 
     std::string const jalv_log = read_text(folder / "jalv.log");
     EXPECT_TRUE(survived) << jalv_log;
     // A sanitizer build runs the plug-in several times slower: its timing says nothing about the
     // product's, so there the judgement is only reported.
     if (std::string_view(CORVELLA_SANITIZER_RUNTIME).empty()) {
-        std::string const why = describe(judgement, cycles, stalls, judged_from, period_us);
+        std::string const why = describe(judgement, run.cycles, run.stalls, judged_from, period_us);
         EXPECT_EQ(judgement.unexcused(), 0u) << "late cycles the machine's own stops do not explain: the "
                                                 "plug-in (or its threads) held the graph\n"
                                              << why << read_text(folder / "jackd.log");
