@@ -52,15 +52,16 @@ void true_stereo_feed(Buffers& in)
     ippsCopy_32f(in.channel[2], in.channel[3], max_frames);
 }
 
-void BM_HeadFused(benchmark::State& state)
+// The fused head on the true-stereo feed, `frames` per call; `threshold` 0 keeps its own crossover.
+void run_fused_head(benchmark::State& state, int frames, int threshold)
 {
-    int const frames = static_cast<int>(state.range(0));
     ippSetFlushToZero(1, nullptr);
     ippSetDenormAreZeros(1);
     auto ir = four_responses();
     float* p[4] = {ir[0].data(), ir[1].data(), ir[2].data(), ir[3].data()};
     direct_fir_true_stereo head(taps);
     head.load_ir_data(p, taps);
+    if (threshold > 0) head.set_direct_threshold(threshold);
     Buffers in(4, 1), out(2, 9);
     true_stereo_feed(in);
     for (auto _ : state) {
@@ -68,6 +69,11 @@ void BM_HeadFused(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * frames);
+}
+
+void BM_HeadFused(benchmark::State& state)
+{
+    run_fused_head(state, static_cast<int>(state.range(0)), 0);
 }
 BENCHMARK(BM_HeadFused)->Arg(32)->Arg(64)->Arg(128)->Arg(256)->Arg(1024);
 
@@ -102,21 +108,9 @@ BENCHMARK(BM_HeadTwoDirectFirs)->Arg(32)->Arg(64)->Arg(128)->Arg(256)->Arg(1024)
 // (1). The block sizes (32, 64, 128) always take their own path and are left out.
 void BM_HeadChunk(benchmark::State& state)
 {
-    int const frames = static_cast<int>(state.range(0));
     bool const transforms = state.range(1) != 0;
     state.SetLabel(transforms ? "transforms" : "direct");
-    auto ir = four_responses();
-    float* p[4] = {ir[0].data(), ir[1].data(), ir[2].data(), ir[3].data()};
-    direct_fir_true_stereo head(taps);
-    head.load_ir_data(p, taps);
-    head.set_direct_threshold(transforms ? 1 : taps + 1);
-    Buffers in(4, 1), out(2, 9);
-    true_stereo_feed(in);
-    for (auto _ : state) {
-        head.process_not_replacing(in.channel.data(), out.channel.data(), frames);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * frames);
+    run_fused_head(state, static_cast<int>(state.range(0)), transforms ? 1 : taps + 1);
 }
 BENCHMARK(BM_HeadChunk)->ArgsProduct({{1, 8, 16, 24, 40, 48, 56, 96, 160}, {0, 1}});
 

@@ -187,22 +187,23 @@ void direct_fir_true_stereo::initialise_fir_memory()
         for (auto& t : block_sets[b].tap_spectra)
             t = take(block_sets[b].parts * block_sets[b].stride);
 
+    // One work buffer serves every transform size: the largest any of them needs.
     int work_bytes = 0;
-    if (ippsFFTInitAlloc_R_32f(&fft_spec, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone) != ippStsNoErr ||
-        ippsFFTGetBufSize_R_32f(fft_spec, &work_bytes) != ippStsNoErr)
-        fail("FIR memory allocation error (state initialisation error)");
+    auto make_spec = [&work_bytes](IppsFFTSpec_R_32f** spec, int spec_order) {
+        int bytes = 0;
+        if (ippsFFTInitAlloc_R_32f(spec, spec_order, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone) != ippStsNoErr ||
+            ippsFFTGetBufSize_R_32f(*spec, &bytes) != ippStsNoErr)
+            fail("FIR memory allocation error (state initialisation error)");
+        work_bytes = std::max(work_bytes, bytes);
+    };
+    make_spec(&fft_spec, order);
     for (int b = 0; b < block_set_count; ++b) {
         int order_b = 1;
         while ((1 << order_b) < 2 * block_sets[b].size)
             ++order_b;
-        int bytes_b = 0;
-        if (ippsFFTInitAlloc_R_32f(&block_sets[b].spec, order_b, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone) !=
-                ippStsNoErr ||
-            ippsFFTGetBufSize_R_32f(block_sets[b].spec, &bytes_b) != ippStsNoErr)
-            fail("FIR memory allocation error (state initialisation error)");
-        work_bytes = std::max(work_bytes, bytes_b);
+        make_spec(&block_sets[b].spec, order_b);
     }
-    fft_work = ippsMalloc_8u(work_bytes); // shared by every transform size
+    fft_work = ippsMalloc_8u(work_bytes);
     load_work = ippsMalloc_8u(work_bytes);
     if (fft_work == nullptr || load_work == nullptr) fail("FIR memory allocation error (state initialisation error)");
     int const staged_total = 2 * paths * reversed + (paths + 1) * spectrum + block_tap_floats;
