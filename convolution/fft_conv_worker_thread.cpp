@@ -186,7 +186,8 @@ float* allocate_cleared(int count, char const* message)
     return buffer;
 }
 
-float** allocate_spectra_list(int count, char const* list_message, char const* entry_message, int length)
+float** allocate_spectra_list(int count, char const* list_message, char const* entry_message, int length,
+                              bool clear = true)
 {
     auto** list = static_cast<float**>(std::calloc(static_cast<size_t>(count), sizeof(float*)));
     if (list == nullptr) fail(list_message);
@@ -198,7 +199,7 @@ float** allocate_spectra_list(int count, char const* list_message, char const* e
             std::free(list);
             fail(entry_message);
         }
-        ippsSet_32f(0.0f, list[j], length);
+        if (clear) ippsSet_32f(0.0f, list[j], length);
     }
     return list;
 }
@@ -255,10 +256,12 @@ void fft_conv_worker_thread::allocate_convolution_memory(IR_PARTITION_BLOCK**& t
                 r.ir_spectra = allocate_spectra_list(
                     r.num_sub_blocks, "Block allocation error in allocate_convolution_memory #9",
                     "Block allocation error in allocate_convolution_memory #11", r.buffer_length);
+                // Staged spectra are written whole (block, zero padding, transform in place) before
+                // they are swapped in: clearing them would only add to every load.
                 r.staged_ir_spectra = allocate_spectra_list(
                     r.num_sub_blocks, "Block allocation error in allocate_convolution_memory #9",
-                    "Block allocation error in allocate_convolution_memory #11", r.buffer_length);
-                // Everything starts as silence: cleared spectra and results.
+                    "Block allocation error in allocate_convolution_memory #11", r.buffer_length, false);
+                // Everything else starts as silence: cleared spectra and results.
                 auto const K = static_cast<size_t>(r.num_sub_blocks);
                 r.history_live = static_cast<std::uint8_t*>(std::calloc(K, 1));
                 r.live_inputs = static_cast<float const**>(std::calloc(2 * K, sizeof(float*)));

@@ -189,9 +189,25 @@ IppStatus ippsFFTInitAlloc_R_32f(IppsFFTSpec_R_32f** spec, int order, int flag, 
         std::lock_guard<std::mutex> lock(planner_mutex());
         if (rigour == FFTW_MEASURE) read_wisdom_locked();
         auto* spectrum = reinterpret_cast<fftwf_complex*>(complex_array);
-        made->forward = fftwf_plan_dft_r2c_1d(n, real_array, spectrum, rigour | plan_rules);
-        made->inverse = fftwf_plan_dft_c2r_1d(n, spectrum, real_array, rigour | plan_rules);
-        if (rigour == FFTW_MEASURE && made->forward && made->inverse) write_wisdom_locked();
+        auto plan = [&](unsigned int flags) {
+            made->forward = fftwf_plan_dft_r2c_1d(n, real_array, spectrum, flags | plan_rules);
+            made->inverse = fftwf_plan_dft_c2r_1d(n, spectrum, real_array, flags | plan_rules);
+        };
+        // Plans the wisdom already holds measure nothing, and leave nothing new to write: the
+        // file is only rewritten (exporting all the wisdom, a few ms a size) after a measurement.
+        bool measured = false;
+        if (rigour == FFTW_MEASURE) {
+            plan(rigour | FFTW_WISDOM_ONLY);
+            if (!made->forward || !made->inverse) {
+                if (made->forward) fftwf_destroy_plan(made->forward);
+                if (made->inverse) fftwf_destroy_plan(made->inverse);
+                plan(rigour);
+                measured = true;
+            }
+        } else {
+            plan(rigour);
+        }
+        if (measured && made->forward && made->inverse) write_wisdom_locked();
         if (!made->forward || !made->inverse) {
             if (made->forward) fftwf_destroy_plan(made->forward);
             if (made->inverse) fftwf_destroy_plan(made->inverse);

@@ -87,11 +87,7 @@ void chorus::init_memory(line_set& target, int length) const
     if (length < 1) throw std::runtime_error(text::length_invalid);
     for (int c = 0; c < channels; ++c)
         if (target[c].allocated()) throw std::runtime_error(text::already_allocated);
-    auto const result = corvella::allocate_lines(target, channels, length);
-    if (result == corvella::modulated_delay_line::allocation::done) return;
-    throw std::runtime_error(result == corvella::modulated_delay_line::allocation::samples_failed
-                                 ? text::aligned_allocation
-                                 : text::allocation);
+    if (!corvella::allocate_lines(target, channels, length)) throw std::runtime_error(text::aligned_allocation);
 }
 
 void chorus::init_biquad_filters()

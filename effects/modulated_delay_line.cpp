@@ -30,33 +30,19 @@ float delay_sine_table::outside_table(float x)
     return std::sin(x);
 }
 
-modulated_delay_line::allocation modulated_delay_line::allocate(int line_length)
+bool modulated_delay_line::allocate(int line_length)
 {
     release();
-    auto* new_samples = aligned_new<float>(static_cast<std::size_t>(line_length), true);
-    if (new_samples == nullptr) return allocation::samples_failed;
-    auto* new_wrap = aligned_new<int>(2 * static_cast<std::size_t>(line_length), false);
-    if (new_wrap == nullptr) {
-        std::free(new_samples);
-        return allocation::wrap_failed;
-    }
-    // (k + 1) mod length, without a division per entry: these tables are megabytes long.
-    for (int k = 0, next = 1; k < 2 * line_length; ++k, ++next) {
-        if (next == line_length) next = 0;
-        new_wrap[k] = next;
-    }
-    samples = new_samples;
-    wrap = new_wrap;
+    samples = aligned_new<float>(static_cast<std::size_t>(line_length), true);
+    if (samples == nullptr) return false;
     length = line_length;
-    return allocation::done;
+    return true;
 }
 
 void modulated_delay_line::release()
 {
     std::free(samples);
-    std::free(wrap);
     samples = nullptr;
-    wrap = nullptr;
     length = 0;
 }
 
@@ -68,7 +54,6 @@ void modulated_delay_line::clear()
 void modulated_delay_line::swap(modulated_delay_line& other)
 {
     std::swap(samples, other.samples);
-    std::swap(wrap, other.wrap);
     std::swap(length, other.length);
 }
 
@@ -186,16 +171,15 @@ void report_refused_setting(char const* text)
     MessageBoxA(nullptr, text, caption::engine, message_box_ok);
 }
 
-modulated_delay_line::allocation allocate_lines(modulated_delay_line* lines, int count, int length)
+bool allocate_lines(modulated_delay_line* lines, int count, int length)
 {
     for (int c = 0; c < count; ++c) {
-        auto const result = lines[c].allocate(length);
-        if (result == modulated_delay_line::allocation::done) continue;
+        if (lines[c].allocate(length)) continue;
         for (int k = 0; k < c; ++k)
             lines[k].release();
-        return result;
+        return false;
     }
-    return modulated_delay_line::allocation::done;
+    return true;
 }
 
 namespace {

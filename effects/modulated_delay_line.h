@@ -1,15 +1,16 @@
 #pragma once
 
-// The machinery the delay-based effects (chorus, stereo_delay, pitch_mod) share: a ring buffer read
-// through a wrap table instead of a modulo, a two-cycle sine table for the read-position LFO, the
-// first-order allpass that reads between two ring samples, and the denormal bias.
+// The machinery the delay-based effects (chorus, stereo_delay, pitch_mod) share: a ring buffer
+// whose positions wrap by comparison instead of a modulo, a two-cycle sine table for the
+// read-position LFO, the first-order allpass that reads between two ring samples, and the denormal
+// bias.
 //
 // Reading convention (one for every user of this file): nominal. A tap of age t returns the sample
 // written t frames before the current write position, so a read delay of D + d samples
 // (0 ≤ d < 1) reads ages D and D + 1 through the allpass, and a feedback tap of T samples
 // recirculates after exactly T frames: a chorus with no delay and no depth reads exactly 5 samples
-// back, and an echo lands exactly at its tempo-derived time. (Indexing the wrap table at
-// write - D + length would read one sample younger than age D; back() corrects for that.) Ages run
+// back, and an echo lands exactly at its tempo-derived time. (Wrapping write - D + length
+// the way next() does would read one sample younger than age D; back() corrects for that.) Ages run
 // from 1 to length - 1, so a tap never lands on the slot being written and the read order within
 // a frame does not matter. pitch_mod keeps the convention but asks for younger taps on purpose: its
 // allpass reads two samples younger than its swept delay (sweep_read_ages) and its feedback one
@@ -70,19 +71,20 @@ private:
     float table[length]; // two cycles
 };
 
-// One ring buffer of `length` floats with its wrap table of 2 × length entries, wrap[k] =
-// (k + 1) mod length. Both are 32-byte aligned and cleared when allocated.
+// One ring buffer of `length` floats, 32-byte aligned and cleared when allocated. Positions wrap
+// through successor(k) = (k + 1) mod length for 0 <= k < 2 x length, two compares and no division;
+// it replaces a table of those values, which tripled the memory of every line (megabytes an
+// instance, cleared at start-up) and cost a cache line per read.
 class modulated_delay_line {
 public:
-    enum class allocation { done, samples_failed, wrap_failed };
 
     modulated_delay_line() = default;
     ~modulated_delay_line() { release(); }
     modulated_delay_line(modulated_delay_line const&) = delete;
     modulated_delay_line& operator=(modulated_delay_line const&) = delete;
 
-    // Allocates a line of `line_length` (≥ 1) samples; on failure nothing stays allocated.
-    allocation allocate(int line_length);
+    // Allocates a line of `line_length` (≥ 1) samples; false (nothing allocated) when it cannot.
+    bool allocate(int line_length);
     void release();
     // Zeros every sample.
     void clear();
@@ -93,18 +95,25 @@ public:
     int size() const { return length; }
 
     // The position after `position`.
-    int next(int position) const { return wrap[position]; }
+    int next(int position) const { return successor(position); }
     // The position `frames` (0 ≤ frames ≤ length) after `position`.
-    int advance(int position, int frames) const { return frames == 0 ? position : wrap[position + frames - 1]; }
+    int advance(int position, int frames) const { return frames == 0 ? position : successor(position + frames - 1); }
     // The position of the sample written `age` frames before `write`; 1 ≤ age ≤ length - 1.
-    int back(int write, int age) const { return wrap[write - age + length - 1]; }
+    int back(int write, int age) const { return successor(write - age + length - 1); }
     float tap(int write, int age) const { return samples[back(write, age)]; }
     float& at(int position) { return samples[position]; }
     float const* data() const { return samples; }
 
 private:
+    int successor(int k) const
+    {
+        int next = k + 1;
+        if (next >= length) next -= length;
+        if (next >= length) next -= length;
+        return next;
+    }
+
     float* samples = nullptr; // length samples
-    int* wrap = nullptr;      // 2 × length entries
     int length = 0;
 };
 
@@ -239,7 +248,7 @@ void store_checked(std::atomic<float>& field, float value, float lo, float hi, c
 
 // Allocates `count` lines of `length` samples; on a failure the lines made so far are released and
 // the failing result is returned.
-modulated_delay_line::allocation allocate_lines(modulated_delay_line* lines, int count, int length);
+bool allocate_lines(modulated_delay_line* lines, int count, int length);
 
 // The low-cut and low-shelf pair (100 Hz, shelf +0.5 dB) each effect keeps per channel. They are
 // tuned with the rate, as the effects' settings expect, but not used in processing.

@@ -81,11 +81,7 @@ void pitch_mod::init_memory(line_set& target, int length)
 {
     for (auto const& line : target)
         if (line.allocated()) throw std::runtime_error(text::already_allocated);
-    auto const result = corvella::allocate_lines(target, channels, length);
-    if (result == corvella::modulated_delay_line::allocation::done) return;
-    throw std::runtime_error(result == corvella::modulated_delay_line::allocation::samples_failed
-                                 ? text::aligned_allocation
-                                 : text::allocation);
+    if (!corvella::allocate_lines(target, channels, length)) throw std::runtime_error(text::aligned_allocation);
 }
 
 void pitch_mod::init_lookup()

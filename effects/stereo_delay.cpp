@@ -11,7 +11,6 @@ namespace {
 // Every text the delay shows or throws.
 namespace text {
 constexpr char const allocation[] = "Chorus memory allocation error";
-constexpr char const lookup[] = "Delay failed to init lookup";
 constexpr char const sample_rate[] = "Invalid stereo_delay sample rate";
 constexpr char const delay[] = "Invalid stereo_delay delay";
 constexpr char const delay_mod[] = "Invalid stereo_delay delay mod";
@@ -74,10 +73,7 @@ void stereo_delay::do_internal_checks(int rate, int length) const
 
 void stereo_delay::init_memory(line_set& target, int length) const
 {
-    auto const result = corvella::allocate_lines(target, channels, length);
-    if (result == corvella::modulated_delay_line::allocation::done) return;
-    throw std::runtime_error(result == corvella::modulated_delay_line::allocation::wrap_failed ? text::lookup
-                                                                                                : text::allocation);
+    if (!corvella::allocate_lines(target, channels, length)) throw std::runtime_error(text::allocation);
 }
 
 void stereo_delay::init_biquad_filters()

@@ -116,6 +116,7 @@ void WorkerThread_01::run_pass()
 
     // Raised before the request flags are taken, so that is_ir_work_pending never sees a gap.
     engine.ir_worker_pass_active = true;
+    chunks_at_pass_start = engine.audio_chunks.load(std::memory_order_relaxed);
     bool work_done = false;
     std::string file_a, file_b;
     while (running && engine.recompute_ir1) {
@@ -140,17 +141,47 @@ void WorkerThread_01::run_pass()
     if (work_done) {
         engine.populate_supporting_obj_struct();
         engine.editor_refresh_pending = true;
+        if (engine.smooth_changes) {
+            // The new IRs wait in the spare generations, taken at the audio thread's next chunk:
+            // the engine is done now, and the settle only spaces rebuilds out, so an instance
+            // starts, or a file is heard, without waiting for it.
+            engine.buffer_silence_requested = false;
+            engine.ir_rebuild_in_progress = false;
+            release_mute_if_idle(engine);
+            engine.ir_worker_pass_active = false;
+            settle();
+            engine.editor_refresh_pending = true;
+            return;
+        }
         pause(settle_ms);
         engine.editor_refresh_pending = true;
         engine.ir_rebuild_in_progress = false;
         // Without smooth changes the buffers are silenced after every pass that rebuilt an IR,
-        // which also serves a pending silence request of the host binding. With them the new IRs
-        // take over from the old ones, which ring out.
+        // which also serves a pending silence request of the host binding.
         engine.buffer_silence_requested = false;
-        if (!engine.smooth_changes) engine.silence_buffers();
+        engine.silence_buffers();
         release_mute_if_idle(engine);
     }
     engine.ir_worker_pass_active = false;
+}
+
+void WorkerThread_01::settle()
+{
+    // While audio runs, the settle keeps rebuilds 100 ms apart, so that a dial that reshapes an IR
+    // as it moves leaves the cores to the audio and the host. With no audio running (an instance
+    // starting, a session being restored, an offline render waiting for its IRs) a request ends it
+    // at once. A request seen during the settle wakes the loop's own wait after it.
+    bool const audio_running = plugin->audio_chunks.load(std::memory_order_relaxed) != chunks_at_pass_start;
+    auto const end = std::chrono::steady_clock::now() + std::chrono::milliseconds(settle_ms);
+    bool requested = false;
+    while (running) {
+        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        if (wait_for_event(event, static_cast<int>(left.count())) != 0) break; // the full settle
+        requested = true;
+        if (!audio_running) break;
+    }
+    if (requested) SetEvent(event);
 }
 
 void WorkerThread_01::release_mute_if_idle(VST_Plugin& engine)

@@ -2,9 +2,10 @@
 
 // The IR computation thread of one engine ("IR Thread 1"). It waits for its first event, then
 // polls the engine's request flags every 100 ms and serves them: IR1 rebuilds, then IR2 rebuilds,
-// then the end of the pass (editor refresh, a 100 ms settle, silencing of every buffer and history,
-// and the release of the program-change mute). A request wakes it early (wake), so a new instance
-// or a new file is heard without waiting for the next poll.
+// then the end of the pass (editor refresh, the release of the program-change mute, and a 100 ms
+// settle; without smooth changes the settle comes first and every buffer and history is silenced
+// after it). A request wakes it early (wake), so a new file is heard without waiting for the next
+// poll, and a new instance without waiting for the settle either.
 //
 // Threading:
 // - The constructor, trigger_event and trigger_kill run on any non-audio thread (the engine's
@@ -15,6 +16,7 @@
 //   object only once it is true.
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 class VST_Plugin;
@@ -53,4 +55,8 @@ private:
     static void release_mute_if_idle(VST_Plugin& engine);
     // Sleeps `ms` in short slices; returns early once the loop is asked to end.
     void pause(int ms) const;
+    // The 100 ms after a pass that rebuilt; a request ends it when no audio ran during the pass.
+    void settle();
+
+    std::uint64_t chunks_at_pass_start = 0; // the engine's audio_chunks when the pass began
 };

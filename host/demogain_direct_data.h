@@ -39,6 +39,11 @@ public:
     // Number of full passes run so far (a pass that reached the request block).
     std::uint64_t pass_count() const { return passes_; }
 
+    // The next wake-up makes a full pass whatever the rhythm says: for a host that blocks until
+    // the instance has served what it was asked (restoring a session, activating), where the
+    // rhythm would only add its wait.
+    void pass_at_next_wake_up() { passed_once_ = false; }
+
 private:
     void serve_requests(VST_Plugin& engine, corvella::PendingRequests& requests, int current_index);
 

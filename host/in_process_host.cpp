@@ -114,6 +114,27 @@ struct InProcessHost::Impl final : Controller, Transport, PrivateDataAccess {
         if (direct_data) direct_data->TimerWakeup_PrivateDataAccess(this);
     }
 
+    // True when the bridge holds requests the engine has not been handed.
+    bool requests_pending()
+    {
+        if (demogain == nullptr) return false;
+        PendingRequests const pending = demogain->pending_requests();
+        // Byte 0 (initialise) is a handshake the bridge clears only once the engine reports an
+        // applied update; it asks the engine for no work.
+        for (int byte = 1; byte < request_count; ++byte)
+            if (pending.bytes[byte] != 0) return true;
+        return false;
+    }
+
+    // A wake-up for a caller that waits on the instance: pending requests are handed over now.
+    void wake_up_for_waiter()
+    {
+        std::lock_guard<std::recursive_mutex> guard(state);
+        if (requests_pending())
+            if (auto* bridge = dynamic_cast<DemoGain_DirectData*>(direct_data.get())) bridge->pass_at_next_wake_up();
+        wake_up_locked();
+    }
+
     // True when nothing the instance has been asked for is still outstanding.
     bool idle()
     {
@@ -121,12 +142,7 @@ struct InProcessHost::Impl final : Controller, Transport, PrivateDataAccess {
         if (demogain == nullptr || engine_slot == nullptr) return true;
         // An engine in the plug-in lock serves nothing and passes audio through.
         if (!engine_slot->processing_enabled.load()) return true;
-        PendingRequests const pending = demogain->pending_requests();
-        // Byte 0 (initialise) is a handshake the bridge clears only once the engine reports an
-        // applied update; it asks the engine for no work.
-        for (int byte = 1; byte < request_count; ++byte)
-            if (pending.bytes[byte] != 0) return false;
-        return !engine_slot->is_ir_work_pending();
+        return !requests_pending() && !engine_slot->is_ir_work_pending();
     }
 };
 
@@ -383,10 +399,10 @@ bool InProcessHost::wait_until_idle(std::chrono::milliseconds timeout)
     auto const deadline = std::chrono::steady_clock::now() + timeout;
     bool const driving = !impl_->timer.joinable();
     for (;;) {
-        if (driving) wake_up();
+        if (driving) impl_->wake_up_for_waiter();
         if (impl_->idle()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 

@@ -88,8 +88,9 @@ public:
 
     // Offline mode: returns when no request is pending in the parameters object, the bridge has
     // handed everything to the engine and the engine reports no IR work pending. Drives wake_up()
-    // itself every 20 ms while the timer is stopped. Returns false after `timeout` (a wedged
-    // worker) so a caller can report it instead of hanging.
+    // itself every 2 ms while the timer is stopped, and hands pending requests to the engine at
+    // once rather than at the bridge's 100 ms rhythm (the caller is waiting for them). Returns
+    // false after `timeout` (a wedged worker) so a caller can report it instead of hanging.
     bool wait_until_idle(std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
     // The tempo the host's transport reports (120 BPM at start); the parameters object picks a

@@ -66,7 +66,9 @@ protected:
         fs::create_directories(dir_.path() / "lv2");
         fs::create_directories(dir_.path() / "render");
         write_planar_wav(dir_ / "in.wav", {std::vector<float>(600, 0.25f)}, 48000);
-        write_planar_wav(dir_ / "ir.wav", {std::vector<float>(64, 0.5f), std::vector<float>(64, -0.5f)}, 48000);
+        // Channels that do not cancel in the mono render, so that each generation's gain is heard
+        // (the file's header alone may not differ: its PEAK chunk's time has a resolution of 1 s).
+        write_planar_wav(dir_ / "ir.wav", {std::vector<float>(64, 0.5f), std::vector<float>(64, 0.25f)}, 48000);
         CheckPrefs();
         return {
             {"settings", folder(),
