@@ -2,9 +2,9 @@
 
 #include "effects/biquad_filter.h"
 
-#include <algorithm>
 #include "platform/aligned_memory.h"
 #include "platform/message_box.h"
+#include <algorithm>
 
 #include <cmath>
 #include <cstdlib>
@@ -57,8 +57,8 @@ void modulated_delay_line::swap(modulated_delay_line& other)
     std::swap(length, other.length);
 }
 
-int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int count,
-                      int* whole, float* fraction)
+int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length,
+                      int count, int* whole, float* fraction)
 {
     float phase[sweep_run];
     for (int n = 0; n < count; ++n) {
@@ -79,8 +79,8 @@ int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int 
     return counter;
 }
 
-int sweep_read_ages(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int lead,
-                    int count, int* age, float* fraction)
+int sweep_read_ages(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length,
+                    int lead, int count, int* age, float* fraction)
 {
     // Capping the whole delay at (line_length + lead) - 2 caps the ages at line_length - 2.
     counter = sweep_read_delays(sine, sweep, counter, line_length + lead, count, age, fraction);
@@ -96,8 +96,9 @@ void allpass_coefficients(float const* fraction, int count, float* a)
 }
 
 void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo_counter, int& write_index,
-                          int const* partner, delay_sine_table const& sine, swept_channel const* channel, double rate,
-                          int read_lead, int feedback_lead, float* const* buffers, int frames)
+                          int const* partner, delay_sine_table const& sine, swept_channel const* channel,
+                          double rate, int read_lead, int feedback_lead, float* const* buffers, int frames,
+                          float* written_peak)
 {
     constexpr int channels = 2;
     constexpr float two_pi = 6.2831855f;
@@ -119,6 +120,7 @@ void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo
     float fraction[sweep_run];
     float coefficient[channels][sweep_run];
     float prev[channels] = {previous[0], previous[1]};
+    float peak = 0.0f;
     int write = write_index;
     for (int first = 0; first < frames; first += sweep_run) {
         int const count = std::min(sweep_run, frames - first);
@@ -126,7 +128,8 @@ void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo
         for (int c = 0; c < channels; ++c) {
             lfo_sweep const sweep{whole_period[c], phase_step[c], 0.0f, depth[c], base[c]};
             int const counter = lfo_counter_in_period(lfo_counter[c], whole_period[c]);
-            lfo_counter[c] = sweep_read_ages(sine, sweep, counter, length, read_lead, count, whole[c], fraction);
+            lfo_counter[c] =
+                sweep_read_ages(sine, sweep, counter, length, read_lead, count, whole[c], fraction);
             allpass_coefficients(fraction, count, coefficient[c]);
         }
         // Frame by frame: each channel's write takes its partner's feedback tap of the same frame.
@@ -140,8 +143,10 @@ void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo
             }
             for (int c = 0; c < channels; ++c) {
                 int const o = partner[c];
-                lines[c].at(write) = tap[o] * channel[o].feedback_opposite + tap[c] * channel[c].feedback +
-                                     x[c] * channel[c].gate;
+                float const v = tap[o] * channel[o].feedback_opposite + tap[c] * channel[c].feedback +
+                                x[c] * channel[c].gate;
+                lines[c].at(write) = v;
+                peak = std::max(peak, std::fabs(v));
             }
             for (int c = 0; c < channels; ++c) {
                 float const y = allpass_read(lines[c], write, whole[c][k], coefficient[c][k], prev[c]);
@@ -153,6 +158,44 @@ void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo
     previous[0] = prev[0];
     previous[1] = prev[1];
     write_index = write;
+    if (written_peak != nullptr) *written_peak = peak;
+}
+
+void run_swept_delay_pair_or_rest(swept_pair_rest& rest, modulated_delay_line* lines, float* previous,
+                                  int* lfo_counter, int& write_index, int const* partner,
+                                  delay_sine_table const& sine, swept_channel const* channel, double rate,
+                                  int read_lead, int feedback_lead, float* const* buffers, int frames)
+{
+    constexpr int channels = 2;
+    float input_peak = 0.0f;
+    for (int c = 0; c < channels; ++c)
+        for (int n = 0; n < frames; ++n)
+            input_peak = std::max(input_peak, std::fabs(buffers[c][n]));
+    if (rest.resting && input_peak < swept_pair_rest::quiet_level) {
+        int const length = lines[0].size();
+        for (int c = 0; c < channels; ++c) {
+            for (int n = 0; n < frames; ++n)
+                buffers[c][n] *= channel[c].dry;
+            // The counter run_swept_delay_pair would reach, one advance_lfo per frame.
+            int const period = whole_lfo_period(static_cast<float>(rate) / channel[c].rate_hz);
+            lfo_counter[c] =
+                period > 0 ? (lfo_counter_in_period(lfo_counter[c], period) + frames % period) % period : 0;
+        }
+        write_index = static_cast<int>((static_cast<long long>(write_index) + frames) % length);
+        return;
+    }
+    rest.resting = false;
+    float written = 0.0f;
+    run_swept_delay_pair(lines, previous, lfo_counter, write_index, partner, sine, channel, rate, read_lead,
+                         feedback_lead, buffers, frames, &written);
+    rest.quiet_frames = written < swept_pair_rest::quiet_level ? rest.quiet_frames + frames : 0;
+    if (rest.quiet_frames >= lines[0].size()) {
+        // Nothing the lines hold is above quiet_level: they are left as they are (clearing them
+        // here would cost the audio thread megabytes of writes), and the allpasses start afresh.
+        previous[0] = previous[1] = 0.0f;
+        rest.resting = true;
+        rest.quiet_frames = 0;
+    }
 }
 
 int line_length_for(int sample_rate, int milliseconds)

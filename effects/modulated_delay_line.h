@@ -77,7 +77,6 @@ private:
 // instance, cleared at start-up) and cost a cache line per read.
 class modulated_delay_line {
 public:
-
     modulated_delay_line() = default;
     ~modulated_delay_line() { release(); }
     modulated_delay_line(modulated_delay_line const&) = delete;
@@ -97,7 +96,10 @@ public:
     // The position after `position`.
     int next(int position) const { return successor(position); }
     // The position `frames` (0 ≤ frames ≤ length) after `position`.
-    int advance(int position, int frames) const { return frames == 0 ? position : successor(position + frames - 1); }
+    int advance(int position, int frames) const
+    {
+        return frames == 0 ? position : successor(position + frames - 1);
+    }
     // The position of the sample written `age` frames before `write`; 1 ≤ age ≤ length - 1.
     int back(int write, int age) const { return successor(write - age + length - 1); }
     float tap(int write, int age) const { return samples[back(write, age)]; }
@@ -174,14 +176,14 @@ inline constexpr int sweep_run = 128;
 // starting from the frame after `counter`; returns the counter of the last frame. The LFO depends
 // only on the frame, so working it out for a whole run in separate loops lets them vectorise and
 // leaves the per-sample recursions short.
-int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int count,
-                      int* whole, float* fraction);
+int sweep_read_delays(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length,
+                      int count, int* whole, float* fraction);
 
 // sweep_read_delays for an allpass read `lead` samples younger than the swept delay
 // (0 ≤ lead < minimum_read_delay): age[n] = whole - lead, so the allpass reads ages age[n] and
 // age[n] + 1, both at least 5 - lead and capped to stay inside a line of `line_length` samples.
-int sweep_read_ages(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length, int lead,
-                    int count, int* age, float* fraction);
+int sweep_read_ages(delay_sine_table const& sine, lfo_sweep const& sweep, int counter, int line_length,
+                    int lead, int count, int* age, float* fraction);
 
 // a[n] = allpass_coefficient(fraction[n]) for `count` frames.
 void allpass_coefficients(float const* fraction, int count, float* a);
@@ -193,12 +195,31 @@ void allpass_coefficients(float const* fraction, int count, float* a);
 // feedback tap `feedback_lead` samples younger than the base delay.
 struct swept_channel {
     float dry, wet, feedback, feedback_opposite;
-    float gate;             // 1 while the channel takes input, else 0
+    float gate; // 1 while the channel takes input, else 0
     float delay_ms, depth_ms, rate_hz;
 };
 void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo_counter, int& write_index,
-                          int const* partner, delay_sine_table const& sine, swept_channel const* channel, double rate,
-                          int read_lead, int feedback_lead, float* const* buffers, int frames);
+                          int const* partner, delay_sine_table const& sine, swept_channel const* channel,
+                          double rate, int read_lead, int feedback_lead, float* const* buffers, int frames,
+                          float* written_peak = nullptr);
+
+// A swept pair at rest. Once a whole line's length of writes has stayed below quiet_level (-140 dB;
+// the denormal bias and its feedback stay well below it), nothing in the lines is louder than that,
+// and while the input stays below quiet_level blocks pass the pair by: dry x input out, the LFOs
+// and the write position advanced exactly as processing would. The first louder block processes
+// again; what the lines hold then differs from what processing would have left by less than
+// quiet_level.
+struct swept_pair_rest {
+    static constexpr float quiet_level = 1.0e-7f;
+    int quiet_frames = 0;
+    bool resting = false;
+};
+
+// run_swept_delay_pair, passed by while the pair rests (see swept_pair_rest).
+void run_swept_delay_pair_or_rest(swept_pair_rest& rest, modulated_delay_line* lines, float* previous,
+                                  int* lfo_counter, int& write_index, int const* partner,
+                                  delay_sine_table const& sine, swept_channel const* channel, double rate,
+                                  int read_lead, int feedback_lead, float* const* buffers, int frames);
 
 // A feedback tap of trunc(base) samples, at least 1 (a tap of age 0 would be the sample being
 // written) and at most length - 1.

@@ -81,7 +81,8 @@ void pitch_mod::init_memory(line_set& target, int length)
 {
     for (auto const& line : target)
         if (line.allocated()) throw std::runtime_error(text::already_allocated);
-    if (!corvella::allocate_lines(target, channels, length)) throw std::runtime_error(text::aligned_allocation);
+    if (!corvella::allocate_lines(target, channels, length))
+        throw std::runtime_error(text::aligned_allocation);
 }
 
 void pitch_mod::init_lookup()
@@ -111,6 +112,7 @@ void pitch_mod::set_sample_rate(int rate)
 
 void pitch_mod::clear_lines_locked()
 {
+    rest = {};
     for (int c = 0; c < channels; ++c) {
         lines[c].clear();
         previous[c] = 0.0f;
@@ -253,14 +255,8 @@ void pitch_mod::process_replacing(float* const* buffers, int frames)
 
     corvella::swept_channel channel[channels];
     for (int c = 0; c < channels; ++c)
-        channel[c] = {get_dry(c),
-                      get_wet(c),
-                      get_feedback(c),
-                      get_feedback_opposite(c),
-                      on[c] ? 1.0f : 0.0f,
-                      get_delay_ms(c),
-                      get_delay_mod_ms(c),
-                      get_delay_mod_rate_hz(c)};
+        channel[c] = {get_dry(c),          get_wet(c),      get_feedback(c),     get_feedback_opposite(c),
+                      on[c] ? 1.0f : 0.0f, get_delay_ms(c), get_delay_mod_ms(c), get_delay_mod_rate_hz(c)};
 
     std::unique_lock<std::mutex> lock(memory_lock, std::try_to_lock);
     if (!lock.owns_lock()) {
@@ -269,6 +265,7 @@ void pitch_mod::process_replacing(float* const* buffers, int frames)
                 buffers[c][n] *= channel[c].dry;
         return;
     }
-    corvella::run_swept_delay_pair(lines, previous, lfo_counter, write_index, partner, sine, channel,
-                                   sample_rate.load(std::memory_order_relaxed), read_lead, feedback_lead, buffers, frames);
+    corvella::run_swept_delay_pair_or_rest(rest, lines, previous, lfo_counter, write_index, partner, sine,
+                                           channel, sample_rate.load(std::memory_order_relaxed), read_lead,
+                                           feedback_lead, buffers, frames);
 }

@@ -116,6 +116,7 @@ private:
     float previous[channels] = {};   // allpass state
     int lfo_counter[channels] = {};  // samples into each LFO period
     int write_index = 0;             // ring position written this frame (both lines)
+    corvella::swept_pair_rest rest;  // passed by while silence goes through silent lines
     int partner[channels] = {};      // the other channel
     corvella::delay_sine_table sine; // LFO sine
 };

@@ -114,6 +114,7 @@ void stereo_delay::set_sample_rate(int rate)
 
 void stereo_delay::clear_lines_locked()
 {
+    rest = {};
     for (int c = 0; c < channels; ++c) {
         lines[c].clear();
         previous[c] = 0.0f;
@@ -130,13 +131,15 @@ void stereo_delay::silence_delay_lines()
 
 void stereo_delay::set_feedback(float value, int c)
 {
-    if (channel_valid(c)) corvella::store_checked(settings[c].feedback, value, 0.0f, max_feedback, text::feedback);
+    if (channel_valid(c))
+        corvella::store_checked(settings[c].feedback, value, 0.0f, max_feedback, text::feedback);
 }
 
 void stereo_delay::set_feedback_opposite(float value, int c)
 {
     if (channel_valid(c))
-        corvella::store_checked(settings[c].feedback_opposite, value, 0.0f, max_feedback, text::feedback_opposite);
+        corvella::store_checked(settings[c].feedback_opposite, value, 0.0f, max_feedback,
+                                text::feedback_opposite);
 }
 
 void stereo_delay::set_width(float value, int c)
@@ -187,12 +190,14 @@ void stereo_delay::set_feedback_opposite_unity(float u, int c)
 
 void stereo_delay::set_dry_unity(float u, int c)
 {
-    if (channel_valid(c) && corvella::unity_in(u, text::dry)) settings[c].dry.store(u, std::memory_order_relaxed);
+    if (channel_valid(c) && corvella::unity_in(u, text::dry))
+        settings[c].dry.store(u, std::memory_order_relaxed);
 }
 
 void stereo_delay::set_wet_unity(float u, int c)
 {
-    if (channel_valid(c) && corvella::unity_in(u, text::wet)) settings[c].wet.store(u, std::memory_order_relaxed);
+    if (channel_valid(c) && corvella::unity_in(u, text::wet))
+        settings[c].wet.store(u, std::memory_order_relaxed);
 }
 
 void stereo_delay::set_delay_mod_ms_unity(float u, int c)
@@ -318,14 +323,8 @@ void stereo_delay::process_replacing(float* const* buffers, int frames)
 
     corvella::swept_channel channel[channels];
     for (int c = 0; c < channels; ++c)
-        channel[c] = {get_dry(c),
-                      get_wet(c),
-                      get_feedback(c),
-                      get_feedback_opposite(c),
-                      on[c] ? 1.0f : 0.0f,
-                      get_delay_ms(c),
-                      get_delay_mod_ms(c),
-                      get_delay_mod_rate_hz(c)};
+        channel[c] = {get_dry(c),          get_wet(c),      get_feedback(c),     get_feedback_opposite(c),
+                      on[c] ? 1.0f : 0.0f, get_delay_ms(c), get_delay_mod_ms(c), get_delay_mod_rate_hz(c)};
 
     std::unique_lock<std::mutex> lock(memory_lock, std::try_to_lock);
     if (!lock.owns_lock()) {
@@ -334,6 +333,7 @@ void stereo_delay::process_replacing(float* const* buffers, int frames)
                 buffers[c][n] *= channel[c].dry;
         return;
     }
-    corvella::run_swept_delay_pair(lines, previous, lfo_counter, write_index, partner, sine, channel,
-                                   sample_rate.load(std::memory_order_relaxed), 0, 0, buffers, frames);
+    corvella::run_swept_delay_pair_or_rest(rest, lines, previous, lfo_counter, write_index, partner, sine,
+                                           channel, sample_rate.load(std::memory_order_relaxed), 0, 0,
+                                           buffers, frames);
 }

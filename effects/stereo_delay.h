@@ -138,6 +138,7 @@ private:
     float previous[channels] = {};   // allpass state
     int lfo_counter[channels] = {};  // samples into each LFO period
     int write_index = 0;             // ring position written this frame (both lines)
+    corvella::swept_pair_rest rest;  // passed by while silence goes through silent lines
     biquad_filter low_cut[channels]; // retuned with the rate, not used in processing
     biquad_filter shelf[channels];   // retuned with the rate, not used in processing
     int partner[channels] = {};      // the other channel

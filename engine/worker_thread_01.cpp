@@ -175,7 +175,8 @@ void WorkerThread_01::settle()
     auto const end = std::chrono::steady_clock::now() + std::chrono::milliseconds(settle_ms);
     bool requested = false;
     while (running) {
-        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        auto const left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         if (wait_for_event(event, static_cast<int>(left.count())) != 0) break; // the full settle
         requested = true;

@@ -131,7 +131,8 @@ struct InProcessHost::Impl final : Controller, Transport, PrivateDataAccess {
     {
         std::lock_guard<std::recursive_mutex> guard(state);
         if (requests_pending())
-            if (auto* bridge = dynamic_cast<DemoGain_DirectData*>(direct_data.get())) bridge->pass_at_next_wake_up();
+            if (auto* bridge = dynamic_cast<DemoGain_DirectData*>(direct_data.get()))
+                bridge->pass_at_next_wake_up();
         wake_up_locked();
     }
 

@@ -229,4 +229,57 @@ TEST(StereoDelay, SettersTempoRateChangesAndClearingRunBesideProcessing)
     });
 }
 
+// A modulated pair with feedback: a burst, silence until the pair rests, then another burst. The
+// resting pair gives what the pair that always processes gives, to within the quiet level, and
+// comes back in the same block as the burst (the LFOs and the write position moved on meanwhile).
+TEST(StereoDelay, ASilentPairRestsAndResumesAsTheProcessingPairPlays)
+{
+    constexpr int length = 4800, block = 100, rate = 48000;
+    corvella::delay_sine_table const sine;
+    int partner[2];
+    corvella::fill_partner_table(partner, 2);
+    corvella::swept_channel const channel[2] = {{0.7f, 0.8f, 0.3f, 0.1f, 1.0f, 40.0f, 3.0f, 0.7f},
+                                                {0.7f, 0.8f, 0.2f, 0.15f, 1.0f, 55.0f, 2.0f, 1.3f}};
+    struct pair {
+        corvella::modulated_delay_line lines[2];
+        float previous[2] = {};
+        int lfo[2] = {};
+        int write = 0;
+        corvella::swept_pair_rest rest;
+        pair() { EXPECT_TRUE(corvella::allocate_lines(lines, 2, length)); }
+    } resting, processing;
+
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    int rested_blocks = 0;
+    float worst = 0.0f, loudest = 0.0f;
+    for (int b = 0; b < 1000; ++b) {
+        bool const burst = b < 10 || (b >= 900 && b < 905); // 45 000 frames of silence between
+        std::vector<float> x[2] = {std::vector<float>(block), std::vector<float>(block)};
+        for (auto& channel_input : x)
+            for (float& v : channel_input)
+                v = burst ? noise(random) : 0.0f;
+        std::vector<float> y[2] = {x[0], x[1]};
+        float* a[2] = {x[0].data(), x[1].data()};
+        float* r[2] = {y[0].data(), y[1].data()};
+        corvella::run_swept_delay_pair_or_rest(resting.rest, resting.lines, resting.previous, resting.lfo,
+                                               resting.write, partner, sine, channel, rate, 0, 0, a, block);
+        corvella::run_swept_delay_pair(processing.lines, processing.previous, processing.lfo, processing.write,
+                                       partner, sine, channel, rate, 0, 0, r, block);
+        rested_blocks += resting.rest.resting ? 1 : 0;
+        ASSERT_EQ(resting.write, processing.write) << b;
+        ASSERT_EQ(resting.lfo[0], processing.lfo[0]) << b;
+        ASSERT_EQ(resting.lfo[1], processing.lfo[1]) << b;
+        for (int c = 0; c < 2; ++c)
+            for (int n = 0; n < block; ++n) {
+                worst = std::max(worst, std::fabs(x[c][n] - y[c][n]));
+                loudest = std::max(loudest, std::fabs(y[c][n]));
+            }
+    }
+    EXPECT_GT(rested_blocks, 300); // it did rest, and woke for the second burst
+    EXPECT_FALSE(resting.rest.resting);
+    EXPECT_GT(loudest, 0.1f);
+    EXPECT_LT(worst, 4.0f * corvella::swept_pair_rest::quiet_level);
+}
+
 } // namespace
