@@ -658,7 +658,11 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
             if (partitions[0][level].fill_position != 0) continue;
             if (partitions[0][level].threaded) {
                 if (!waited) {
-                    WaitForSingleObject(done_event_handle, -1);
+                    // A zero-timeout look first, so that a wait that blocks can be counted.
+                    if (wait_for_event(done_event_handle, 0) != 0) {
+                        blocked_waits.fetch_add(1, std::memory_order_relaxed);
+                        WaitForSingleObject(done_event_handle, -1);
+                    }
                     waited = true;
                 }
                 corvella::CriticalSectionLock worker(&worker_lock);

@@ -158,6 +158,8 @@ public:
     void set_idle_skipping(bool on) { idle_skipping.store(on, std::memory_order_relaxed); }
     // Level blocks whose convolution was skipped because the level's history held only silence.
     long long skipped_level_blocks() const { return skipped_blocks.load(std::memory_order_relaxed); }
+    // Times the audio thread found the worker's previous pass unfinished and waited for it.
+    long long audio_waits() const { return blocked_waits.load(std::memory_order_relaxed); }
 
     // Read-only views for the owner and for tests.
     bool is_running() const { return running.load(std::memory_order_acquire); }
@@ -209,6 +211,7 @@ protected:
     bool chunk_has_input = true; // audio thread: the current chunk holds a non-zero sample
     std::atomic<bool> idle_skipping{true};
     std::atomic<long long> skipped_blocks{0};
+    std::atomic<long long> blocked_waits{0};
 
 private:
     static int next_block_size(LayoutRule const& rule, int size);

@@ -166,13 +166,15 @@ std::string describe(XrunJudgement const& judgement, std::vector<CycleTimes> con
 }
 
 
-JudgedRun judge_run(Sink const& sink, StallWitness const& witness, double period_us, std::int64_t from_us,
-                    std::int64_t until_us)
+namespace {
+
+JudgedRun judge(std::vector<CycleTimes> cycles, std::vector<std::int64_t> xrun_times, StallWitness const& witness,
+                double period_us, std::int64_t from_us, std::int64_t until_us)
 {
     JudgedRun run;
-    run.cycles = sink.cycle_times();
+    run.cycles = std::move(cycles);
     run.stalls = witness.stalls();
-    run.xrun_times = sink.xrun_times();
+    run.xrun_times = std::move(xrun_times);
     run.rules.period_us = period_us;
     run.rules.witness_period_us = StallWitness::period_us;
     run.rules.slack_us = StallWitness::period_us;
@@ -194,6 +196,20 @@ JudgedRun judge_run(Sink const& sink, StallWitness const& witness, double period
     for (Stall const& s : run.stalls)
         if (s.to_us >= from_us && s.from_us <= until_us) run.stopped_us += s.to_us - s.from_us;
     return run;
+}
+
+} // namespace
+
+JudgedRun judge_run(Sink const& sink, StallWitness const& witness, double period_us, std::int64_t from_us,
+                    std::int64_t until_us)
+{
+    return judge(sink.cycle_times(), sink.xrun_times(), witness, period_us, from_us, until_us);
+}
+
+JudgedRun judge_run(std::vector<CycleTimes> cycles, StallWitness const& witness, double period_us,
+                    std::int64_t from_us, std::int64_t until_us)
+{
+    return judge(std::move(cycles), {}, witness, period_us, from_us, until_us);
 }
 
 JackGraph::JackGraph(std::filesystem::path folder, std::size_t cycle_capacity)

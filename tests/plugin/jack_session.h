@@ -92,8 +92,10 @@ public:
     static constexpr std::int64_t period_us = 250;
     static constexpr std::int64_t threshold_us = 150;
 
-    StallWitness()
+    // `watching` false: no thread, no stop seen (to measure a run without the witnesses' own cost).
+    explicit StallWitness(bool watching = true)
     {
+        if (!watching) return;
         cpu_set_t allowed;
         CPU_ZERO(&allowed);
         if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) CPU_SET(0, &allowed);
@@ -126,9 +128,10 @@ public:
                        core->stalls.begin() + static_cast<std::ptrdiff_t>(core->count));
         return all;
     }
+    bool watching() const { return !cores_.empty(); }
     bool realtime() const
     {
-        return std::all_of(cores_.begin(), cores_.end(), [](auto const& core) { return core->realtime; });
+        return !cores_.empty() && std::all_of(cores_.begin(), cores_.end(), [](auto const& core) { return core->realtime; });
     }
 
 private:
@@ -402,6 +405,9 @@ struct JudgedRun {
 };
 JudgedRun judge_run(Sink const& sink, StallWitness const& witness, double period_us, std::int64_t from_us,
                     std::int64_t until_us);
+// The same for cycles timed by their runner (a paced loop in a benchmark), with no xrun reports.
+JudgedRun judge_run(std::vector<CycleTimes> cycles, StallWitness const& witness, double period_us,
+                    std::int64_t from_us, std::int64_t until_us);
 
 // jalv's environment: the server's name, and the sanitizer runtime preloaded where the plug-in
 // is instrumented (jalv is not).
