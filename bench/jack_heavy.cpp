@@ -4,7 +4,7 @@
 // parameters automated on jalv's input all the while (ten a second, and every five seconds one
 // that reshapes an IR).
 //
-//   jack_heavy [SECONDS] [--no-witness]
+//   jack_heavy [SECONDS] [--no-witness | --witness-period US]
 //
 // Prints the xruns the server reported, the late cycles (and how many of them the machine's own
 // stops explain; see tests/plugin/jack_session.h), and the graph's time per cycle (source, plug-in
@@ -12,7 +12,8 @@
 // late cycle or xrun, a non-finite sample, or when jalv did not survive. The witnesses wake 8000
 // times a second at the top real-time priority, which a virtual machine does not give for free:
 // --no-witness runs without them, so that the xruns counted are those of the graph alone (every
-// late cycle then counts as unexplained).
+// late cycle then counts as unexplained); --witness-period 1000 makes them wake a quarter as often
+// and still see every stop longer than a millisecond.
 
 #include "jack_session.h"
 #include "lv2_host.h"
@@ -73,14 +74,17 @@ int main(int argc, char** argv)
 {
     double seconds = 600.0;
     bool watching = true;
+    std::int64_t witness_period_us = StallWitness::default_period_us;
     for (int a = 1; a < argc; ++a) {
         if (std::string(argv[a]) == "--no-witness")
             watching = false;
+        else if (std::string(argv[a]) == "--witness-period" && a + 1 < argc)
+            witness_period_us = std::atoll(argv[++a]);
         else
             seconds = std::atof(argv[a]);
     }
     if (!(seconds >= 5.0)) {
-        std::fprintf(stderr, "usage: jack_heavy [SECONDS >= 5] [--no-witness]\n");
+        std::fprintf(stderr, "usage: jack_heavy [SECONDS >= 5] [--no-witness | --witness-period US]\n");
         return 2;
     }
     TempDir config("corvella-jack-bench-xdg-");
@@ -129,7 +133,7 @@ int main(int argc, char** argv)
     Child& jalv = *graph.jalv();
 
     // Loading four 10 s files and building both slots takes a moment; judging starts after it.
-    StallWitness witness(watching);
+    StallWitness witness(watching, witness_period_us);
     sink.recording = true;
     std::this_thread::sleep_for(5s);
     std::int64_t const judged_from = monotonic_us();

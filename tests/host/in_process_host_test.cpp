@@ -172,6 +172,15 @@ TEST_F(InProcessHostTest, OfflineWaitAndTheTimerThreadServeEveryRequest)
     EXPECT_FALSE(host.engine()->is_ir_work_pending());
     EXPECT_EQ(host.engine()->current_program_copy().ir1_adshr_d, 0.4f);
 
+    // A caller that waits is served at once, not at the bridge's next 100 ms: with the bridge's
+    // clock standing still after a pass, only the wait's own pass can hand the change over.
+    host.set_clock([this] { return now_ms.load(); });
+    host.wake_up();
+    ASSERT_TRUE(host.set_parameter("ir1_adshr_a", 0.3f));
+    ASSERT_TRUE(host.wait_until_idle(std::chrono::seconds(20)));
+    EXPECT_EQ(host.engine()->current_program_copy().ir1_adshr_a, 0.3f);
+    host.set_clock(nullptr);
+
     host.start_timer(std::chrono::milliseconds(5));
     ASSERT_TRUE(host.set_parameter("ir2_adshr_a", 0.2f));
     ASSERT_TRUE(host.wait_until_idle(kIdle)); // served by the timer's passes as well

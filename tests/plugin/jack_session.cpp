@@ -176,8 +176,8 @@ JudgedRun judge(std::vector<CycleTimes> cycles, std::vector<std::int64_t> xrun_t
     run.stalls = witness.stalls();
     run.xrun_times = std::move(xrun_times);
     run.rules.period_us = period_us;
-    run.rules.witness_period_us = StallWitness::period_us;
-    run.rules.slack_us = StallWitness::period_us;
+    run.rules.witness_period_us = witness.period_us();
+    run.rules.slack_us = witness.period_us();
     run.rules.judged_from_us = from_us;
     run.rules.judged_until_us = until_us;
     if (!run.cycles.empty()) {

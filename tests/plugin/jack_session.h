@@ -89,11 +89,13 @@ XrunJudgement judge_xruns(std::vector<CycleTimes> const& cycles, std::vector<Sta
 // core in between, whatever its priority.
 class StallWitness {
 public:
-    static constexpr std::int64_t period_us = 250;
+    static constexpr std::int64_t default_period_us = 250;
     static constexpr std::int64_t threshold_us = 150;
 
     // `watching` false: no thread, no stop seen (to measure a run without the witnesses' own cost).
-    explicit StallWitness(bool watching = true)
+    // A longer `period_us` costs less and still sees every stop longer than it.
+    explicit StallWitness(bool watching = true, std::int64_t period_us = default_period_us)
+        : period_us_(std::max(period_us, 2 * threshold_us))
     {
         if (!watching) return;
         cpu_set_t allowed;
@@ -129,6 +131,7 @@ public:
         return all;
     }
     bool watching() const { return !cores_.empty(); }
+    std::int64_t period_us() const { return period_us_; }
     bool realtime() const
     {
         return !cores_.empty() && std::all_of(cores_.begin(), cores_.end(), [](auto const& core) { return core->realtime; });
@@ -155,16 +158,17 @@ private:
 
         std::int64_t due = monotonic_us();
         while (!stopping_.load(std::memory_order_relaxed)) {
-            due += period_us;
+            due += period_us_;
             timespec const wake{static_cast<time_t>(due / 1000000), static_cast<long>(due % 1000000) * 1000};
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
             std::int64_t const woke = monotonic_us();
             if (woke - due > threshold_us && core.count < core.stalls.size())
                 core.stalls[core.count++] = {due, woke};
-            if (woke - due > period_us) due = woke;
+            if (woke - due > period_us_) due = woke;
         }
     }
 
+    std::int64_t period_us_;
     std::vector<std::unique_ptr<Core>> cores_;
     std::atomic<bool> stopping_{false};
 };
