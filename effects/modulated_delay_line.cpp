@@ -167,11 +167,14 @@ void run_swept_delay_pair_or_rest(swept_pair_rest& rest, modulated_delay_line* l
                                   int read_lead, int feedback_lead, float* const* buffers, int frames)
 {
     constexpr int channels = 2;
-    float input_peak = 0.0f;
-    for (int c = 0; c < channels; ++c)
-        for (int n = 0; n < frames; ++n)
-            input_peak = std::max(input_peak, std::fabs(buffers[c][n]));
-    if (rest.resting && input_peak < swept_pair_rest::quiet_level) {
+    // Looked at only while resting, and only until the first louder sample.
+    auto quiet_input = [&] {
+        for (int c = 0; c < channels; ++c)
+            for (int n = 0; n < frames; ++n)
+                if (!(std::fabs(buffers[c][n]) < swept_pair_rest::quiet_level)) return false;
+        return true;
+    };
+    if (rest.resting && quiet_input()) {
         int const length = lines[0].size();
         for (int c = 0; c < channels; ++c) {
             for (int n = 0; n < frames; ++n)
