@@ -23,8 +23,8 @@
 // silent; after a second of noise (process_load_active) and five of silence, every response has
 // died away, and process_load is the cost of that silence (idle_ratio: idle over active, goal at
 // most 0.1). Both loads count the CPU of the calling thread and of the FFT convolvers' workers,
-// not the IR worker's polling. The second argument 0 switches the convolvers' idle skipping off, for comparison.
-// BM_EightInstancesPaced: eight engines in one process, each with IR1 True Stereo 3 s (IR2 off),
+// not the IR worker's polling. The second argument 0 switches the convolvers' idle skipping off, for
+// comparison. BM_EightInstancesPaced: eight engines in one process, each with IR1 True Stereo 3 s (IR2 off),
 // run one after the other on one real-time thread at each 128-frame deadline, as a host runs a
 // session's plug-ins: the share of the period the eight take (p99.9 goal under 0.5), the periods
 // they overran (late, goal 0; late_waiting_for_a_worker: those in which the audio thread waited
@@ -59,9 +59,9 @@
 #include <vector>
 
 #include <pthread.h>
-#include <time.h>
 #include <sched.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -71,25 +71,43 @@ using corvella::bench::process_cpu_seconds;
 
 constexpr int rate = 48000;
 
-std::unique_ptr<VST_Plugin> make_engine(int ir1_seconds = 3, int ir2_seconds = 2, bool both_true_stereo = false)
+// Changes the current program through the control copy, as the host binding sets a program (the
+// loads read the topology there: True Stereo runs the four-path convolvers).
+template <typename Change> void edit_program(VST_Plugin& engine, Change&& change)
+{
+    std::vector<VST_Plugin_Program> bank(engine.programs, engine.programs + corvella::programs_per_bank);
+    int const current = static_cast<int>(engine.program - engine.programs);
+    change(bank[static_cast<size_t>(current)]);
+    engine.update_programs(bank.data(), current);
+    engine.adopt_published_programs();
+}
+
+// Every FFT convolver of both generations, plain and four-path.
+template <typename Visit> void for_each_fft_convolver(VST_Plugin& engine, Visit&& visit)
+{
+    for (fft_conv_worker_thread* const* generation : {engine.fft_convolvers, engine.spare_fft_convolvers})
+        for (int index = 0; index < VST_Plugin::convolver_count; ++index)
+            if (generation[index] != nullptr) visit(*generation[index]);
+    for (auto* const* generation : {engine.four_path_convolvers, engine.spare_four_path_convolvers})
+        for (int index = 0; index < VST_Plugin::four_path_count; ++index)
+            if (generation[index] != nullptr) visit(*generation[index]);
+}
+
+std::unique_ptr<VST_Plugin> make_engine(int ir1_seconds = 3, int ir2_seconds = 2,
+                                        bool both_true_stereo = false)
 {
     CheckPrefs();
     set_latency_in_registry(0);
     set_sr_gain_in_registry(0);
     auto engine = std::make_unique<VST_Plugin>(rate);
-    // Through the control copy, as the host binding sets a program: the loads read the topology
-    // there (True Stereo runs the four-path convolvers).
-    std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + corvella::programs_per_bank);
-    int const current = static_cast<int>(engine->program - engine->programs);
-    VST_Plugin_Program& p = bank[static_cast<size_t>(current)];
-    p.ir1_toggle = 1.0f;
-    p.ir2_toggle = 1.0f;
-    p.ir1_topology = 1.0f / 3.0f; // True Stereo
-    p.ir2_topology = both_true_stereo ? 1.0f / 3.0f : 0.0f; // else Parallel Stereo
-    p.master_ir1_ir2_mix = 0.5f;
-    p.master_mix = 0.5f;
-    engine->update_programs(bank.data(), current);
-    engine->adopt_published_programs();
+    edit_program(*engine, [&](VST_Plugin_Program& p) {
+        p.ir1_toggle = 1.0f;
+        p.ir2_toggle = 1.0f;
+        p.ir1_topology = 1.0f / 3.0f;                           // True Stereo
+        p.ir2_topology = both_true_stereo ? 1.0f / 3.0f : 0.0f; // else Parallel Stereo
+        p.master_ir1_ir2_mix = 0.5f;
+        p.master_mix = 0.5f;
+    });
 
     std::vector<std::vector<float>> ir1, ir2;
     for (unsigned c = 0; c < 4; ++c) {
@@ -107,15 +125,12 @@ std::unique_ptr<VST_Plugin> make_engine(int ir1_seconds = 3, int ir2_seconds = 2
 // binding would.
 void switch_all_effects_on(VST_Plugin& engine)
 {
-    std::vector<VST_Plugin_Program> bank(engine.programs, engine.programs + corvella::programs_per_bank);
-    int const current = static_cast<int>(engine.program - engine.programs);
-    VST_Plugin_Program& p = bank[static_cast<size_t>(current)];
-    p.chorus_master_toggle = p.chorus_ir1_toggle = p.chorus_ir2_toggle = 1.0f;
-    p.master_delay_l_toggle = p.master_delay_r_toggle = 1.0f;
-    p.ir1_delay_l_toggle = p.ir1_delay_r_toggle = 1.0f;
-    p.ir2_delay_l_toggle = p.ir2_delay_r_toggle = 1.0f;
-    engine.update_programs(bank.data(), current);
-    engine.adopt_published_programs();
+    edit_program(engine, [](VST_Plugin_Program& p) {
+        p.chorus_master_toggle = p.chorus_ir1_toggle = p.chorus_ir2_toggle = 1.0f;
+        p.master_delay_l_toggle = p.master_delay_r_toggle = 1.0f;
+        p.ir1_delay_l_toggle = p.ir1_delay_r_toggle = 1.0f;
+        p.ir2_delay_l_toggle = p.ir2_delay_r_toggle = 1.0f;
+    });
     engine.signal_update_master_chorus();
     engine.signal_update_ir1_chorus();
     engine.signal_update_ir2_chorus();
@@ -197,20 +212,9 @@ void BM_EngineProcessIdle(benchmark::State& state)
         state.SkipWithError("engine locked");
         return;
     }
-    {
-        std::vector<VST_Plugin_Program> bank(engine->programs, engine->programs + corvella::programs_per_bank);
-        int const current = static_cast<int>(engine->program - engine->programs);
-        bank[static_cast<size_t>(current)].master_delay_l_toggle = 1.0f;
-        engine->update_programs(bank.data(), current);
-        engine->adopt_published_programs();
-        engine->signal_update_master_delay();
-    }
-    for (fft_conv_worker_thread** generation : {engine->fft_convolvers, engine->spare_fft_convolvers})
-        for (int index = 0; index < VST_Plugin::convolver_count; ++index)
-            if (generation[index] != nullptr) generation[index]->set_idle_skipping(skipping);
-    for (auto** generation : {engine->four_path_convolvers, engine->spare_four_path_convolvers})
-        for (int index = 0; index < VST_Plugin::four_path_count; ++index)
-            if (generation[index] != nullptr) generation[index]->set_idle_skipping(skipping);
+    edit_program(*engine, [](VST_Plugin_Program& p) { p.master_delay_l_toggle = 1.0f; });
+    engine->signal_update_master_delay();
+    for_each_fft_convolver(*engine, [&](fft_conv_worker_thread& c) { c.set_idle_skipping(skipping); });
 
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
@@ -231,9 +235,10 @@ void BM_EngineProcessIdle(benchmark::State& state)
     pthread_getcpuclockid(pthread_self(), &clocks[0]);
     for (void* const* handles : {engine->fft_thread_handles, engine->spare_fft_thread_handles,
                                  engine->four_path_thread_handles, engine->spare_four_path_thread_handles}) {
-        int const count = handles == engine->four_path_thread_handles || handles == engine->spare_four_path_thread_handles
-                              ? VST_Plugin::four_path_count
-                              : VST_Plugin::convolver_count;
+        int const count =
+            handles == engine->four_path_thread_handles || handles == engine->spare_four_path_thread_handles
+                ? VST_Plugin::four_path_count
+                : VST_Plugin::convolver_count;
         for (int index = 0; index < count; ++index) {
             pthread_t thread{};
             auto const handle = reinterpret_cast<std::uintptr_t>(handles[index]);
@@ -346,7 +351,8 @@ long run_paced_periods(benchmark::State& state, int block, long seconds, Process
             auto const us = [](auto t) {
                 return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
             };
-            if (witness) cycles.push_back({us(start), us(done)}); // steady_clock is the witnesses' CLOCK_MONOTONIC
+            if (witness)
+                cycles.push_back({us(start), us(done)}); // steady_clock is the witnesses' CLOCK_MONOTONIC
 #endif
             deadline += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
             benchmark::DoNotOptimize(out_left.data());
@@ -355,8 +361,9 @@ long run_paced_periods(benchmark::State& state, int block, long seconds, Process
 #if defined(CORVELLA_BENCH_WITNESS)
     if (witness) witness->stop();
     if (witness && cycles.size() > static_cast<size_t>(rate / block)) {
-        auto const judged = corvella::test::judge_run(cycles, *witness, 1e6 * period.count(),
-                                                      cycles[static_cast<size_t>(rate / block)].begin_us, INT64_MAX);
+        auto const judged =
+            corvella::test::judge_run(cycles, *witness, 1e6 * period.count(),
+                                      cycles[static_cast<size_t>(rate / block)].begin_us, INT64_MAX);
         state.counters["late_unexplained"] = static_cast<double>(judged.judgement.unexcused());
         state.counters["stopped_ms"] = 1e-3 * static_cast<double>(judged.stopped_us);
     }
@@ -366,7 +373,8 @@ long run_paced_periods(benchmark::State& state, int block, long seconds, Process
     std::sort(times.begin(), times.end());
     double const p = period.count();
     state.counters["median_fraction"] = times[times.size() / 2] / p;
-    state.counters["p999_fraction"] = times[static_cast<size_t>(0.999 * static_cast<double>(times.size() - 1))] / p;
+    state.counters["p999_fraction"] =
+        times[static_cast<size_t>(0.999 * static_cast<double>(times.size() - 1))] / p;
     state.counters["worst_fraction"] = times.back() / p;
     state.counters["sched_fifo"] = realtime ? 1.0 : 0.0;
     return static_cast<long>(std::count_if(times.begin(), times.end(), [p](double t) { return t > p; }));
@@ -398,9 +406,8 @@ void paced_run(benchmark::State& state, std::unique_ptr<VST_Plugin> engine, Dist
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
     });
-    long const over = run_paced_periods(state, block, 10, [&](float** in, float** out) {
-        engine->processReplacing(in, out, block);
-    });
+    long const over = run_paced_periods(
+        state, block, 10, [&](float** in, float** out) { engine->processReplacing(in, out, block); });
     stop = true;
     silencer.join();
     state.counters["over_period"] = static_cast<double>(over);
@@ -479,12 +486,7 @@ void BM_EightInstancesPaced(benchmark::State& state)
     std::vector<std::unique_ptr<VST_Plugin>> engines;
     for (int i = 0; i < 8; ++i) {
         engines.push_back(make_engine(3, 2));
-        VST_Plugin& engine = *engines.back();
-        std::vector<VST_Plugin_Program> bank(engine.programs, engine.programs + corvella::programs_per_bank);
-        int const current = static_cast<int>(engine.program - engine.programs);
-        bank[static_cast<size_t>(current)].ir2_toggle = 0.0f;
-        engine.update_programs(bank.data(), current);
-        engine.adopt_published_programs();
+        edit_program(*engines.back(), [](VST_Plugin_Program& p) { p.ir2_toggle = 0.0f; });
         if (!engines.back()->processing_enabled.load()) {
             state.SkipWithError("engine locked");
             return;
@@ -495,14 +497,9 @@ void BM_EightInstancesPaced(benchmark::State& state)
     // without such a wait was not late for want of a worker.
     auto audio_waits = [&] {
         long long waits = 0;
-        for (auto const& engine : engines) {
-            for (fft_conv_worker_thread* const* generation : {engine->fft_convolvers, engine->spare_fft_convolvers})
-                for (int index = 0; index < VST_Plugin::convolver_count; ++index)
-                    if (generation[index] != nullptr) waits += generation[index]->audio_waits();
-            for (auto* const* generation : {engine->four_path_convolvers, engine->spare_four_path_convolvers})
-                for (int index = 0; index < VST_Plugin::four_path_count; ++index)
-                    if (generation[index] != nullptr) waits += generation[index]->audio_waits();
-        }
+        for (auto const& engine : engines)
+            for_each_fft_convolver(*engine,
+                                   [&](fft_conv_worker_thread const& c) { waits += c.audio_waits(); });
         return waits;
     };
     std::vector<char> waited;
@@ -559,8 +556,16 @@ BENCHMARK(BM_EngineProcessPaced)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
 
-BENCHMARK(BM_EngineProcessPacedWhileSilenced)->Arg(64)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
-BENCHMARK(BM_EngineProcessPacedWhileIrChanges)->Arg(128)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineProcessPacedWhileSilenced)
+    ->Arg(64)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineProcessPacedWhileIrChanges)
+    ->Arg(128)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(BM_EngineProcessTwoGenerations)->Arg(128)->Iterations(8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EightInstancesPaced)->Arg(128)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 

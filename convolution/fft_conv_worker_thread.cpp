@@ -658,8 +658,9 @@ void fft_conv_worker_thread::process_not_replacing(float** in, float** out, int 
             if (partitions[0][level].fill_position != 0) continue;
             if (partitions[0][level].threaded) {
                 if (!waited) {
-                    // A zero-timeout look first, so that a wait that blocks can be counted.
-                    if (wait_for_event(done_event_handle, 0) != 0) {
+                    // A look first, so that a wait that blocks can be counted; taking the signal
+                    // costs the usual one lock when the worker is done.
+                    if (!corvella::take_pending_signal(done_event_handle)) {
                         blocked_waits.fetch_add(1, std::memory_order_relaxed);
                         WaitForSingleObject(done_event_handle, -1);
                     }

@@ -95,6 +95,16 @@ void allpass_coefficients(float const* fraction, int count, float* a)
         a[n] = (1.0f - fraction[n]) / (1.0f + fraction[n]);
 }
 
+namespace {
+
+// A channel's LFO period in samples, as processing and a resting pair's skip both count it.
+float lfo_period(swept_channel const& channel, double rate)
+{
+    return static_cast<float>(rate) / channel.rate_hz;
+}
+
+} // namespace
+
 void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo_counter, int& write_index,
                           int const* partner, delay_sine_table const& sine, swept_channel const* channel,
                           double rate, int read_lead, int feedback_lead, float* const* buffers, int frames,
@@ -109,7 +119,7 @@ void run_swept_delay_pair(modulated_delay_line* lines, float* previous, int* lfo
         // ms × rate / 1000 in double keeps whole-millisecond delays whole samples.
         base[c] = static_cast<float>(channel[c].delay_ms * rate / 1000.0);
         depth[c] = static_cast<float>(channel[c].depth_ms * rate / 1000.0);
-        float const period = static_cast<float>(rate) / channel[c].rate_hz;
+        float const period = lfo_period(channel[c], rate);
         whole_period[c] = whole_lfo_period(period);
         phase_step[c] = whole_period[c] > 0 ? two_pi / period : 0.0f;
         fb_age[c] = feedback_age(base[c] - static_cast<float>(feedback_lead), length);
@@ -180,7 +190,7 @@ void run_swept_delay_pair_or_rest(swept_pair_rest& rest, modulated_delay_line* l
             for (int n = 0; n < frames; ++n)
                 buffers[c][n] *= channel[c].dry;
             // The counter run_swept_delay_pair would reach, one advance_lfo per frame.
-            int const period = whole_lfo_period(static_cast<float>(rate) / channel[c].rate_hz);
+            int const period = whole_lfo_period(lfo_period(channel[c], rate));
             lfo_counter[c] =
                 period > 0 ? (lfo_counter_in_period(lfo_counter[c], period) + frames % period) % period : 0;
         }

@@ -457,6 +457,9 @@ public:
     // into it; publish_spare hands it to the audio thread with the routing it was built for;
     // abandon_spare gives it back unused. Without smooth_changes they keep builds on generation 0.
     void acquire_spare(int slot);
+    // Asks every convolver and head of generation g to start its next block from silence (each
+    // only raises a flag: any thread).
+    void forget_generation_histories(int g);
     void publish_spare(int slot, generation_routing const& routing);
     void abandon_spare(int slot);
     // Audio thread: switch to published generations (start of a chunk); run the ringing ones into

@@ -84,6 +84,11 @@ void VST_Plugin::acquire_spare(int slot)
     int const g = 1 - s.live.load(std::memory_order_acquire);
     build_generation[slot - 1] = g;
     // The new IR starts from silence, whatever this generation heard before.
+    forget_generation_histories(g);
+}
+
+void VST_Plugin::forget_generation_histories(int g)
+{
     for (int index = 0; index < convolver_count; ++index) {
         if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->silence_x_y_buffers();
         if (direct_fir* head = head_generation(g)[index]) head->clear_delay_line();

@@ -564,17 +564,8 @@ void VST_Plugin::serve_audio_thread_requests()
     if (!silence_pending.exchange(false, std::memory_order_acq_rel)) return;
     settle_gain_glides(); // nothing left to glide from
     // The engine's scratch buffers are rewritten before every use; only histories are cleared.
-    for (int g = 0; g < generation_count; ++g) {
-        for (int index = 0; index < convolver_count; ++index) {
-            if (fft_conv_worker_thread* convolver = fft_generation(g)[index]) convolver->silence_x_y_buffers();
-            if (direct_fir* head = head_generation(g)[index]) head->clear_delay_line();
-        }
-        for (int index = 0; index < four_path_count; ++index) {
-            if (fft_conv_worker_thread_true_stereo* convolver = four_path_generation(g)[index])
-                convolver->silence_x_y_buffers();
-            if (direct_fir_true_stereo* head = four_path_head_generation(g)[index]) head->clear_delay_line();
-        }
-    }
+    for (int g = 0; g < generation_count; ++g)
+        forget_generation_histories(g);
     for (slot_generations& slot : generations) {
         slot.live_ring_frames_left = 0;
         slot.ring_frames_left = 0; // a ringing generation goes idle at its next step

@@ -170,19 +170,12 @@ void WorkerThread_01::settle()
     // While audio runs, the settle keeps rebuilds 100 ms apart, so that a dial that reshapes an IR
     // as it moves leaves the cores to the audio and the host. With no audio running (an instance
     // starting, a session being restored, an offline render waiting for its IRs) a request ends it
-    // at once. A request seen during the settle wakes the loop's own wait after it.
-    bool const audio_running = plugin->audio_chunks.load(std::memory_order_relaxed) != chunks_at_pass_start;
-    auto const end = std::chrono::steady_clock::now() + std::chrono::milliseconds(settle_ms);
-    bool requested = false;
-    while (running) {
-        auto const left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        if (wait_for_event(event, static_cast<int>(left.count())) != 0) break; // the full settle
-        requested = true;
-        if (!audio_running) break;
+    // at once. The pause leaves a request's signal to the loop's own wait, which then returns at once.
+    if (plugin->audio_chunks.load(std::memory_order_relaxed) != chunks_at_pass_start) {
+        pause(settle_ms);
+        return;
     }
-    if (requested) SetEvent(event);
+    if (running && wait_for_event(event, settle_ms) == 0) SetEvent(event);
 }
 
 void WorkerThread_01::release_mute_if_idle(VST_Plugin& engine)

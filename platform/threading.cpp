@@ -306,6 +306,17 @@ bool event_is_signalled(void* handle)
     return signalled;
 }
 
+bool take_pending_signal(void* handle)
+{
+    auto* event = static_cast<EventRecord*>(handle);
+    if (event == nullptr) return false;
+    pthread_mutex_lock(&event->mutex);
+    bool const signalled = event->signalled != 0;
+    event->signalled = 0;
+    pthread_mutex_unlock(&event->mutex);
+    return signalled;
+}
+
 bool thread_is_running(std::uintptr_t thread)
 {
     std::lock_guard<std::mutex> lock(live_threads_mutex());

@@ -107,6 +107,10 @@ bool try_enter_critical_section(void** slot);
 // may be stale as soon as it is returned when other threads use the event.
 bool event_is_signalled(void* event);
 
+// Consumes a pending signal without waiting; true when there was one. With an unlimited
+// WaitForSingleObject after a false, a caller learns whether it had to wait for one lock.
+bool take_pending_signal(void* event);
+
 // True while the routine of a thread started by _beginthreadex has not returned.
 bool thread_is_running(std::uintptr_t thread);
 
